@@ -1,0 +1,55 @@
+// Chunk management of the document arena.
+#include "json/arena.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarvik::json {
+
+struct Arena::Chunk {
+  Chunk* next;
+  std::size_t size;
+};
+
+namespace {
+constexpr std::size_t kMaxChunkSize = 4 * 1024 * 1024;
+constexpr std::size_t kHeaderSize = 16;  // keeps chunk payloads 16-byte aligned
+static_assert(sizeof(void*) + sizeof(std::size_t) <= kHeaderSize);
+}  // namespace
+
+Arena::~Arena() {
+  while (chunks_ != nullptr) {
+    Chunk* next = chunks_->next;
+    ::operator delete(chunks_);
+    chunks_ = next;
+  }
+}
+
+void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
+  // A request larger than a quarter of the usual chunk gets a chunk of its own, so the
+  // remainder of the current chunk stays usable for the small requests that follow.
+  const bool dedicated = bytes > next_chunk_size_ / 4;
+  if (bytes > SIZE_MAX - kHeaderSize - align) throw std::bad_alloc();
+  const std::size_t size = dedicated ? kHeaderSize + bytes + align : next_chunk_size_;
+  auto* chunk = static_cast<Chunk*>(::operator new(size));
+  chunk->next = chunks_;
+  chunk->size = size;
+  chunks_ = chunk;
+  reserved_ += size;
+  char* const payload = reinterpret_cast<char*>(chunk) + kHeaderSize;
+  const auto start = (reinterpret_cast<std::uintptr_t>(payload) + align - 1) & ~(align - 1);
+  if (dedicated) return reinterpret_cast<void*>(start);
+  next_chunk_size_ = std::min(next_chunk_size_ * 2, kMaxChunkSize);
+  cursor_ = reinterpret_cast<char*>(start + bytes);
+  end_ = reinterpret_cast<char*>(chunk) + size;
+  return reinterpret_cast<void*>(start);
+}
+
+std::string_view Arena::copy_string(std::string_view text) {
+  if (text.empty()) return {};
+  char* const copy = allocate_array<char>(text.size());
+  std::memcpy(copy, text.data(), text.size());
+  return {copy, text.size()};
+}
+
+}  // namespace tarvik::json

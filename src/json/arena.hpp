@@ -1,0 +1,60 @@
+// Bump allocator that owns every node of a document: strings, element blocks and maps.
+// Everything is released at once when the arena dies, so no document is ever freed recursively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+#include <type_traits>
+
+namespace tarvik::json {
+
+// Not thread-safe: an arena belongs to one document, used by one thread at a time.
+// Allocation failure throws std::bad_alloc; nothing allocated before it is lost or leaked.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena();
+
+  // Uninitialised storage for `bytes` bytes aligned to `align` (a power of two, at most 16).
+  void* allocate(std::size_t bytes, std::size_t align) {
+    const auto start = (reinterpret_cast<std::uintptr_t>(cursor_) + align - 1) & ~(align - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(end_);
+    if (start <= end && bytes <= end - start && cursor_ != nullptr) {
+      cursor_ = reinterpret_cast<char*>(start + bytes);
+      return reinterpret_cast<void*>(start);
+    }
+    return allocate_slow(bytes, align);
+  }
+
+  // Uninitialised room for `count` objects of a trivially destructible type.
+  template <class T>
+  T* allocate_array(std::size_t count) {
+    static_assert(std::is_trivially_destructible_v<T>, "the arena never runs destructors");
+    if (count > SIZE_MAX / sizeof(T)) throw std::length_error("arena allocation size overflow");
+    return static_cast<T*>(allocate(count * sizeof(T), alignof(T)));
+  }
+
+  // An arena-owned copy of `text`.
+  std::string_view copy_string(std::string_view text);
+
+  // Bytes taken from the system so far (chunks included), for memory accounting in tests.
+  std::size_t reserved_bytes() const { return reserved_; }
+
+ private:
+  struct Chunk;
+
+  void* allocate_slow(std::size_t bytes, std::size_t align);
+
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
+  Chunk* chunks_ = nullptr;
+  std::size_t next_chunk_size_ = 16 * 1024;
+  std::size_t reserved_ = 0;
+};
+
+}  // namespace tarvik::json

@@ -1,0 +1,82 @@
+// The growable byte buffer that the writer appends to; it becomes the call's output bytes.
+// Growth never zero-fills, and a failed allocation throws std::bad_alloc leaving it unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <utility>
+
+namespace tarvik::json {
+
+class Buffer {
+ public:
+  static constexpr std::size_t kInitialCapacity = 128;
+
+  explicit Buffer(std::size_t capacity = kInitialCapacity) { reserve(capacity); }
+  Buffer(Buffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  Buffer& operator=(Buffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() { std::free(data_); }
+
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  std::string_view view() const { return {data_, size_}; }
+
+  void push_back(char byte) {
+    if (size_ == capacity_) grow(1);
+    data_[size_++] = byte;
+  }
+
+  void append(const char* bytes, std::size_t count) {
+    if (count > capacity_ - size_) grow(count);
+    if (count > 0) std::memcpy(data_ + size_, bytes, count);
+    size_ += count;
+  }
+  void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+
+  // Room for at least `count` more bytes without further growth.
+  void reserve_more(std::size_t count) {
+    if (count > capacity_ - size_) grow(count);
+  }
+
+  // Direct writing: after reserve_more(n), up to n bytes may be written at write_position()
+  // and then made part of the buffer with commit().
+  char* write_position() { return data_ + size_; }
+  void commit(std::size_t count) { size_ += count; }
+
+  void reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    void* grown = std::realloc(data_, capacity);
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+  }
+
+ private:
+  void grow(std::size_t extra) {
+    if (extra > SIZE_MAX / 2 - size_) throw std::bad_alloc();
+    const std::size_t needed = size_ + extra;
+    std::size_t target = capacity_ < kInitialCapacity ? kInitialCapacity : capacity_ * 2;
+    if (target < needed) target = needed;
+    reserve(target);
+  }
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace tarvik::json

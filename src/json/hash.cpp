@@ -1,0 +1,48 @@
+// The per-thread random seed behind every map's keyed hash.
+#include "json/hash.hpp"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace tarvik::json {
+
+namespace {
+
+struct ThreadSeed {
+  bool drawn = false;
+  HashSeed next{0, 0};
+};
+
+thread_local ThreadSeed thread_seed;
+
+HashSeed draw_seed() {
+  std::uint64_t words[2];
+  auto* out = reinterpret_cast<char*>(words);
+  std::size_t filled = 0;
+  while (filled < sizeof words) {
+    const ssize_t got = getrandom(out + filled, sizeof words - filled, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "could not seed the member hash");
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  return {words[0], words[1]};
+}
+
+}  // namespace
+
+HashSeed next_map_seed() {
+  ThreadSeed& state = thread_seed;
+  if (!state.drawn) {
+    state.next = draw_seed();
+    state.drawn = true;
+  }
+  const HashSeed seed = state.next;
+  ++state.next.k0;
+  return seed;
+}
+
+}  // namespace tarvik::json

@@ -1,0 +1,85 @@
+// The object map: members in insertion order over a contiguous entry sequence, with a hashed
+// index of positions for lookup. Insert keeps an existing key's position; nothing is removed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "json/arena.hpp"
+#include "json/hash.hpp"
+#include "json/value.hpp"
+
+namespace tarvik::json {
+
+class Map {
+ public:
+  struct Entry {
+    std::uint64_t hash;  // hash_key(seed, key); filled once the map has an index
+    std::string_view key;
+    Value value;
+  };
+
+  struct Inserted {
+    std::size_t position;
+    std::optional<Value> previous;  // the value the key held before, if it was present
+  };
+
+  // An empty map in `arena`, seeded from the calling thread (see next_map_seed).
+  static Map& create(Arena& arena, std::size_t capacity_hint = 0);
+
+  Map(const Map&) = delete;
+  Map& operator=(const Map&) = delete;
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  HashSeed seed() const { return seed_; }
+
+  // The entry whose key has exactly these bytes, or nullptr.
+  const Entry* find(std::string_view key) const;
+  const Value* get(std::string_view key) const {
+    const Entry* entry = find(key);
+    return entry != nullptr ? &entry->value : nullptr;
+  }
+
+  // Stores `value` under `key`. An existing key keeps its entry, stored key and position and
+  // gets the new value; otherwise the entry is appended. The key's text is not copied: it must
+  // live as long as the map. Throws std::bad_alloc when the arena cannot grow.
+  Inserted insert(std::string_view key, Value value);
+
+  std::span<const Entry> entries() const { return {entries_, size_}; }
+  const Entry* begin() const { return entries_; }
+  const Entry* end() const { return entries_ + size_; }
+
+  // A copy with the same entries in the same order, the same stored hashes and the same seed,
+  // whose storage (values included) belongs to `arena`.
+  Map& deep_copy(Arena& arena) const;
+
+ private:
+  // Maps up to this size are searched by a linear scan, which beats hashing a key; larger
+  // maps hash every key once and keep an open-addressing index of positions.
+  static constexpr std::size_t kLinearLimit = 8;
+
+  Map(Arena& arena, HashSeed seed) : arena_(&arena), seed_(seed) {}
+
+  const Entry* find_indexed(std::string_view key, std::uint64_t hash) const;
+  void grow_entries(std::size_t min_capacity);
+  void build_index(std::size_t min_entries);
+  void index_position(std::uint32_t position);
+
+  Arena* arena_;
+  Entry* entries_ = nullptr;
+  std::uint32_t* index_ = nullptr;  // position + 1 per slot, 0 for an empty slot
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  std::size_t index_mask_ = 0;  // slot count - 1 when the index exists
+  HashSeed seed_;
+};
+
+inline bool same_key(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+}  // namespace tarvik::json

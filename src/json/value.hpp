@@ -1,0 +1,139 @@
+// The JSON document model: six kinds of value, three forms of number.
+// A Value is a small immutable handle; the storage it refers to belongs to an Arena.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+
+#include "json/arena.hpp"
+
+namespace tarvik::json {
+
+class Map;
+
+enum class Kind : std::uint8_t { Null, Bool, Number, String, Array, Object };
+
+// The form of a number is part of its value: it survives copying, decides equality and decides
+// how the writer writes the number.
+enum class NumberForm : std::uint8_t { NonNegative, Negative, Float };
+
+class Number {
+ public:
+  static Number non_negative(std::uint64_t value) { return Number(NumberForm::NonNegative, value); }
+  // Throws std::invalid_argument unless value < 0: the negative form never holds 0.
+  static Number negative(std::int64_t value) {
+    if (value >= 0) throw std::invalid_argument("negative number form needs a value below 0");
+    return Number(NumberForm::Negative, static_cast<std::uint64_t>(value));
+  }
+  // Throws std::invalid_argument for NaN or an infinity, which the model never holds.
+  static Number floating(double value) {
+    if (value - value != 0.0) throw std::invalid_argument("float number form needs a finite value");
+    return Number(NumberForm::Float, std::bit_cast<std::uint64_t>(value));
+  }
+
+  NumberForm form() const { return form_; }
+  std::uint64_t as_non_negative() const { return bits_; }
+  std::int64_t as_negative() const { return static_cast<std::int64_t>(bits_); }
+  double as_float() const { return std::bit_cast<double>(bits_); }
+
+  // The nearest double (ties to even) of any form; a float is returned unchanged.
+  double to_double() const {
+    switch (form_) {
+      case NumberForm::NonNegative:
+        return static_cast<double>(as_non_negative());
+      case NumberForm::Negative:
+        return static_cast<double>(as_negative());
+      case NumberForm::Float:
+        break;
+    }
+    return as_float();
+  }
+
+  // Same form and same value; floats compare with IEEE equality, so 0.0 == -0.0.
+  bool operator==(const Number& other) const {
+    if (form_ != other.form_) return false;
+    if (form_ == NumberForm::Float) return as_float() == other.as_float();
+    return bits_ == other.bits_;
+  }
+
+ private:
+  friend class Value;
+  Number(NumberForm form, std::uint64_t bits) : form_(form), bits_(bits) {}
+
+  NumberForm form_;
+  std::uint64_t bits_;  // the unsigned value, the two's complement value or the IEEE bits
+};
+
+// A JSON value. Copying a Value copies the handle: the text, elements or members it refers to
+// are immutable once built and live in an Arena that must outlive every handle to them.
+// `deep_copy` makes a copy whose storage belongs to another arena.
+class Value {
+ public:
+  Value() : tag_(static_cast<std::uint64_t>(Kind::Null)), bits_(0) {}
+
+  static Value null() { return Value(); }
+  static Value boolean(bool value) { return Value(Kind::Bool, 0, value ? 1 : 0); }
+  static Value number(Number n) {
+    return Value(Kind::Number, static_cast<std::uint64_t>(n.form_) << kFormShift, n.bits_);
+  }
+  // The text is not copied: it must live as long as the value (arena or payload storage).
+  static Value string(std::string_view text) {
+    return Value(Kind::String, text.size() << kSizeShift,
+                 reinterpret_cast<std::uintptr_t>(text.data()));
+  }
+  // The elements are not copied: they must live as long as the value.
+  static Value array(std::span<const Value> elements) {
+    return Value(Kind::Array, elements.size() << kSizeShift,
+                 reinterpret_cast<std::uintptr_t>(elements.data()));
+  }
+  static Value object(const Map& members) {
+    return Value(Kind::Object, 0, reinterpret_cast<std::uintptr_t>(&members));
+  }
+
+  Kind kind() const { return static_cast<Kind>(tag_ & kKindMask); }
+  bool is_null() const { return kind() == Kind::Null; }
+  bool is_object() const { return kind() == Kind::Object; }
+
+  // Borrowed access to the payload; each requires the matching kind.
+  bool as_bool() const { return bits_ != 0; }
+  Number as_number() const {
+    return Number(static_cast<NumberForm>((tag_ >> kFormShift) & kFormMask), bits_);
+  }
+  std::string_view as_string() const {
+    return {reinterpret_cast<const char*>(bits_), static_cast<std::size_t>(tag_ >> kSizeShift)};
+  }
+  std::span<const Value> as_array() const {
+    return {reinterpret_cast<const Value*>(bits_), static_cast<std::size_t>(tag_ >> kSizeShift)};
+  }
+  const Map& as_object() const { return *reinterpret_cast<const Map*>(bits_); }
+
+  // A copy of the whole tree whose storage belongs to `arena`; numbers keep their form and bits,
+  // maps keep their entry order, stored hashes and seed.
+  Value deep_copy(Arena& arena) const;
+
+ private:
+  static constexpr std::uint64_t kKindMask = 0x7;
+  static constexpr int kFormShift = 3;
+  static constexpr std::uint64_t kFormMask = 0x3;
+  static constexpr int kSizeShift = 8;
+
+  Value(Kind kind, std::uint64_t extra, std::uint64_t bits)
+      : tag_(static_cast<std::uint64_t>(kind) | extra), bits_(bits) {}
+
+  std::uint64_t tag_;   // kind, number form, and the size of a string or array
+  std::uint64_t bits_;  // bool, number bits, or the address of the text, elements or map
+};
+
+static_assert(sizeof(Value) == 16);
+
+// Deep equality: same kind and equal content. Numbers compare by form and value, arrays in
+// order, objects by members regardless of their order.
+bool operator==(const Value& a, const Value& b);
+
+// A copy of an element sequence whose storage belongs to `arena`.
+std::span<const Value> deep_copy_elements(std::span<const Value> elements, Arena& arena);
+
+}  // namespace tarvik::json
