@@ -1,0 +1,296 @@
+// Document model: number forms, equality, deep copy, the insertion-ordered map and its keyed hash.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "documents.hpp"
+#include "json/hash.hpp"
+
+namespace tarvik::testing {
+namespace {
+
+using json::HashSeed;
+using json::Kind;
+using json::NumberForm;
+
+// --- keyed hash ---------------------------------------------------------------------------
+
+struct SipVector {
+  std::string message;
+  std::uint64_t expected;
+};
+
+std::string counting_bytes(int n) {
+  std::string bytes;
+  for (int i = 0; i < n; ++i)
+    bytes.push_back(static_cast<char>(i));
+  return bytes;
+}
+
+// Published SipHash-2-4 vectors (key 00 01 .. 0f, message 00 01 .. n-1) check the round
+// structure that the 1-3 variant shares.
+TEST(SipHash, MatchesPublishedSipHash24Vectors) {
+  const HashSeed key{0x0706050403020100ULL, 0x0f0e0d0c0b0a0908ULL};
+  const SipVector vectors[] = {
+      {counting_bytes(0), 0x726fdb47dd0e0e31ULL},
+      {counting_bytes(1), 0x74f839c593dc67fdULL},
+      {counting_bytes(15), 0xa129ca6149be45e5ULL},
+  };
+  for (const auto& v : vectors) {
+    EXPECT_EQ((json::siphash<2, 4>(key, v.message, -1)), v.expected) << v.message.size();
+  }
+}
+
+// CPython hashes bytes with SipHash-1-3 (and 3.10 with SipHash-2-4); PYTHONHASHSEED=0 makes its
+// key all zeros, which gives these independent reference values.
+TEST(SipHash, MatchesCPythonZeroKeyHashes) {
+  const HashSeed zero{0, 0};
+  const struct {
+    std::string message;
+    std::uint64_t sip13;
+    std::uint64_t sip24;
+  } vectors[] = {
+      {"a", 0x407448d2b89b1813ULL, 0x96c20860cd93a249ULL},
+      {"abcdefg", 0x6db12aae9070f506ULL, 0xa3b197e9e3650078ULL},
+      {"abcdefgh", 0x3f7b849c0b8e35eaULL, 0xe65ba172cce22193ULL},
+      {"abcdefghijklmnopq", 0x61c47e6da27eacccULL, 0xaa01dd654293ae1cULL},
+      {counting_bytes(15), 0xf30eb725bb91c9eaULL, 0xd0567cd44e891363ULL},
+  };
+  for (const auto& v : vectors) {
+    EXPECT_EQ((json::siphash<1, 3>(zero, v.message, -1)), v.sip13) << v.message;
+    EXPECT_EQ((json::siphash<2, 4>(zero, v.message, -1)), v.sip24) << v.message;
+  }
+}
+
+TEST(SipHash, KeyHashAppendsOneFFByte) {
+  const HashSeed zero{0, 0};
+  EXPECT_EQ(json::hash_key(zero, "name"), 0x313907108b3ca7c0ULL);  // hash(b"name\xff")
+  // Seven bytes plus the suffix fill a whole word; the final block is then empty.
+  EXPECT_EQ(json::hash_key(zero, std::string(7, '\0')), 0x3f5d10fcd386ee4eULL);
+}
+
+TEST(HashSeed, EachNewMapOfAThreadTakesTheNextSeed) {
+  Arena arena;
+  const HashSeed first = Map::create(arena).seed();
+  const HashSeed second = Map::create(arena).seed();
+  EXPECT_EQ(second.k0, first.k0 + 1);
+  EXPECT_EQ(second.k1, first.k1);
+
+  HashSeed other_thread{};
+  std::thread([&other_thread] {
+    Arena own;
+    other_thread = Map::create(own).seed();
+  }).join();
+  EXPECT_NE(other_thread, first);  // drawn afresh from the random source
+}
+
+// --- numbers and equality -------------------------------------------------------------------
+
+TEST(Number, FormsSurviveCopyAndDecideEquality) {
+  const auto u64_max = std::numeric_limits<std::uint64_t>::max();
+  const auto i64_min = std::numeric_limits<std::int64_t>::min();
+  Arena arena;
+  for (const Value v : {uint_(u64_max), int_(i64_min), float_(-0.0), uint_(0), float_(1.5)}) {
+    const Value copy = v.deep_copy(arena);
+    EXPECT_EQ(copy.as_number().form(), v.as_number().form());
+    EXPECT_TRUE(copy == v);
+  }
+  EXPECT_EQ(uint_(u64_max).as_number().as_non_negative(), u64_max);
+  EXPECT_EQ(int_(i64_min).as_number().as_negative(), i64_min);
+  EXPECT_TRUE(std::signbit(float_(-0.0).deep_copy(arena).as_number().as_float()));
+}
+
+TEST(Number, RefusesValuesOutsideItsForm) {
+  EXPECT_THROW(Number::negative(0), std::invalid_argument);
+  EXPECT_THROW(Number::floating(std::numeric_limits<double>::quiet_NaN()), std::invalid_argument);
+  EXPECT_THROW(Number::floating(-std::numeric_limits<double>::infinity()), std::invalid_argument);
+}
+
+TEST(Number, ToDoubleRoundsToNearestEven) {
+  EXPECT_EQ(uint_(9007199254740993ULL).as_number().to_double(), 9007199254740992.0);
+  EXPECT_EQ(int_(-9007199254740995LL).as_number().to_double(), -9007199254740996.0);
+  EXPECT_EQ(uint_(std::numeric_limits<std::uint64_t>::max()).as_number().to_double(), 0x1p64);
+}
+
+struct EqualityCase {
+  const char* name;
+  Value a;
+  Value b;
+  bool equal;
+};
+
+TEST(ValueEquality, FollowsKindFormAndContent) {
+  Arena arena;
+  const Builder b(arena);
+  const EqualityCase cases[] = {
+      {"int 1 vs float 1.0 in objects", b.obj({{"a", uint_(1)}}), b.obj({{"a", float_(1.0)}}),
+       false},
+      {"0.0 vs -0.0", b.obj({{"a", float_(0.0)}}), b.obj({{"a", float_(-0.0)}}), true},
+      {"int 0 vs float -0.0", uint_(0), float_(-0.0), false},
+      {"array order matters", b.arr({uint_(1), uint_(2)}), b.arr({uint_(2), uint_(1)}), false},
+      {"empty objects", b.obj({}), b.obj({}), true},
+      {"empty arrays", b.arr({}), b.arr({}), true},
+      {"empty array vs empty object", b.arr({}), b.obj({}), false},
+      {"null vs false", Value::null(), Value::boolean(false), false},
+      {"string 1 vs number 1", b.str("1"), uint_(1), false},
+      {"member order does not matter", b.obj({{"a", uint_(1)}, {"b", uint_(2)}}),
+       b.obj({{"b", uint_(2)}, {"a", uint_(1)}}), true},
+      {"same size, other key", b.obj({{"a", uint_(1)}}), b.obj({{"A", uint_(1)}}), false},
+      {"nested difference", b.arr({b.obj({{"k", b.arr({uint_(1)})}})}),
+       b.arr({b.obj({{"k", b.arr({float_(1.0)})}})}), false},
+      {"strings with NUL bytes", b.str(std::string_view("a\0b", 3)),
+       b.str(std::string_view("a\0c", 3)), false},
+      {"negative forms", int_(-5), int_(-5), true},
+      {"bools", Value::boolean(true), Value::boolean(true), true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.a == c.b, c.equal) << c.name;
+    EXPECT_EQ(c.b == c.a, c.equal) << c.name << " (swapped)";
+  }
+}
+
+// --- map ------------------------------------------------------------------------------------
+
+std::vector<std::string> keys_of(const Map& map) {
+  std::vector<std::string> keys;
+  for (const auto& entry : map)
+    keys.emplace_back(entry.key);
+  return keys;
+}
+
+TEST(Map, RepeatedKeyKeepsFirstPositionAndReturnsOldValue) {
+  Arena arena;
+  Map& map = Map::create(arena);
+  EXPECT_EQ(map.insert("a", uint_(1)).position, 0u);
+  EXPECT_EQ(map.insert("b", uint_(2)).position, 1u);
+  const auto again = map.insert("a", uint_(3));
+  EXPECT_EQ(again.position, 0u);
+  ASSERT_TRUE(again.previous.has_value());
+  EXPECT_TRUE(*again.previous == uint_(1));
+  EXPECT_EQ(keys_of(map), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(*map.get("a") == uint_(3));
+}
+
+TEST(Map, GetMatchesExactBytesOnly) {
+  Arena arena;
+  Map& map = Map::create(arena);
+  EXPECT_EQ(map.get("a"), nullptr);  // empty map
+  map.insert("Key", uint_(1));
+  EXPECT_EQ(map.get("key"), nullptr);  // single entry, letter case differs
+  EXPECT_EQ(map.get("Ke"), nullptr);
+  map.insert("", uint_(2));
+  map.insert(std::string_view("\0", 1), uint_(3));
+  EXPECT_TRUE(*map.get("") == uint_(2));
+  EXPECT_TRUE(*map.get(std::string_view("\0", 1)) == uint_(3));
+  EXPECT_EQ(map.size(), 3u);
+}
+
+// Sizes on both sides of the switch from linear search to the hashed index, and well past it.
+class MapSizes : public ::testing::TestWithParam<int> {};
+
+TEST_P(MapSizes, KeepsOrderAndFindsEveryKeyAfterGrowth) {
+  const int n = GetParam();
+  Arena arena;
+  Map& map = Map::create(arena);
+  std::vector<std::string> names;
+  for (int i = 0; i < n; ++i)
+    names.push_back("k" + std::to_string((i * 7919) % 100003));
+  for (int i = 0; i < n; ++i)
+    map.insert(names[i], uint_(static_cast<std::uint64_t>(i)));
+  for (int i = 0; i < n; i += 3) {  // overwrite some: positions must not move
+    EXPECT_EQ(map.insert(names[i], int_(-1 - i)).position, static_cast<std::size_t>(i));
+  }
+  ASSERT_EQ(map.size(), static_cast<std::size_t>(n));
+  EXPECT_EQ(keys_of(map), names);
+  for (int i = 0; i < n; ++i) {
+    const Value* found = map.get(names[i]);
+    ASSERT_NE(found, nullptr) << names[i];
+    EXPECT_TRUE(*found == (i % 3 == 0 ? int_(-1 - i) : uint_(static_cast<std::uint64_t>(i))));
+    if (n >= 1000) {  // large maps are indexed: every entry carries its key's hash
+      const auto& entry = map.entries()[i];
+      EXPECT_EQ(entry.hash, json::hash_key(map.seed(), entry.key));
+    }
+  }
+  EXPECT_EQ(map.get("absent"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(AcrossTheIndexThreshold, MapSizes,
+                         ::testing::Values(1, 2, 8, 9, 17, 1000, 40000));
+
+TEST(Map, CapacityHintDoesNotChangeContent) {
+  Arena arena;
+  Map& map = Map::create(arena, 100);
+  map.insert("x", uint_(1));
+  EXPECT_EQ(map.size(), 1u);
+  EXPECT_TRUE(*map.get("x") == uint_(1));
+}
+
+TEST(Map, DeepCopyKeepsOrderSeedAndHashesAndOutlivesTheOriginal) {
+  Arena target;
+  Value copy;
+  HashSeed seed{};
+  {
+    Arena source;
+    const Builder b(source);
+    Map& map = Map::create(source);
+    for (int i = 0; i < 20; ++i)
+      map.insert(source.copy_string("m" + std::to_string(i)), b.str("v"));
+    map.insert("z", b.arr({b.obj({{"deep", float_(-0.0)}})}));
+    seed = map.seed();
+    copy = Value::object(map).deep_copy(target);
+    EXPECT_TRUE(copy == Value::object(map));
+  }  // the source arena is gone: the copy must own everything it refers to
+  const Map& copied = copy.as_object();
+  EXPECT_EQ(copied.seed(), seed);
+  EXPECT_EQ(copied.size(), 21u);
+  EXPECT_EQ(copied.entries()[0].key, "m0");
+  EXPECT_EQ(copied.entries()[20].key, "z");
+  for (const auto& entry : copied)
+    EXPECT_EQ(entry.hash, json::hash_key(seed, entry.key));
+  const Value deep = copied.get("z")->as_array()[0].as_object().get("deep")[0];
+  EXPECT_TRUE(std::signbit(deep.as_number().as_float()));
+}
+
+TEST(Map, SmallCopyIteratesInEntryOrder) {
+  Arena arena;
+  const Builder b(arena);
+  const Value original = b.obj({{"z", uint_(1)}, {"a", uint_(2)}, {"m", uint_(3)}});
+  EXPECT_EQ(keys_of(original.deep_copy(arena).as_object()),
+            (std::vector<std::string>{"z", "a", "m"}));
+}
+
+// --- lifetime -------------------------------------------------------------------------------
+
+TEST(Arena, ReleasesArbitrarilyDeepDocumentsWithoutRecursion) {
+  Value inner = Value::array({});
+  {
+    Arena arena;
+    for (int depth = 0; depth < 1'000'000; ++depth) {
+      Value* slot = arena.allocate_array<Value>(1);
+      *slot = inner;
+      inner = Value::array({slot, 1});
+    }
+    EXPECT_EQ(inner.kind(), Kind::Array);
+  }  // releasing a million levels must not touch the stack per level
+  SUCCEED();
+}
+
+TEST(Arena, CopiesStringsAndServesLargeRequests) {
+  Arena arena;
+  const std::string big(1 << 20, 'x');
+  const std::string_view copy = arena.copy_string(big);
+  EXPECT_EQ(copy, big);
+  EXPECT_NE(copy.data(), big.data());
+  const auto* aligned = arena.allocate_array<std::uint64_t>(3);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(aligned) % alignof(std::uint64_t), 0u);
+  EXPECT_THROW(arena.allocate_array<Value>(std::numeric_limits<std::size_t>::max() / 8),
+               std::length_error);
+}
+
+}  // namespace
+}  // namespace tarvik::testing
