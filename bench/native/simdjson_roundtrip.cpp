@@ -1,0 +1,155 @@
+// The benchmark's native limit: parses a payload into simdjson's DOM and writes it back compactly,
+// timing itself, driven line by line by bench/run.py over a pipe. Never part of the module.
+//
+// Protocol (one command per line on stdin, one reply line on stdout):
+//   load N     then N raw bytes: the payload of the next commands        -> "ok N"
+//   time       one parse + minify on this thread                        -> "NS PARSE_NS OUTBYTES"
+//   threads T  T threads, each with its own parser, parse + minify at once -> "NS" (wall time)
+// A failure replies "error TEXT". With the argument --memory it instead reads one payload from
+// stdin to its end, runs one parse + minify with a fresh parser and prints the peak resident bytes
+// that the call added.
+#include <simdjson.h>
+
+#include <barrier>
+#include <chrono>
+#include <cstddef>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long elapsed_ns(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+struct Roundtrip {
+  std::size_t written = 0;  // bytes of compact text
+  long long parse_ns = 0;   // the parse alone, out of the whole roundtrip
+};
+
+// One parse + minify, or throws on malformed input.
+Roundtrip roundtrip(simdjson::dom::parser& parser, const simdjson::padded_string& payload) {
+  const auto start = Clock::now();
+  simdjson::dom::element document;
+  if (const auto error = parser.parse(payload).get(document); error) {
+    throw std::runtime_error(simdjson::error_message(error));
+  }
+  const long long parse_ns = elapsed_ns(start);
+  return {simdjson::minify(document).size(), parse_ns};
+}
+
+// Wall time of `threads` threads released together, each running one roundtrip with its own
+// parser. Parsers persist across calls, as a server thread would keep its own.
+long long time_threads(std::vector<simdjson::dom::parser>& parsers,
+                       const simdjson::padded_string& payload, std::size_t threads) {
+  if (parsers.size() < threads) parsers.resize(threads);
+  std::barrier start_line(static_cast<std::ptrdiff_t>(threads + 1));
+  std::vector<std::string> failures(threads);
+  std::vector<std::jthread> workers;
+  workers.reserve(threads);
+  for (std::size_t i = 0; i < threads; ++i) {
+    workers.emplace_back([&, i] {
+      start_line.arrive_and_wait();
+      try {
+        roundtrip(parsers[i], payload);
+      } catch (const std::exception& fault) {
+        failures[i] = fault.what();
+      }
+    });
+  }
+  start_line.arrive_and_wait();
+  const auto start = Clock::now();
+  workers.clear();  // joins every worker
+  const long long wall = elapsed_ns(start);
+  for (const auto& failure : failures) {
+    if (!failure.empty()) throw std::runtime_error(failure);
+  }
+  return wall;
+}
+
+// Reads a kB figure ("VmRSS", "VmHWM") of this process from /proc/self/status, in bytes.
+std::size_t status_bytes(std::string_view field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':') {
+      return std::stoull(line.substr(field.size() + 1)) * 1024;
+    }
+  }
+  throw std::runtime_error("no " + std::string(field) + " in /proc/self/status");
+}
+
+int measure_memory() {
+  const std::string text{std::istreambuf_iterator<char>(std::cin), {}};
+  const simdjson::padded_string payload(text);
+  // Writing 5 resets the peak (VmHWM) to the current resident size, so the peak after the call is
+  // what the call itself added on top of the payload already in memory.
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const std::size_t before = status_bytes("VmRSS");
+  simdjson::dom::parser parser;
+  roundtrip(parser, payload);
+  std::cout << status_bytes("VmHWM") - before << '\n';
+  return 0;
+}
+
+int serve() {
+  std::ios::sync_with_stdio(false);
+  std::cout << "ready " << simdjson::get_active_implementation()->name() << std::endl;
+  simdjson::padded_string payload;
+  simdjson::dom::parser parser;
+  std::vector<simdjson::dom::parser> thread_parsers;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream words(line);
+    std::string command;
+    words >> command;
+    try {
+      if (command == "load") {
+        std::size_t size = 0;
+        words >> size;
+        std::string text(size, '\0');
+        if (!std::cin.read(text.data(), static_cast<std::streamsize>(size))) {
+          throw std::runtime_error("payload cut short");
+        }
+        payload = simdjson::padded_string(text);
+        std::cout << "ok " << size << std::endl;
+      } else if (command == "time") {
+        const auto start = Clock::now();
+        const Roundtrip done = roundtrip(parser, payload);
+        const long long ns = elapsed_ns(start);
+        std::cout << ns << ' ' << done.parse_ns << ' ' << done.written << std::endl;
+      } else if (command == "threads") {
+        std::size_t threads = 0;
+        words >> threads;
+        if (threads == 0) throw std::runtime_error("threads needs a count above 0");
+        std::cout << time_threads(thread_parsers, payload, threads) << std::endl;
+      } else {
+        throw std::runtime_error("unknown command: " + command);
+      }
+    } catch (const std::exception& fault) {
+      std::cout << "error " << fault.what() << std::endl;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc == 2 && std::string_view(argv[1]) == "--memory") return measure_memory();
+    return serve();
+  } catch (const std::exception& fault) {
+    std::cerr << "simdjson_roundtrip: " << fault.what() << '\n';
+    return 1;
+  }
+}

@@ -1,0 +1,138 @@
+# Checks the benchmark's pure-Python transform against the codec's edge cases, so that the peer
+# pipelines it races do the same work. Independent of tarvik_codec itself.
+import importlib.util
+from pathlib import Path
+
+import pytest
+
+BENCH_DIR = Path(__file__).resolve().parents[2] / "bench"
+
+
+def load_bench_module(name: str):
+    spec = importlib.util.spec_from_file_location(name, BENCH_DIR / f"{name}.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+reference = load_bench_module("columnar_reference")
+
+TRANSFORM_CASES = [
+    ("[]", '{"columns":[],"rows":[],"constants":{}}'),
+    ("[{}]", '{"columns":[],"rows":[[]],"constants":{}}'),
+    ("[{},{}]", '{"columns":[],"rows":[[],[]],"constants":{}}'),
+    ('[{"a":1}]', '{"columns":["a"],"rows":[[1]],"constants":{}}'),
+    ('[{"a":1},{"a":1}]', '{"columns":[],"rows":[[],[]],"constants":{"a":1}}'),
+    ('[{"a":null,"b":2}]', '{"columns":["b"],"rows":[[2]],"constants":{}}'),
+    ('[{"a":null},{"b":null},{}]', '{"columns":[],"rows":[[],[],[]],"constants":{}}'),
+    (
+        '[{"a":1,"b":2},{"b":3,"c":4}]',
+        '{"columns":["a","b","c"],"rows":[[1,2,null],[null,3,4]],"constants":{}}',
+    ),
+    (
+        '[{"b":2,"a":1},{"a":3,"b":4}]',
+        '{"columns":["b","a"],"rows":[[2,1],[4,3]],"constants":{}}',
+    ),
+    (
+        '[{"z":1,"y":1,"x":0},{"y":1,"z":1,"x":5}]',
+        '{"columns":["x"],"rows":[[0],[5]],"constants":{"z":1,"y":1}}',
+    ),
+    ('[{"a":null},{"a":1}]', '{"columns":["a"],"rows":[[null],[1]],"constants":{}}'),
+    ('[{"a":1},{}]', '{"columns":["a"],"rows":[[1],[null]],"constants":{}}'),
+    (
+        '[{"a":false},{"a":false}]',
+        '{"columns":[],"rows":[[],[]],"constants":{"a":false}}',
+    ),
+    (
+        '[{"o":{"p":1,"q":2}},{"o":{"q":2,"p":1}}]',
+        '{"columns":[],"rows":[[],[]],"constants":{"o":{"p":1,"q":2}}}',
+    ),
+    (
+        '[{"A":1},{"a":2}]',
+        '{"columns":["A","a"],"rows":[[1,null],[null,2]],"constants":{}}',
+    ),
+    ('[{"":1},{"":2}]', '{"columns":[""],"rows":[[1],[2]],"constants":{}}'),
+    (
+        '[{"o":{"k":[1,2]}},{"o":null}]',
+        '{"columns":["o"],"rows":[[{"k":[1,2]}],[null]],"constants":{}}',
+    ),
+    # A repeated name keeps the last value at the first position.
+    (
+        '[{"a":1,"b":0,"a":2},{"b":1,"a":2}]',
+        '{"columns":["b"],"rows":[[0],[1]],"constants":{"a":2}}',
+    ),
+    # Top-level numbers match as doubles; the constant keeps the first row's form.
+    ('[{"a":1},{"a":1.0}]', '{"columns":[],"rows":[[],[]],"constants":{"a":1}}'),
+    ('[{"a":1.0},{"a":1}]', '{"columns":[],"rows":[[],[]],"constants":{"a":1.0}}'),
+    ('[{"a":0},{"a":-0.0}]', '{"columns":[],"rows":[[],[]],"constants":{"a":0}}'),
+    (
+        '[{"a":9007199254740993},{"a":9007199254740992}]',
+        '{"columns":[],"rows":[[],[]],"constants":{"a":9007199254740993}}',
+    ),
+    # Inside containers the number forms differ: no constant.
+    (
+        '[{"a":[1]},{"a":[1.0]}]',
+        '{"columns":["a"],"rows":[[[1]],[[1.0]]],"constants":{}}',
+    ),
+    (
+        '[{"a":{"k":1}},{"a":{"k":1.0}}]',
+        '{"columns":["a"],"rows":[[{"k":1}],[{"k":1.0}]],"constants":{}}',
+    ),
+    (
+        '[{"a":[0.0]},{"a":[-0.0]}]',
+        '{"columns":[],"rows":[[],[]],"constants":{"a":[0.0]}}',
+    ),
+    # Numbers never match other kinds, even where Python's == says they do.
+    ('[{"a":1},{"a":"1"}]', '{"columns":["a"],"rows":[[1],["1"]],"constants":{}}'),
+    ('[{"a":0},{"a":false}]', '{"columns":["a"],"rows":[[0],[false]],"constants":{}}'),
+    ('[{"a":true},{"a":1}]', '{"columns":["a"],"rows":[[true],[1]],"constants":{}}'),
+    (
+        '[{"a":[true]},{"a":[1]}]',
+        '{"columns":["a"],"rows":[[[true]],[[1]]],"constants":{}}',
+    ),
+    (
+        '[{"a":[1,2]},{"a":[2,1]}]',
+        '{"columns":["a"],"rows":[[[1,2]],[[2,1]]],"constants":{}}',
+    ),
+    ('[{"a":{}},{"a":[]}]', '{"columns":["a"],"rows":[[{}],[[]]],"constants":{}}'),
+    # Absent in one row is null there, so not constant.
+    (
+        '[{"a":"x"},{"a":"x"},{}]',
+        '{"columns":["a"],"rows":[["x"],["x"],[null]],"constants":{}}',
+    ),
+    ('[{"a":"é"},{"a":"é"}]', '{"columns":[],"rows":[[],[]],"constants":{"a":"é"}}'),
+]
+
+
+@pytest.mark.parametrize(("payload", "expected"), TRANSFORM_CASES)
+def test_stdlib_pipeline_output(payload, expected):
+    assert reference.columnarize_stdlib(payload.encode()) == expected.encode()
+
+
+@pytest.mark.parametrize(("payload", "expected"), TRANSFORM_CASES)
+def test_orjson_pipeline_output(payload, expected):
+    if reference.orjson is None:
+        pytest.skip("orjson is not installed")
+    # orjson writes the same compact JSON as the stdlib pipeline for every case in the table.
+    assert reference.columnarize_orjson(payload.encode()) == expected.encode()
+
+
+@pytest.mark.parametrize(
+    ("payload", "message"),
+    [
+        ('[{"a":1},2]', "expected a JSON object row, got: 2"),
+        ('[{"a":1},"x",[1]]', 'expected a JSON object row, got: "x"'),
+        ("[null]", "expected a JSON object row, got: null"),
+        ('[{"a":1},[{"b":"é"}]]', 'expected a JSON object row, got: [{"b":"é"}]'),
+    ],
+)
+def test_non_object_row_names_the_first_offender(payload, message):
+    with pytest.raises(reference.RowError) as raised:
+        reference.columnarize_stdlib(payload.encode())
+    assert str(raised.value) == message
+
+
+def test_rows_are_not_modified():
+    rows = [{"a": 1, "b": None}, {"a": 1, "b": 2}]
+    reference.columnarize_rows(rows)
+    assert rows == [{"a": 1, "b": None}, {"a": 1, "b": 2}]
