@@ -1,0 +1,746 @@
+// The JSON reader: one forward pass over the payload, values built in the arena, positions
+// computed only when an error is built.
+#include "json/reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "json/map.hpp"
+#include "json/pow10.hpp"
+
+namespace tarvik::json {
+
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// Digit values for \u escapes: HEX0[b] is the value of hex digit b, HEX1[b] that value shifted
+// left by four; any other byte maps to -1, so or-ing two entries stays negative.
+constexpr std::array<std::int16_t, 256> make_hex_table(int shift) {
+  std::array<std::int16_t, 256> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    int digit = -1;
+    if (byte >= '0' && byte <= '9') digit = byte - '0';
+    if (byte >= 'a' && byte <= 'f') digit = byte - 'a' + 10;
+    if (byte >= 'A' && byte <= 'F') digit = byte - 'A' + 10;
+    table[byte] = static_cast<std::int16_t>(digit < 0 ? -1 : digit << shift);
+  }
+  return table;
+}
+constexpr std::array<std::int16_t, 256> HEX0 = make_hex_table(0);
+constexpr std::array<std::int16_t, 256> HEX1 = make_hex_table(4);
+
+// s * 10 + d overflows 64 bits exactly when s > this, or s == this and d > 5.
+constexpr std::uint64_t kMaxSignificandDiv10 = std::numeric_limits<std::uint64_t>::max() / 10;
+// x * 10 + d overflows 32 bits exactly when x > this, or x == this and d > 7.
+constexpr std::int32_t kMaxExponentDiv10 = std::numeric_limits<std::int32_t>::max() / 10;
+
+// The reader's nesting budget: the 128th nested "[" or "{" on one path fails.
+constexpr std::uint8_t kDepthBudget = 128;
+
+inline bool is_digit(unsigned char byte) {
+  return static_cast<unsigned char>(byte - '0') < 10;
+}
+
+inline bool is_whitespace(unsigned char byte) {
+  constexpr std::uint64_t kWhitespace =
+      (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
+  return byte <= ' ' && ((1ULL << byte) & kWhitespace) != 0;
+}
+
+inline bool ends_string_run(unsigned char byte) {
+  return byte == '"' || byte == '\\' || byte < 0x20;
+}
+
+inline std::int32_t saturate_exponent(std::int64_t exponent) {
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(exponent, std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::int32_t>::max()));
+}
+
+// High bit set in the lowest byte of `word` that is a quote, a backslash or a control byte
+// (higher bits may be spurious because of borrows, the lowest never is); 0 when there is none.
+inline std::uint64_t string_run_ends(std::uint64_t word) {
+  const std::uint64_t quote = word ^ (kOnes * '"');
+  const std::uint64_t backslash = word ^ (kOnes * '\\');
+  const std::uint64_t is_quote = (quote - kOnes) & ~quote;
+  const std::uint64_t is_backslash = (backslash - kOnes) & ~backslash;
+  const std::uint64_t is_control = (word - kOnes * 0x20) & ~word;
+  return (is_quote | is_backslash | is_control) & kHighBits;
+}
+
+// Moves `p` to the first quote, backslash or control byte, or to `end`, eight bytes at a time;
+// or-s every byte passed over into `passed`, so its high bits tell whether any was non-ASCII.
+inline const char* skip_to_escape(const char* p, const char* end, std::uint64_t& passed) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t ends = string_run_ends(word);
+    if (ends != 0) {
+      const int offset = std::countr_zero(ends) / 8;
+      passed |= word & ((1ULL << (8 * offset)) - 1);
+      return p + offset;
+    }
+    passed |= word;
+    p += 8;
+  }
+  // skip_to_escape_slow: the tail of fewer than eight bytes.
+  while (p != end && !ends_string_run(static_cast<unsigned char>(*p))) {
+    passed |= static_cast<unsigned char>(*p);
+    ++p;
+  }
+  return p;
+}
+
+inline bool is_continuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
+
+// Well-formed UTF-8: no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut
+// sequence.
+bool is_valid_utf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  while (p != end) {
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if ((word & kHighBits) == 0) {
+        p += 8;
+        continue;
+      }
+    }
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      ++p;
+    } else if (lead < 0xC2) {
+      return false;
+    } else if (lead < 0xE0) {
+      if (end - p < 2 || !is_continuation(p[1])) return false;
+      p += 2;
+    } else if (lead < 0xF0) {
+      const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+      const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+      if (end - p < 3 || p[1] < low || p[1] > high || !is_continuation(p[2])) return false;
+      p += 3;
+    } else if (lead < 0xF5) {
+      const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+      const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+      if (end - p < 4 || p[1] < low || p[1] > high || !is_continuation(p[2]) ||
+          !is_continuation(p[3])) {
+        return false;
+      }
+      p += 4;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The reader's state for one parse. Every parse_* step returns false after storing the error of
+// the first fault; callers then return false at once, so nothing more is read.
+class Deserializer {
+ public:
+  Deserializer(std::string_view input, Arena& arena)
+      : begin_(input.data()), end_(input.data() + input.size()), pos_(begin_), arena_(arena) {}
+
+  Result<std::vector<Value>, Error> parse_value_list() {
+    skip_whitespace();
+    if (pos_ == end_) {
+      fail_peek(ErrorCode::EofWhileParsingValue);
+    } else if (*pos_ != '[') {
+      peek_invalid_type();
+    } else {
+      --remaining_depth_;
+      ++pos_;
+      if (parse_elements()) {
+        ++remaining_depth_;
+        skip_whitespace();
+        // The top-level elements are the bottom of the scratch stack, and nothing is above them.
+        if (pos_ == end_) return std::move(elements_);
+        fail_peek(ErrorCode::TrailingCharacters);
+      }
+    }
+    return failure(std::move(*error_));
+  }
+
+ private:
+  struct Member {
+    std::string_view key;
+    Value value;
+  };
+
+  std::string_view input() const { return {begin_, static_cast<std::size_t>(end_ - begin_)}; }
+  std::size_t read_position() const { return static_cast<std::size_t>(pos_ - begin_); }
+  unsigned char peek() const { return static_cast<unsigned char>(*pos_); }
+
+  void skip_whitespace() {
+    while (pos_ != end_ && is_whitespace(peek()))
+      ++pos_;
+  }
+
+  // Stamped with the read position (just past the byte consumed last).
+  [[gnu::cold, gnu::noinline]] bool fail(ErrorCode code) {
+    error_.emplace(error(input(), read_position(), code));
+    return false;
+  }
+
+  // Stamped with the position of the next, unconsumed byte.
+  [[gnu::cold, gnu::noinline]] bool fail_peek(ErrorCode code) {
+    error_.emplace(peek_error(input(), read_position(), code));
+    return false;
+  }
+
+  // deserialize_any: one value of any kind at the read position.
+  bool parse_any(Value& out) {
+    skip_whitespace();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+    switch (peek()) {
+      case 'n':
+      case 't':
+      case 'f':
+        return parse_literal(out);
+      case '-':
+        ++pos_;
+        return parse_integer(false, out);
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        return parse_integer(true, out);
+      case '"': {
+        ++pos_;
+        std::string_view text;
+        if (!parse_str(text)) return false;
+        out = Value::string(text);
+        return true;
+      }
+      case '[':
+        return parse_array(out);
+      case '{':
+        return parse_object(out);
+      default:
+        return fail_peek(ErrorCode::ExpectedSomeValue);
+    }
+  }
+
+  // null, true or false, starting at its first letter.
+  bool parse_literal(Value& out) {
+    switch (*pos_++) {
+      case 'n':
+        out = Value::null();
+        return parse_ident("ull");
+      case 't':
+        out = Value::boolean(true);
+        return parse_ident("rue");
+      default:
+        out = Value::boolean(false);
+        return parse_ident("alse");
+    }
+  }
+
+  // The remaining letters of a literal whose first letter has been consumed.
+  bool parse_ident(std::string_view rest) {
+    if (static_cast<std::size_t>(end_ - pos_) >= rest.size() &&
+        std::memcmp(pos_, rest.data(), rest.size()) == 0) {
+      pos_ += rest.size();
+      return true;
+    }
+    return parse_ident_slow(rest);
+  }
+
+  // Letter by letter, so the error stands just past the first wrong byte.
+  [[gnu::cold, gnu::noinline]] bool parse_ident_slow(std::string_view rest) {
+    for (const char letter : rest) {
+      if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
+      if (*pos_++ != letter) return fail(ErrorCode::ExpectedSomeIdent);
+    }
+    return true;
+  }
+
+  bool enter_nested() {
+    if (--remaining_depth_ == 0) {
+      ++remaining_depth_;
+      return fail_peek(ErrorCode::RecursionLimitExceeded);
+    }
+    return true;
+  }
+
+  bool parse_array(Value& out) {
+    if (!enter_nested()) return false;
+    ++pos_;
+    const std::size_t base = elements_.size();
+    if (!parse_elements()) return false;
+    ++remaining_depth_;
+    const std::size_t count = elements_.size() - base;
+    Value* block = nullptr;
+    if (count != 0) {
+      block = arena_.allocate_array<Value>(count);
+      std::copy(elements_.begin() + static_cast<std::ptrdiff_t>(base), elements_.end(), block);
+      elements_.resize(base);
+    }
+    out = Value::array({block, count});
+    return true;
+  }
+
+  // next_element and end_seq: pushes the elements of an array whose "[" has been consumed onto
+  // the scratch stack, then consumes the "]".
+  bool parse_elements() {
+    skip_whitespace();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
+    if (*pos_ != ']') {
+      for (;;) {
+        Value element;
+        if (!parse_any(element)) return false;
+        elements_.push_back(element);
+        skip_whitespace();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
+        if (*pos_ == ']') break;
+        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedListCommaOrEnd);
+        ++pos_;
+        skip_whitespace();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+        if (*pos_ == ']') return fail_peek(ErrorCode::TrailingComma);
+      }
+    }
+    ++pos_;
+    return true;
+  }
+
+  bool parse_object(Value& out) {
+    if (!enter_nested()) return false;
+    ++pos_;
+    const std::size_t base = members_.size();
+    if (!parse_members()) return false;
+    ++remaining_depth_;
+    // Created with the exact capacity once all members are known; a repeated key keeps the
+    // position where it first appeared and takes the last value.
+    Map& map = Map::create(arena_, members_.size() - base);
+    for (auto it = members_.begin() + static_cast<std::ptrdiff_t>(base); it != members_.end(); ++it)
+      map.insert(it->key, it->value);
+    members_.resize(base);
+    out = Value::object(map);
+    return true;
+  }
+
+  // has_next_key and next_value: pushes the members of an object whose "{" has been consumed
+  // onto the scratch stack, then consumes the "}".
+  bool parse_members() {
+    skip_whitespace();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+    if (*pos_ != '}') {
+      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
+      for (;;) {
+        ++pos_;
+        std::string_view key;
+        if (!parse_str(key)) return false;
+        skip_whitespace();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+        if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
+        ++pos_;
+        Value value;
+        if (!parse_any(value)) return false;
+        members_.push_back({key, value});
+        skip_whitespace();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+        if (*pos_ == '}') break;
+        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
+        ++pos_;
+        skip_whitespace();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+        if (*pos_ == '"') continue;
+        return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
+      }
+    }
+    ++pos_;
+    return true;
+  }
+
+  // The body of a string whose opening quote has been consumed, up to and including the closing
+  // quote. Without escapes the text is the run in the input itself; with escapes it is decoded
+  // into the reused buffer and copied into the arena.
+  bool parse_str(std::string_view& out) {
+    const char* run = pos_;
+    std::uint64_t raw_bytes = 0;  // or of every raw byte: its high bits flag non-ASCII text
+    bool escaped = false;
+    for (;;) {
+      pos_ = skip_to_escape(pos_, end_, raw_bytes);
+      if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
+      const unsigned char byte = peek();
+      if (byte == '"') {
+        std::string_view text(run, static_cast<std::size_t>(pos_ - run));
+        if (escaped) {
+          buffer_.append(text);
+          text = buffer_;
+        }
+        ++pos_;
+        if ((raw_bytes & kHighBits) != 0 && !is_valid_utf8(text)) {
+          return fail(ErrorCode::InvalidUnicodeCodePoint);
+        }
+        out = escaped ? arena_.copy_string(text) : text;
+        return true;
+      }
+      if (byte != '\\') {
+        ++pos_;
+        return fail(ErrorCode::ControlCharacterWhileParsingString);
+      }
+      if (!escaped) {
+        buffer_.clear();
+        escaped = true;
+      }
+      buffer_.append(run, static_cast<std::size_t>(pos_ - run));
+      ++pos_;
+      if (!parse_escape()) return false;
+      run = pos_;
+    }
+  }
+
+  // The escape after a consumed backslash, appended to the buffer.
+  bool parse_escape() {
+    if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
+    switch (*pos_++) {
+      case '"':
+        buffer_ += '"';
+        return true;
+      case '\\':
+        buffer_ += '\\';
+        return true;
+      case '/':
+        buffer_ += '/';
+        return true;
+      case 'b':
+        buffer_ += '\b';
+        return true;
+      case 'f':
+        buffer_ += '\f';
+        return true;
+      case 'n':
+        buffer_ += '\n';
+        return true;
+      case 'r':
+        buffer_ += '\r';
+        return true;
+      case 't':
+        buffer_ += '\t';
+        return true;
+      case 'u':
+        return parse_unicode_escape();
+      default:
+        return fail(ErrorCode::InvalidEscape);
+    }
+  }
+
+  // Four hex digits into a 16-bit code unit. With fewer than four bytes left the read position
+  // moves to the end.
+  bool decode_hex_escape(std::uint16_t& unit) {
+    if (end_ - pos_ < 4) {
+      pos_ = end_;
+      return fail(ErrorCode::EofWhileParsingString);
+    }
+    const auto* digits = reinterpret_cast<const unsigned char*>(pos_);
+    pos_ += 4;
+    const int high = HEX1[digits[0]] | HEX0[digits[1]];
+    const int low = HEX1[digits[2]] | HEX0[digits[3]];
+    if ((high | low) < 0) return fail(ErrorCode::InvalidEscape);
+    unit = static_cast<std::uint16_t>((high << 8) | low);
+    return true;
+  }
+
+  // peek_or_eof and the consumption of one byte of the second half of a surrogate pair.
+  bool expect_pair_byte(char expected) {
+    if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
+    if (*pos_++ != expected) return fail(ErrorCode::UnexpectedEndOfHexEscape);
+    return true;
+  }
+
+  bool parse_unicode_escape() {
+    std::uint16_t unit = 0;
+    if (!decode_hex_escape(unit)) return false;
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(ErrorCode::LoneLeadingSurrogateInHexEscape);
+    if (unit < 0xD800 || unit > 0xDBFF) {
+      append_utf8(unit);
+      return true;
+    }
+    std::uint16_t trail = 0;
+    if (!expect_pair_byte('\\') || !expect_pair_byte('u') || !decode_hex_escape(trail)) {
+      return false;
+    }
+    if (trail < 0xDC00 || trail > 0xDFFF) return fail(ErrorCode::LoneLeadingSurrogateInHexEscape);
+    append_utf8(0x10000 + ((static_cast<char32_t>(unit - 0xD800) << 10) | (trail - 0xDC00)));
+    return true;
+  }
+
+  void append_utf8(char32_t c) {
+    char bytes[4];
+    std::size_t count;
+    if (c < 0x80) {
+      bytes[0] = static_cast<char>(c);
+      count = 1;
+    } else if (c < 0x800) {
+      bytes[0] = static_cast<char>(0xC0 | (c >> 6));
+      bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
+      count = 2;
+    } else if (c < 0x10000) {
+      bytes[0] = static_cast<char>(0xE0 | (c >> 12));
+      bytes[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+      count = 3;
+    } else {
+      bytes[0] = static_cast<char>(0xF0 | (c >> 18));
+      bytes[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      bytes[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
+      count = 4;
+    }
+    buffer_.append(bytes, count);
+  }
+
+  // parse_integer: a number after its optional "-" was consumed.
+  bool parse_integer(bool positive, Value& out) {
+    if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
+    const unsigned char first = peek();
+    ++pos_;
+    if (first == '0') {
+      if (pos_ != end_ && is_digit(peek())) return fail_peek(ErrorCode::InvalidNumber);
+      return parse_number_tail(positive, 0, out);
+    }
+    if (!is_digit(first)) return fail(ErrorCode::InvalidNumber);
+    std::uint64_t significand = first - '0';
+    while (pos_ != end_ && is_digit(peek())) {
+      const unsigned digit = peek() - '0';
+      if (significand > kMaxSignificandDiv10 ||
+          (significand == kMaxSignificandDiv10 && digit > 5)) {
+        return parse_long_integer(positive, significand, out);
+      }
+      ++pos_;
+      significand = significand * 10 + digit;
+    }
+    return parse_number_tail(positive, significand, out);
+  }
+
+  // After the integer digits: a fraction, an exponent, or the end of an integer.
+  bool parse_number_tail(bool positive, std::uint64_t significand, Value& out) {
+    if (pos_ != end_) {
+      if (*pos_ == '.') return parse_decimal(positive, significand, 0, out);
+      if ((*pos_ | 0x20) == 'e') return parse_exponent(positive, significand, 0, out);
+    }
+    if (positive) {
+      out = Value::number(Number::non_negative(significand));
+    } else if (significand == 0) {
+      out = Value::number(Number::floating(-0.0));  // "-0" is a float, not the integer 0
+    } else if (significand <= (1ULL << 63)) {
+      out = Value::number(Number::negative(static_cast<std::int64_t>(0 - significand)));
+    } else {
+      out = Value::number(Number::floating(-static_cast<double>(significand)));
+    }
+    return true;
+  }
+
+  // Integer digits beyond 64 bits are dropped; each one raises the exponent instead.
+  [[gnu::noinline]] bool parse_long_integer(bool positive, std::uint64_t significand, Value& out) {
+    const char* const first = pos_;
+    while (pos_ != end_ && is_digit(peek()))
+      ++pos_;
+    const std::int32_t exponent = saturate_exponent(pos_ - first);
+    if (pos_ != end_) {
+      if (*pos_ == '.') return parse_decimal(positive, significand, exponent, out);
+      if ((*pos_ | 0x20) == 'e') return parse_exponent(positive, significand, exponent, out);
+    }
+    return scale_by_power_of_ten(positive, significand, exponent, out);
+  }
+
+  bool parse_decimal(bool positive, std::uint64_t significand, std::int32_t exponent, Value& out) {
+    ++pos_;
+    const char* const first = pos_;
+    while (pos_ != end_ && is_digit(peek())) {
+      const unsigned digit = peek() - '0';
+      if (significand > kMaxSignificandDiv10 ||
+          (significand == kMaxSignificandDiv10 && digit > 5)) {
+        return parse_decimal_overflow(
+            positive, significand, saturate_exponent(std::int64_t{exponent} - (pos_ - first)), out);
+      }
+      ++pos_;
+      significand = significand * 10 + digit;
+    }
+    if (pos_ == first) {
+      return fail_peek(pos_ == end_ ? ErrorCode::EofWhileParsingValue : ErrorCode::InvalidNumber);
+    }
+    // Only a significand of 0 takes unboundedly many digits here, hence the saturation.
+    const std::int32_t scaled = saturate_exponent(std::int64_t{exponent} - (pos_ - first));
+    if (pos_ != end_ && (*pos_ | 0x20) == 'e') {
+      return parse_exponent(positive, significand, scaled, out);
+    }
+    return scale_by_power_of_ten(positive, significand, scaled, out);
+  }
+
+  // Fraction digits beyond 64 bits are dropped without changing the exponent.
+  [[gnu::noinline]] bool parse_decimal_overflow(bool positive, std::uint64_t significand,
+                                                std::int32_t exponent, Value& out) {
+    while (pos_ != end_ && is_digit(peek()))
+      ++pos_;
+    if (pos_ != end_ && (*pos_ | 0x20) == 'e') {
+      return parse_exponent(positive, significand, exponent, out);
+    }
+    return scale_by_power_of_ten(positive, significand, exponent, out);
+  }
+
+  bool parse_exponent(bool positive, std::uint64_t significand, std::int32_t exponent, Value& out) {
+    ++pos_;
+    bool positive_exponent = true;
+    if (pos_ != end_ && (*pos_ == '+' || *pos_ == '-')) {
+      positive_exponent = *pos_ == '+';
+      ++pos_;
+    }
+    if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
+    const unsigned char first = peek();
+    ++pos_;
+    if (!is_digit(first)) return fail(ErrorCode::InvalidNumber);
+    std::int32_t written = first - '0';
+    while (pos_ != end_ && is_digit(peek())) {
+      const int digit = peek() - '0';
+      ++pos_;
+      if (written > kMaxExponentDiv10 || (written == kMaxExponentDiv10 && digit > 7)) {
+        return parse_exponent_overflow(positive, significand, positive_exponent, out);
+      }
+      written = written * 10 + digit;
+    }
+    const std::int64_t total =
+        positive_exponent ? std::int64_t{exponent} + written : std::int64_t{exponent} - written;
+    return scale_by_power_of_ten(positive, significand, saturate_exponent(total), out);
+  }
+
+  // A written exponent beyond 32 bits: too large for any significand but 0, or else zero.
+  [[gnu::noinline]] bool parse_exponent_overflow(bool positive, std::uint64_t significand,
+                                                 bool positive_exponent, Value& out) {
+    if (significand != 0 && positive_exponent) return fail(ErrorCode::NumberOutOfRange);
+    while (pos_ != end_ && is_digit(peek()))
+      ++pos_;
+    out = Value::number(Number::floating(positive ? 0.0 : -0.0));
+    return true;
+  }
+
+  // significand * 10^exponent as a double: one rounding for the conversion of the significand,
+  // one per multiplication or division by a POW10 entry. Deliberately not a correctly rounded
+  // conversion: the results are those of exactly these operations.
+  bool scale_by_power_of_ten(bool positive, std::uint64_t significand, std::int32_t exponent,
+                             Value& out) {
+    double f = static_cast<double>(significand);
+    for (;;) {
+      const std::uint32_t magnitude = exponent < 0 ? 0U - static_cast<std::uint32_t>(exponent)
+                                                   : static_cast<std::uint32_t>(exponent);
+      if (magnitude <= 308) {
+        if (exponent >= 0) {
+          f *= POW10[magnitude];
+          if (std::isinf(f)) return fail(ErrorCode::NumberOutOfRange);
+        } else {
+          f /= POW10[magnitude];
+        }
+        break;
+      }
+      if (f == 0.0) break;
+      if (exponent >= 0) return fail(ErrorCode::NumberOutOfRange);
+      f /= 1e308;
+      exponent += 308;
+    }
+    out = Value::number(Number::floating(positive ? f : -f));
+    return true;
+  }
+
+  // peek_invalid_type: the payload is not an array; reads what it is and stores the
+  // "invalid type" error, stamped just past what was read (at the "{" for an object).
+  [[gnu::cold, gnu::noinline]] void peek_invalid_type() {
+    JsonUnexpected unexpected;
+    switch (peek()) {
+      case 'n':
+      case 't':
+      case 'f': {
+        Value literal;
+        if (!parse_literal(literal)) return;
+        if (literal.is_null()) {
+          unexpected.found = JsonUnexpected::Null{};
+        } else {
+          unexpected.found = literal.as_bool();
+        }
+        break;
+      }
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9': {
+        const bool positive = peek() != '-';
+        if (!positive) ++pos_;
+        Value number;
+        if (!parse_integer(positive, number)) return;
+        const Number n = number.as_number();
+        switch (n.form()) {
+          case NumberForm::NonNegative:
+            unexpected.found = n.as_non_negative();
+            break;
+          case NumberForm::Negative:
+            unexpected.found = n.as_negative();
+            break;
+          case NumberForm::Float:
+            unexpected.found = n.as_float();
+            break;
+        }
+        break;
+      }
+      case '"': {
+        ++pos_;
+        std::string_view text;
+        if (!parse_str(text)) return;
+        unexpected.found = text;
+        break;
+      }
+      case '{':
+        unexpected.found = JsonUnexpected::Object{};
+        break;
+      default:
+        fail_peek(ErrorCode::ExpectedSomeValue);
+        return;
+    }
+    error_.emplace(fix_position(invalid_type(unexpected), input(), read_position()));
+  }
+
+  const char* const begin_;
+  const char* const end_;
+  const char* pos_;  // the read position: only grows
+  Arena& arena_;
+  std::uint8_t remaining_depth_ = kDepthBudget;
+  std::string buffer_;           // the decoded text of a string with escapes
+  std::vector<Value> elements_;  // elements of every open array, innermost on top
+  std::vector<Member> members_;  // members of every open object, innermost on top
+  std::optional<Error> error_;
+};
+
+}  // namespace
+
+Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena) {
+  Deserializer deserializer(input, arena);
+  return deserializer.parse_value_list();
+}
+
+}  // namespace tarvik::json

@@ -1,0 +1,32 @@
+// The JSON reader: the payload bytes, which must form one JSON array, to the list of its
+// elements, or the first error with its line and column.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "json/arena.hpp"
+#include "json/error.hpp"
+#include "json/result.hpp"
+#include "json/value.hpp"
+
+namespace tarvik::json {
+
+// Reads `input` as one JSON array with optional whitespace around it (space, tab, LF, CR only)
+// and returns its elements in input order, whatever their kinds. Strict JSON: no comments, no
+// byte-order mark, strings must be well-formed UTF-8, at most 127 nested levels counting the
+// top-level array. Integers that fit 64 bits keep an integer form; every other number is a
+// double, except that a magnitude too large for a double is an error. For a repeated object key
+// the last value wins, at the position where the key first appeared.
+//
+// Ownership: a string without escapes refers directly into `input`, which is never copied;
+// decoded strings, element blocks and maps are allocated in `arena`. Both `input` and `arena`
+// must outlive the returned values.
+// Errors: the first fault ends the parse and is returned as an Error with a line of 1 or more;
+// nothing partial is returned. Memory exhaustion throws std::bad_alloc (the arena keeps what it
+// handed out, and releases it when it dies).
+// Threads: touches nothing but its arguments and the calling thread's map seed, so calls with
+// distinct arenas may run at once.
+Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena);
+
+}  // namespace tarvik::json
