@@ -136,3 +136,32 @@ def test_rows_are_not_modified():
     rows = [{"a": 1, "b": None}, {"a": 1, "b": 2}]
     reference.columnarize_rows(rows)
     assert rows == [{"a": 1, "b": None}, {"a": 1, "b": 2}]
+
+
+run = load_bench_module("run")
+
+
+@pytest.mark.parametrize(
+    ("left", "right", "where"),
+    [
+        ({"rows": [[1, "x"]]}, {"rows": [[1, "x"]]}, None),
+        ({"a": 1}, {"a": 1.0}, "$.a"),
+        ({"a": [True]}, {"a": [1]}, "$.a[0]"),
+        ({"a": 1, "b": 2}, {"b": 2, "a": 1}, "$"),
+        ([[1], [2]], [[1], [2, 3]], "$[1]"),
+        ({"a": "x"}, {"a": "y"}, "$.a"),
+    ],
+)
+def test_output_check_finds_the_first_difference(left, right, where):
+    found = run.first_difference(left, right)
+    assert (found and found.split(":")[0]) == where
+
+
+def test_scaled_payload_keeps_the_rows_bytes():
+    payload = b' [{"a":"\\u00e9"},{"b":1.50}]\n'
+    scaled = run.scale_payload(payload, 3)
+    assert (
+        scaled
+        == b'[{"a":"\\u00e9"},{"b":1.50},{"a":"\\u00e9"},{"b":1.50},{"a":"\\u00e9"},{"b":1.50}]'
+    )
+    assert run.scale_payload(b"[]", 5) == b"[]"
