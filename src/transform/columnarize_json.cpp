@@ -1,0 +1,26 @@
+// The payload pipeline: read the rows, transform them, write the output document.
+#include <string>
+#include <utility>
+
+#include "json/reader.hpp"
+#include "json/writer.hpp"
+#include "transform/columnarize.hpp"
+
+namespace tarvik {
+
+Result<json::Buffer, std::string> columnarize_json(std::string_view payload) {
+  // Every node of the rows and of the output document lives in this arena, and strings without
+  // escapes point into the payload, which outlives the call.
+  json::Arena arena;
+  auto rows = json::parse_value_list(payload, arena);
+  if (!rows.ok()) return failure("invalid row-oriented JSON: " + rows.error().display());
+
+  auto document = columnarize_rows(std::move(rows).value(), arena);
+  if (!document.ok()) return failure(std::move(document).error());
+
+  json::Buffer out(json::Buffer::kInitialCapacity);
+  json::serialize_value(document.value(), out);
+  return out;
+}
+
+}  // namespace tarvik
