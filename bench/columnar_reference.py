@@ -5,8 +5,9 @@
 This is the code a Python developer would write without tarvik_codec: load the payload, turn the
 rows into columns, dump the result compactly. It does the same work as the codec on the data
 json.loads produces, with two differences that come from the loader, not from the transform:
-json.loads keeps integers of any size and reads the literal -0 as the integer 0, where the codec
-reads both as floats; and it reports malformed text with its own messages.
+json.loads keeps integers of any size, and both json.loads and orjson read the literal -0 as the
+integer 0, where the codec reads both as floats; and they report malformed text with their own
+messages.
 """
 
 import json
@@ -15,9 +16,7 @@ from itertools import chain
 
 try:
     import orjson
-except (
-    ImportError
-):  # the stdlib pipeline still runs; the benchmark reports orjson as missing
+except ImportError:  # the stdlib pipeline still runs; the benchmark reports orjson as missing
     orjson = None
 
 NOT_OBJECT_ROW = "expected a JSON object row, got: "

@@ -87,10 +87,7 @@ def python_pipelines() -> tuple[dict, dict]:
 
 def build_native() -> str | None:
     """Builds the simdjson program into bench/out if it is stale; returns why not, on failure."""
-    if (
-        NATIVE_BINARY.exists()
-        and NATIVE_BINARY.stat().st_mtime >= NATIVE_SOURCE.stat().st_mtime
-    ):
+    if NATIVE_BINARY.exists() and NATIVE_BINARY.stat().st_mtime >= NATIVE_SOURCE.stat().st_mtime:
         return None
     OUT_DIR.mkdir(parents=True, exist_ok=True)
     command = ["g++", "-std=c++20", "-O2", "-Wall", "-Wextra", "-Wshadow", "-Werror"]
@@ -100,10 +97,7 @@ def build_native() -> str | None:
     except OSError as error:
         return f"g++ did not start ({error})"
     if built.returncode != 0:
-        return (
-            "building it failed (is libsimdjson-dev installed?):\n"
-            + built.stderr[-2000:]
-        )
+        return "building it failed (is libsimdjson-dev installed?):\n" + built.stderr[-2000:]
     return None
 
 
@@ -154,29 +148,32 @@ def timed_call(function, payload: bytes) -> int:
 
 
 def threaded_call(function, payload: bytes, threads: int) -> int:
-    """Wall nanoseconds of `threads` threads released together, each calling function once."""
-    start_line = threading.Barrier(threads + 1)
-    failures = []
+    """Wall nanoseconds of `threads` threads released together, each calling function once.
+
+    The workers clock themselves, from the first start to the last end, so a main thread
+    descheduled at the release does not shorten the figure.
+    """
+    start_line = threading.Barrier(threads)
+    starts, ends, failures = [], [], []
 
     def worker():
         start_line.wait()
+        starts.append(time.perf_counter_ns())
         try:
             function(payload)
         except Exception as error:  # noqa: BLE001  reported once all threads are done
             failures.append(error)
+        ends.append(time.perf_counter_ns())
 
     workers = [threading.Thread(target=worker) for _ in range(threads)]
+    gc.collect()
     for thread in workers:
         thread.start()
-    gc.collect()
-    start_line.wait()
-    start = time.perf_counter_ns()
     for thread in workers:
         thread.join()
-    wall = time.perf_counter_ns() - start
     if failures:
         raise failures[0]
-    return wall
+    return max(ends) - min(starts)
 
 
 def first_difference(a, b, path: str = "$") -> str | None:
@@ -213,13 +210,9 @@ class Measurement:
     size_label: str
     payload_bytes: int
     copies: int
-    seconds: dict = field(
-        default_factory=dict
-    )  # pipeline -> median seconds of one call
+    seconds: dict = field(default_factory=dict)  # pipeline -> median seconds of one call
     native_parse_seconds: float | None = None
-    thread_seconds: dict = field(
-        default_factory=dict
-    )  # pipeline -> median wall of N at once
+    thread_seconds: dict = field(default_factory=dict)  # pipeline -> median wall of N at once
     failures: dict = field(default_factory=dict)  # pipeline -> error text
     mismatches: list = field(default_factory=list)
     checks: int = 0  # output comparisons made
@@ -252,14 +245,10 @@ def check_outputs(payload: bytes, pipelines: dict, measurement: Measurement) -> 
                 measurement.mismatches.append(f"{name} vs {reference}: {found}")
 
 
-def measure(
-    payload: bytes, measurement: Measurement, pipelines: dict, native, args
-) -> None:
+def measure(payload: bytes, measurement: Measurement, pipelines: dict, native, args) -> None:
     """Times every pipeline on one payload, interleaved round by round."""
     check_outputs(payload, pipelines, measurement)
-    live = {
-        name: f for name, f in pipelines.items() if name not in measurement.failures
-    }
+    live = {name: f for name, f in pipelines.items() if name not in measurement.failures}
     names = list(live)
     if native is not None:
         native.load(payload)
@@ -293,9 +282,7 @@ def measure(
                     else:
                         wall = threaded_call(live[name], payload, args.threads)
                 except Exception as error:  # noqa: BLE001  reported like check_outputs does
-                    measurement.failures[name] = (
-                        f"with threads: {type(error).__name__}: {error}"
-                    )
+                    measurement.failures[name] = f"with threads: {type(error).__name__}: {error}"
                     continue
                 thread_samples[name].append(wall)
         for name, values in thread_samples.items():
@@ -382,9 +369,7 @@ def throughput_table(measurements: list, threads: int | None = None) -> list[str
         else:
             speed = {name: m.mb_per_s(name) for name in PIPELINES}
             parse = (
-                m.payload_bytes / MB / m.native_parse_seconds
-                if m.native_parse_seconds
-                else None
+                m.payload_bytes / MB / m.native_parse_seconds if m.native_parse_seconds else None
             )
         cells = [m.corpus, f"{m.payload_bytes / MB:.1f}"]
         cells += [figure(speed[name]) for name in PIPELINES] + [figure(parse)]
@@ -413,11 +398,7 @@ def machine_lines(native_implementation: str | None, args) -> list[str]:
     cpu = "unknown CPU"
     try:
         with open("/proc/cpuinfo") as cpuinfo:
-            cpu = next(
-                line.split(":", 1)[1].strip()
-                for line in cpuinfo
-                if "model name" in line
-            )
+            cpu = next(line.split(":", 1)[1].strip() for line in cpuinfo if "model name" in line)
     except (OSError, StopIteration):
         pass
     orjson = columnar_reference.orjson
@@ -435,9 +416,7 @@ def machine_lines(native_implementation: str | None, args) -> list[str]:
     ]
 
 
-def write_report(
-    path: Path, args, results: dict, memory: list, notes: list, machine: list
-):
+def write_report(path: Path, args, results: dict, memory: list, notes: list, machine: list):
     lines = ["# Benchmark results", "", *machine, ""]
     lines += [
         "MB/s of input (1 MB = 10^6 bytes); a ratio above 1× means tarvik is faster.",
@@ -453,9 +432,7 @@ def write_report(
             lines += [*throughput_table(measurements, args.threads), ""]
     if memory:
         lines += ["## Peak resident memory of one call", ""]
-        lines += [
-            "Extra resident bytes at the peak of one call over the payload size, each in a"
-        ]
+        lines += ["Extra resident bytes at the peak of one call over the payload size, each in a"]
         lines += ["fresh process (the caller's payload itself not counted).", ""]
         lines += [*memory_table(memory), ""]
     lines += ["## Output check", ""]
@@ -476,9 +453,7 @@ def write_chart(path: Path, results: dict, missing: dict) -> None:
         "stdlib": "#7f7f7f",
         "native": "#2ca02c",
     }
-    fig, axes = plt.subplots(
-        len(results), 1, figsize=(13, 4.2 * len(results)), squeeze=False
-    )
+    fig, axes = plt.subplots(len(results), 1, figsize=(13, 4.2 * len(results)), squeeze=False)
     for axis, (label, measurements) in zip(axes[:, 0], results.items()):
         width = 0.2
         for offset, name in enumerate(PIPELINES):
@@ -501,24 +476,12 @@ def write_chart(path: Path, results: dict, missing: dict) -> None:
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument(
-        "--runs", type=int, default=7, help="runs per median (at least 7)"
-    )
-    parser.add_argument(
-        "--threads", type=int, default=1, help="also time N threads at once"
-    )
-    parser.add_argument(
-        "--corpus", action="append", help="only this corpus (repeatable)"
-    )
-    parser.add_argument(
-        "--scaled-mb", type=float, default=10, help="scaled size; 0: none"
-    )
-    parser.add_argument(
-        "--memory-mb", type=float, default=100, help="memory payload; 0: skip"
-    )
-    parser.add_argument(
-        "--out", type=Path, default=BENCH_DIR, help="folder for results.*"
-    )
+    parser.add_argument("--runs", type=int, default=7, help="runs per median (at least 7)")
+    parser.add_argument("--threads", type=int, default=1, help="also time N threads at once")
+    parser.add_argument("--corpus", action="append", help="only this corpus (repeatable)")
+    parser.add_argument("--scaled-mb", type=float, default=10, help="scaled size; 0: none")
+    parser.add_argument("--memory-mb", type=float, default=100, help="memory payload; 0: skip")
+    parser.add_argument("--out", type=Path, default=BENCH_DIR, help="folder for results.*")
     parser.add_argument("--memory-child", nargs=3, help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     if args.memory_child is None and args.runs < 7:
@@ -556,14 +519,9 @@ def main(argv=None) -> int:
 
     sizes = [("natural size", None)]
     if args.scaled_mb > 0:
-        sizes.append(
-            (f"scaled to about {args.scaled_mb:g} MB", int(args.scaled_mb * MB))
-        )
+        sizes.append((f"scaled to about {args.scaled_mb:g} MB", int(args.scaled_mb * MB)))
     results = {label: [] for label, _ in sizes}
-    notes = [
-        f"{name} not measured: {reason.splitlines()[0]}"
-        for name, reason in missing.items()
-    ]
+    notes = [f"{name} not measured: {reason.splitlines()[0]}" for name, reason in missing.items()]
     for corpus in corpora:
         natural = corpus.read_bytes()
         for label, target in sizes:
@@ -577,19 +535,13 @@ def main(argv=None) -> int:
             measure(payload, m, pipelines, native, args)
             results[label].append(m)
             notes += [f"{m.corpus} ({label}): {text}" for text in m.mismatches]
-            notes += [
-                f"{m.corpus} ({label}): {n} failed: {e}" for n, e in m.failures.items()
-            ]
+            notes += [f"{m.corpus} ({label}): {n} failed: {e}" for n, e in m.failures.items()]
     if native is not None:
         native.close()
     measured = [m for group in results.values() for m in group]
     checks = sum(m.checks for m in measured)
     mismatched = sum(1 for m in measured if m.mismatches)
-    compared = (
-        "stdlib and orjson against tarvik"
-        if "tarvik" in pipelines
-        else "orjson to stdlib"
-    )
+    compared = "stdlib and orjson against tarvik" if "tarvik" in pipelines else "orjson to stdlib"
     notes.insert(
         0,
         f"compared the loaded outputs of {compared}: {checks} comparisons"
