@@ -52,7 +52,7 @@ inline std::uint64_t scale_round_to_odd(Uint128Parts g, std::uint64_t scaled) {
 
 // `bits` are those of a finite, positive, non-zero double. The double is c × 2^q; every decimal
 // inside its rounding interval reads back as it. Values are scaled by 10^-k, with 10^k no wider
-// than the interval, so the interval holds one or two multiples of 10^k and at most one multiple
+// than the interval, so the interval holds at least one multiple of 10^k and at most one multiple
 // of 10^(k+1): the latter, when present, is the shortest string, else the nearer of the former.
 inline DecimalFloat shortest_decimal(std::uint64_t bits) {
   using namespace float_digits;
@@ -98,16 +98,17 @@ inline DecimalFloat shortest_decimal(std::uint64_t bits) {
   const std::uint64_t t_tens = s_tens + 10;
   const bool s_tens_in = vb_left + open <= s_tens << 2;
   const bool t_tens_in = (t_tens << 2) + open <= vb_right;
-  if (s_tens_in != t_tens_in) return {s_tens_in ? s_tens : t_tens, k};
-
   const std::uint64_t t = s + 1;
   const bool s_in = vb_left + open <= s << 2;
   const bool t_in = (t << 2) + open <= vb_right;
-  if (s_in != t_in) return {s_in ? s : t, k};
-  // Both read back: the nearer one, an exact tie to the even digit.
+  // When both s and t read back, the nearer one wins, an exact tie to the even digit.
   const std::uint64_t midpoint = (s << 2) + 2;
-  const bool take_s = vb < midpoint || (vb == midpoint && (s & 1) == 0);
-  return {take_s ? s : t, k};
+  const bool s_nearer = vb < midpoint || (vb == midpoint && (s & 1) == 0);
+  // Selections rather than branches: which case applies depends on the digits, not on data
+  // patterns a predictor could learn.
+  const std::uint64_t longer = s_in && (!t_in || s_nearer) ? s : t;
+  const std::uint64_t shorter = s_tens_in ? s_tens : t_tens;
+  return {s_tens_in != t_tens_in ? shorter : longer, k};
 }
 
 }  // namespace tarvik::json

@@ -70,7 +70,7 @@ constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1
 // The eight decimal digits of n < 10^8 as byte values 0..9, the first digit in the lowest byte.
 // Both halves are split in parallel: four digits into two pairs, each pair into two digits, with
 // multiply-shift divisions exact in their ranges (v < 10^4 for /100, v < 100 for /10).
-std::uint64_t eight_digit_values(std::uint32_t n) {
+[[gnu::always_inline]] inline std::uint64_t eight_digit_values(std::uint32_t n) {
   const std::uint64_t quads = (n / 10000) | (static_cast<std::uint64_t>(n % 10000) << 32);
   const std::uint64_t hundreds = ((quads * 10486) >> 20) & 0x0000007F'0000007FULL;
   const std::uint64_t pairs = hundreds | ((quads - hundreds * 100) << 16);
@@ -171,12 +171,41 @@ std::size_t write_float_text(double value, char* out) {
   return static_cast<std::size_t>(write_decimal(shortest_decimal(magnitude), p) - out);
 }
 
+// Copies a short run with a few overlapping word moves instead of a call; long runs use memcpy.
+inline void copy_bytes(char* to, const char* from, std::size_t count) {
+  if (count > 16) {
+    std::memcpy(to, from, count);
+  } else if (count >= 8) {
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + count - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + count - 8, &tail, 8);
+  } else if (count >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + count - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + count - 4, &tail, 4);
+  } else if (count > 0) {
+    to[0] = from[0];
+    to[count / 2] = from[count / 2];
+    to[count - 1] = from[count - 1];
+  }
+}
+
 // Output appended to the growable byte buffer, written in place.
 class BufferSink {
  public:
   explicit BufferSink(Buffer& out) : out_(out) {}
   void put(char byte) { out_.push_back(byte); }
-  void append(const char* bytes, std::size_t count) { out_.append(bytes, count); }
+  void append(const char* bytes, std::size_t count) {
+    out_.reserve_more(count);
+    copy_bytes(out_.write_position(), bytes, count);
+    out_.commit(count);
+  }
   // Room for `count` bytes at the end; commit says how many were written.
   char* claim(std::size_t count) {
     out_.reserve_more(count);
@@ -217,47 +246,57 @@ void write_char_escape(char escape, unsigned char byte, Sink& out) {
   out.append(text, 6);
 }
 
-// True when one of the eight bytes is below 0x20, a quotation mark or a backslash.
-inline bool any_escape_in(std::uint64_t word) {
+// A high bit in each byte of the word that is below 0x20, a quotation mark or a backslash. Bits
+// above the lowest may be false alarms (a borrow runs upwards), the lowest one never is.
+std::uint64_t escape_mask(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x01010101'01010101ULL;
   constexpr std::uint64_t kHighBits = 0x80808080'80808080ULL;
   const std::uint64_t quote = word ^ (kOnes * '"');
   const std::uint64_t backslash = word ^ (kOnes * '\\');
   const std::uint64_t below_space = (word - kOnes * 0x20) & ~word;
-  const std::uint64_t no_quote = (quote - kOnes) & ~quote;
-  const std::uint64_t no_backslash = (backslash - kOnes) & ~backslash;
-  return ((below_space | no_quote | no_backslash) & kHighBits) != 0;
+  const std::uint64_t is_quote = (quote - kOnes) & ~quote;
+  const std::uint64_t is_backslash = (backslash - kOnes) & ~backslash;
+  return (below_space | is_quote | is_backslash) & kHighBits;
+}
+
+// The position of the first byte from `from` on that needs an escape, or `size` if none does.
+// Plain text is skipped eight bytes at a time; the table decides the tail byte by byte.
+std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
+  std::size_t i = from;
+  for (; size - i >= 8; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    const std::uint64_t mask = escape_mask(word);
+    if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask) / 8);
+  }
+  for (; i < size; ++i) {
+    if (ESCAPE[static_cast<unsigned char>(data[i])] != 0) return i;
+  }
+  return size;
 }
 
 template <class Sink>
 void serialize_str(std::string_view text, Sink& out) {
   const char* const data = text.data();
   const std::size_t size = text.size();
-  out.put('"');
-  std::size_t run_start = 0;
-  std::size_t i = 0;
-  while (i < size) {
-    // Plain text is skipped eight bytes at a time; the table decides byte by byte only inside a
-    // word that holds an escape, and in the tail.
-    if (size - i >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, data + i, 8);
-      if (!any_escape_in(word)) {
-        i += 8;
-        continue;
-      }
-    }
-    const std::size_t stop = size - i >= 8 ? i + 8 : size;
-    for (; i < stop; ++i) {
-      const auto byte = static_cast<unsigned char>(data[i]);
-      const char escape = ESCAPE[byte];
-      if (escape == 0) continue;
-      out.append(data + run_start, i - run_start);
-      write_char_escape(escape, byte, out);
-      run_start = i + 1;
-    }
+  std::size_t escape_at = find_escape(data, 0, size);
+  // Most strings need no escape: quotes and text then take one claim of the output.
+  char* const at = out.claim(size + 2);
+  at[0] = '"';
+  copy_bytes(at + 1, data, escape_at);
+  if (escape_at == size) {
+    at[size + 1] = '"';
+    out.commit(size + 2);
+    return;
   }
-  out.append(data + run_start, size - run_start);
+  out.commit(escape_at + 1);
+  while (escape_at < size) {
+    const auto byte = static_cast<unsigned char>(data[escape_at]);
+    write_char_escape(ESCAPE[byte], byte, out);
+    const std::size_t run_start = escape_at + 1;
+    escape_at = find_escape(data, run_start, size);
+    out.append(data + run_start, escape_at - run_start);
+  }
   out.put('"');
 }
 
