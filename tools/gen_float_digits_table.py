@@ -10,9 +10,9 @@ rational arithmetic, the two facts the digit generator relies on:
 It fails loudly if either does not hold.
 """
 
-from fractions import Fraction
 import math
 import sys
+from fractions import Fraction
 
 Q_MIN = -1074  # exponent of the smallest subnormal's unit
 Q_MAX = 2046 - 1075  # exponent of the largest finite double's unit
