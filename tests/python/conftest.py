@@ -1,0 +1,62 @@
+# Shared fixtures of the module's tests: the real payloads, the PanicException type and a runner
+# for scripts that need a process of their own.
+import os
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+def find_data_dir() -> Path:
+    candidates = []
+    if os.environ.get("TARVIK_DATA_DIR"):
+        candidates.append(Path(os.environ["TARVIK_DATA_DIR"]))
+    candidates += [REPO.parent / "shared" / "data" / "rows", Path("/work/shared/data/rows")]
+    for candidate in candidates:
+        if candidate.is_dir() and any(candidate.glob("*.json")):
+            return candidate
+    pytest.fail(
+        "no payload directory found: set TARVIK_DATA_DIR, or provide ../shared/data/rows "
+        "or /work/shared/data/rows; tried " + ", ".join(map(str, candidates))
+    )
+
+
+@pytest.fixture(scope="session")
+def data_dir() -> Path:
+    return find_data_dir()
+
+
+@pytest.fixture(scope="session")
+def panic_exception() -> type[BaseException]:
+    # The type is made on the first import and is not a module attribute. Other native modules
+    # may bring a PanicException of their own: ours lives under the binding's runtime name.
+    found = [
+        cls
+        for cls in BaseException.__subclasses__()
+        if cls.__qualname__ == "PanicException" and cls.__module__ == "tarvik_runtime"
+    ]
+    assert len(found) == 1, found
+    return found[0]
+
+
+def run_python(script: str, *, env: dict[str, str] | None = None, timeout: float = 300):
+    """Runs `script` in a fresh interpreter that imports the installed tarvik_codec."""
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(script)],
+        check=False,
+        capture_output=True,
+        text=True,
+        env={**os.environ, **(env or {})},
+        timeout=timeout,
+    )
+
+
+def scaled_payload(rows_file: Path, min_bytes: int) -> bytes:
+    """The rows of `rows_file` repeated into one JSON array of at least `min_bytes` bytes."""
+    body = rows_file.read_bytes().strip()[1:-1]
+    copies = max(1, -(-min_bytes // len(body)))
+    return b"[" + b",".join([body] * copies) + b"]"

@@ -1,0 +1,381 @@
+# The columnarize call: argument binding and its errors, accepted payload and min_rows values, and
+# the pipeline's results and messages as a Python caller sees them.
+import json
+import math
+import operator
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+from tarvik_codec import columnarize
+
+EMPTY = b'{"columns":[],"rows":[],"constants":{}}'
+U64_MAX = 2**64 - 1
+
+
+class Index:
+    """An object that is not an int but converts to one through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        if isinstance(self.value, BaseException):
+            raise self.value
+        return self.value
+
+
+def host_index_error(value) -> str:
+    with pytest.raises(TypeError) as raised:
+        operator.index(value)
+    return str(raised.value)
+
+
+ARGUMENT_ERRORS = [
+    # (args, kwargs, exception type, message, notes)
+    ((), {}, TypeError, "columnarize() missing 1 required positional argument: 'payload'", None),
+    (
+        (),
+        {"min_rows": 5},
+        TypeError,
+        "columnarize() missing 1 required positional argument: 'payload'",
+        None,
+    ),
+    (
+        (b"[]", 20, 3),
+        {},
+        TypeError,
+        "columnarize() takes from 1 to 2 positional arguments but 3 were given",
+        None,
+    ),
+    (
+        (b"[]", 20, 3, 4),
+        {"foo": 1},
+        TypeError,
+        "columnarize() takes from 1 to 2 positional arguments but 4 were given",
+        None,
+    ),
+    (
+        (b"[]",),
+        {"payload": b"[]"},
+        TypeError,
+        "columnarize() got multiple values for argument 'payload'",
+        None,
+    ),
+    (
+        (b"[]", 5),
+        {"min_rows": 5},
+        TypeError,
+        "columnarize() got multiple values for argument 'min_rows'",
+        None,
+    ),
+    (
+        (b"[]",),
+        {"foo": 1},
+        TypeError,
+        "columnarize() got an unexpected keyword argument 'foo'",
+        None,
+    ),
+    (
+        (),
+        {"Payload": b"[]"},
+        TypeError,
+        "columnarize() got an unexpected keyword argument 'Payload'",
+        None,
+    ),
+    (
+        (b"[]",),
+        {"payload": b"[]", "foo": 1},
+        TypeError,
+        "columnarize() got multiple values for argument 'payload'",
+        None,
+    ),
+    (
+        (b"[]",),
+        {"foo": 1, "payload": b"[]"},
+        TypeError,
+        "columnarize() got an unexpected keyword argument 'foo'",
+        None,
+    ),
+    (
+        (b"[]",),
+        {"\udcff": 1},
+        TypeError,
+        "columnarize() got an unexpected keyword argument '\ufffd\ufffd\ufffd'",
+        None,
+    ),
+    (
+        ("[]",),
+        {},
+        TypeError,
+        "'str' object is not an instance of 'bytes'",
+        ["while processing 'payload'"],
+    ),
+    (
+        (None,),
+        {},
+        TypeError,
+        "'None' is not an instance of 'bytes'",
+        ["while processing 'payload'"],
+    ),
+    (
+        (bytearray(b"[]"),),
+        {},
+        TypeError,
+        "'bytearray' object is not an instance of 'bytes'",
+        ["while processing 'payload'"],
+    ),
+    (
+        (memoryview(b"[]"),),
+        {},
+        TypeError,
+        "'memoryview' object is not an instance of 'bytes'",
+        ["while processing 'payload'"],
+    ),
+    (
+        ([],),
+        {"min_rows": -1},
+        TypeError,
+        "'list' object is not an instance of 'bytes'",
+        ["while processing 'payload'"],
+    ),
+    (
+        (b"[]", 3.0),
+        {},
+        TypeError,
+        host_index_error(3.0),
+        ["while processing 'min_rows'"],
+    ),
+    (
+        (b"[]", "20"),
+        {},
+        TypeError,
+        host_index_error("20"),
+        ["while processing 'min_rows'"],
+    ),
+    (
+        (b"[]",),
+        {"min_rows": None},
+        TypeError,
+        host_index_error(None),
+        ["while processing 'min_rows'"],
+    ),
+    (
+        (b"[]", Index(ValueError("no index today"))),
+        {},
+        ValueError,
+        "no index today",
+        ["while processing 'min_rows'"],
+    ),
+    (
+        (b"[]", Index(KeyboardInterrupt("stop"))),
+        {},
+        KeyboardInterrupt,
+        "stop",
+        ["while processing 'min_rows'"],
+    ),
+]
+
+
+@pytest.mark.parametrize("args, kwargs, error, message, notes", ARGUMENT_ERRORS)
+def test_argument_errors(args, kwargs, error, message, notes):
+    with pytest.raises(BaseException) as raised:
+        columnarize(*args, **kwargs)
+    assert type(raised.value) is error
+    assert str(raised.value) == message
+    assert getattr(raised.value, "__notes__", None) == notes
+
+
+def test_a_payload_error_wins_over_a_min_rows_error():
+    with pytest.raises(TypeError) as raised:
+        columnarize("x", min_rows=-1)
+    assert raised.value.__notes__ == ["while processing 'payload'"]
+
+
+@pytest.mark.parametrize("min_rows", [-1, -(2**70), 2**64, 2**100, Index(-1), Index(2**64)])
+def test_min_rows_out_of_range(min_rows):
+    # Checked before the transform runs: the payload here is no JSON at all.
+    with pytest.raises(OverflowError) as raised:
+        columnarize(b"x", min_rows)
+    assert raised.value.__notes__ == ["while processing 'min_rows'"]
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((b"[]",), {}),
+        ((), {"payload": b"[]"}),
+        ((), {"min_rows": 0, "payload": b"[]"}),
+        ((b"[]", True), {}),
+        ((b"[]", False), {}),
+        ((b"[]", U64_MAX), {}),
+        ((b"[]", Index(7)), {}),
+    ],
+)
+def test_accepted_arguments(args, kwargs):
+    assert columnarize(*args, **kwargs) == EMPTY
+
+
+@given(st.integers(min_value=0, max_value=U64_MAX))
+def test_any_valid_min_rows_leaves_the_output_alone(min_rows):
+    assert columnarize(b"[{}]", min_rows) == b'{"columns":[],"rows":[[]],"constants":{}}'
+
+
+def test_bytes_subclasses_are_accepted_and_the_result_is_exact_bytes():
+    class Payload(bytes):
+        def __bytes__(self):
+            raise AssertionError("the content is read directly")
+
+    result = columnarize(Payload(b'[{"a":1}]'))
+    assert type(result) is bytes
+    assert result == b'{"columns":["a"],"rows":[[1]],"constants":{}}'
+
+
+def test_a_panic_raised_by_min_rows_is_resumed_as_a_panic(panic_exception, capfd):
+    with pytest.raises(panic_exception) as raised:
+        columnarize(b"[]", Index(panic_exception("from Python code")))
+    assert raised.value.args == ("from Python code",)
+    assert not hasattr(raised.value, "__notes__")
+    # The first panic is reported before the new one is raised.
+    assert "from Python code" in capfd.readouterr().err
+
+
+PIPELINE = [
+    (b"[]", EMPTY),
+    (b' [{"a":1}]\n', b'{"columns":["a"],"rows":[[1]],"constants":{}}'),
+    (
+        b'[{"a":1,"b":"x","c":null},{"a":1.0,"b":"y"}]',
+        b'{"columns":["b"],"rows":[["x"],["y"]],"constants":{"a":1}}',
+    ),
+    (
+        b'[{"a":1,"b":2},{"b":3,"c":4}]',
+        b'{"columns":["a","b","c"],"rows":[[1,2,null],[null,3,4]],"constants":{}}',
+    ),
+    (
+        b'[{"o":{"p":1,"q":2}},{"o":{"q":2,"p":1}}]',
+        b'{"columns":[],"rows":[[],[]],"constants":{"o":{"p":1,"q":2}}}',
+    ),
+    (
+        '[{"név":"ü","e":"\\u00e9\\ud83d\\ude00"}]'.encode(),
+        '{"columns":["név","e"],"rows":[["ü","é😀"]],"constants":{}}'.encode(),
+    ),
+]
+
+
+@pytest.mark.parametrize("payload, output", PIPELINE)
+def test_pipeline_output(payload, output):
+    assert columnarize(payload) == output
+
+
+PIPELINE_ERRORS = [
+    (b"", "invalid row-oriented JSON: EOF while parsing a value at line 1 column 0"),
+    (b"{}", "invalid row-oriented JSON: invalid type: map, expected a sequence at line 1 column 0"),
+    (b"[1,2", "invalid row-oriented JSON: EOF while parsing a list at line 1 column 4"),
+    (b"[] x", "invalid row-oriented JSON: trailing characters at line 1 column 4"),
+    (b'[{"a":1},2]', "expected a JSON object row, got: 2"),
+    (b"[1]", "expected a JSON object row, got: 1"),
+    (b'[{"a":1},"x",[1]]', 'expected a JSON object row, got: "x"'),
+    (b"[null]", "expected a JSON object row, got: null"),
+]
+
+
+@pytest.mark.parametrize("payload, message", PIPELINE_ERRORS)
+def test_pipeline_errors(payload, message):
+    with pytest.raises(RuntimeError) as raised:
+        columnarize(payload)
+    assert str(raised.value) == message
+    assert not hasattr(raised.value, "__notes__")
+
+
+def test_a_reader_error_wins_over_a_non_object_row():
+    with pytest.raises(RuntimeError) as raised:
+        columnarize(b'[{"a":1},2,')
+    assert str(raised.value).startswith("invalid row-oriented JSON: ")
+
+
+def test_codec_failures_are_caught_by_the_callers_guard():
+    for payload in (b"", b"[1]", b"\xff"):
+        try:
+            columnarize(payload)
+        except Exception as error:  # noqa: BLE001 - the guard of the Python codec
+            assert type(error) is RuntimeError
+        else:
+            pytest.fail(f"{payload!r} was accepted")
+
+
+def rebuild_rows(output: bytes) -> list[dict]:
+    """The rows that a column-oriented document stands for, null members left out."""
+    document = json.loads(output)
+    assert list(document) == ["columns", "rows", "constants"]
+    assert not set(document["columns"]) & set(document["constants"])
+    return [
+        {
+            **{name: cell for name, cell in zip(document["columns"], cells, strict=True)},
+            **document["constants"],
+        }
+        for cells in document["rows"]
+    ]
+
+
+def without_nulls(rows: list[dict]) -> list[dict]:
+    return [{name: value for name, value in row.items() if value is not None} for row in rows]
+
+
+def same_value(actual, expected) -> bool:
+    """Equality of decoded JSON values, where a float may differ in its last place or two: the
+    reader does not round every long decimal fraction correctly."""
+    if isinstance(expected, float) or isinstance(actual, float):
+        numbers = all(type(value) in (int, float) for value in (actual, expected))
+        return numbers and math.isclose(actual, expected, rel_tol=1e-15)
+    if isinstance(expected, dict):
+        return (
+            isinstance(actual, dict)
+            and actual.keys() == expected.keys()
+            and all(same_value(actual[name], expected[name]) for name in expected)
+        )
+    if isinstance(expected, list):
+        return (
+            isinstance(actual, list)
+            and len(actual) == len(expected)
+            and all(map(same_value, actual, expected))
+        )
+    return type(actual) is type(expected) and actual == expected
+
+
+def assert_stands_for(output: bytes, rows: list[dict]) -> None:
+    assert same_value(without_nulls(rebuild_rows(output)), without_nulls(rows))
+
+
+def test_real_payloads_round_trip(data_dir):
+    for path in sorted(data_dir.glob("*.json")):
+        payload = path.read_bytes()
+        assert_stands_for(columnarize(payload), json.loads(payload))
+
+
+# Integers stay within 2**53 so that constants, which compare top-level numbers as doubles,
+# are equal in Python too.
+# Floats have at most 15 digits and a small exponent, so that the reader gives back exactly the
+# double that Python wrote.
+DIGITS = st.integers(min_value=-(10**15), max_value=10**15)
+# Lone surrogates are left out: the reader refuses them.
+TEXT = st.text(st.characters(exclude_categories=["Cs"]), max_size=8)
+SCALARS = (
+    st.none()
+    | st.booleans()
+    | st.integers(min_value=-(2**53), max_value=2**53)
+    | st.builds(lambda digits, scale: float(f"{digits}e-{scale}"), DIGITS, st.integers(0, 20))
+    | TEXT
+)
+VALUES = st.recursive(
+    SCALARS,
+    lambda children: st.lists(children, max_size=3) | st.dictionaries(TEXT, children, max_size=3),
+    max_leaves=8,
+)
+NAMES = st.sampled_from(["a", "b", "c", "", "É", "a b"])
+ROWS = st.lists(st.dictionaries(NAMES, VALUES | st.sampled_from([0, 1, 1.0, "x"])), max_size=6)
+
+
+@given(rows=ROWS, ascii_only=st.booleans())
+def test_generated_rows_round_trip(rows, ascii_only):
+    payload = json.dumps(rows, ensure_ascii=ascii_only).encode()
+    assert_stands_for(columnarize(payload), rows)
