@@ -43,6 +43,8 @@ constexpr std::array<std::int16_t, 256> HEX1 = make_hex_table(4);
 constexpr std::uint64_t kMaxSignificandDiv10 = std::numeric_limits<std::uint64_t>::max() / 10;
 // x * 10 + d overflows 32 bits exactly when x > this, or x == this and d > 7.
 constexpr std::int32_t kMaxExponentDiv10 = std::numeric_limits<std::int32_t>::max() / 10;
+// Below this, eight more digits cannot overflow 64 bits: (10^11 - 1) * 10^8 + 99999999 < 10^19.
+constexpr std::uint64_t kEightDigitsFit = 100000000000ULL;
 
 // The reader's nesting budget: the 128th nested "[" or "{" on one path fails.
 constexpr std::uint8_t kDepthBudget = 128;
@@ -101,6 +103,32 @@ inline const char* skip_to_escape(const char* p, const char* end, std::uint64_t&
   return p;
 }
 
+// The digits that start the eight bytes at `p`: how many (0 to 8) and their value.
+struct DigitRun {
+  int count;
+  std::uint32_t value;
+};
+
+inline DigitRun read_digit_run(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  // Per byte, without carries between bytes: a digit is below 0x80, at least 0x30 and at most 0x39.
+  const std::uint64_t low7 = word & (kOnes * 0x7F);
+  const std::uint64_t not_digit =
+      ((low7 + kOnes * 0x46) | word | ~(low7 + kOnes * 0x50)) & kHighBits;
+  const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
+  if (count == 0) return {0, 0};
+  // The first digit is the lowest byte. Shifting the run to the top leaves zero digits below it;
+  // then neighbours combine into pairs, quads and the whole.
+  std::uint64_t v = (word & (kOnes * 0x0F)) << (8 * (8 - count));
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+  return {count, static_cast<std::uint32_t>(v * 10000 + (v >> 32))};
+}
+
+constexpr std::uint64_t DIGIT_RUN_SCALE[9] = {1,      10,      100,      1000,     10000,
+                                              100000, 1000000, 10000000, 100000000};
+
 inline bool is_continuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
@@ -111,34 +139,31 @@ bool is_valid_utf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p != end) {
-    if (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      if ((word & kHighBits) == 0) {
-        p += 8;
-        continue;
-      }
-    }
     const unsigned char lead = *p;
     if (lead < 0x80) {
-      ++p;
+      std::uint64_t word;
+      if (end - p >= 8 && (std::memcpy(&word, p, sizeof word), (word & kHighBits) == 0)) {
+        p += 8;
+      } else {
+        ++p;
+      }
     } else if (lead < 0xC2) {
-      return false;
+      return false;  // a continuation byte, or the lead of an overlong two-byte form
     } else if (lead < 0xE0) {
       if (end - p < 2 || !is_continuation(p[1])) return false;
       p += 2;
     } else if (lead < 0xF0) {
-      const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-      const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
-      if (end - p < 3 || p[1] < low || p[1] > high || !is_continuation(p[2])) return false;
+      // E0 needs A0..BF next (no overlong form), ED needs 80..9F (no surrogate).
+      if (end - p < 3 || !is_continuation(p[1]) || !is_continuation(p[2])) return false;
+      if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] > 0x9F)) return false;
       p += 3;
     } else if (lead < 0xF5) {
-      const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-      const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-      if (end - p < 4 || p[1] < low || p[1] > high || !is_continuation(p[2]) ||
+      // F0 needs 90..BF next (no overlong form), F4 needs 80..8F (nothing above U+10FFFF).
+      if (end - p < 4 || !is_continuation(p[1]) || !is_continuation(p[2]) ||
           !is_continuation(p[3])) {
         return false;
       }
+      if ((lead == 0xF0 && p[1] < 0x90) || (lead == 0xF4 && p[1] > 0x8F)) return false;
       p += 4;
     } else {
       return false;
@@ -522,6 +547,7 @@ class Deserializer {
     }
     if (!is_digit(first)) return fail(ErrorCode::InvalidNumber);
     std::uint64_t significand = first - '0';
+    take_digit_runs(significand);
     while (pos_ != end_ && is_digit(peek())) {
       const unsigned digit = peek() - '0';
       if (significand > kMaxSignificandDiv10 ||
@@ -532,6 +558,17 @@ class Deserializer {
       significand = significand * 10 + digit;
     }
     return parse_number_tail(positive, significand, out);
+  }
+
+  // Takes digits up to eight at a time while they cannot overflow the significand; the
+  // digit-by-digit loops that follow take the rest with the exact overflow test.
+  void take_digit_runs(std::uint64_t& significand) {
+    while (significand < kEightDigitsFit && end_ - pos_ >= 8) {
+      const DigitRun run = read_digit_run(pos_);
+      significand = significand * DIGIT_RUN_SCALE[run.count] + run.value;
+      pos_ += run.count;
+      if (run.count < 8) return;
+    }
   }
 
   // After the integer digits: a fraction, an exponent, or the end of an integer.
@@ -568,6 +605,7 @@ class Deserializer {
   bool parse_decimal(bool positive, std::uint64_t significand, std::int32_t exponent, Value& out) {
     ++pos_;
     const char* const first = pos_;
+    take_digit_runs(significand);
     while (pos_ != end_ && is_digit(peek())) {
       const unsigned digit = peek() - '0';
       if (significand > kMaxSignificandDiv10 ||

@@ -260,6 +260,37 @@ INSTANTIATE_TEST_SUITE_P(
         float_case("-1e-99999999999999999999", -0.0),
         float_case("-0e+99999999999999999999", -0.0)));
 
+// Digits are taken several at a time where eight bytes can be read: every length must come out
+// whole, whether the input ends soon after the number or not, and the run must stop at the
+// bytes next to the digits ('/', ':') and at a digit with its high bit set.
+TEST(ReaderNumbers, ReadsDigitRunsOfEveryLength) {
+  const std::string digits = "12345678901234567890";
+  for (std::size_t n = 1; n <= digits.size(); ++n) {
+    const std::string prefix = digits.substr(0, n);
+    const std::uint64_t value = std::stoull(prefix);
+    for (const std::string padding : {"", "                "}) {
+      Arena arena;
+      EXPECT_EQ(parse_single(prefix + padding, arena), uint_(value)) << prefix;
+      const Value fraction = parse_single("0." + prefix + padding, arena);
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(fraction.as_number().as_float()),
+                std::bit_cast<std::uint64_t>(static_cast<double>(value) / json::POW10[n]))
+          << prefix;
+      EXPECT_EQ(parse_single("1e" + prefix.substr(0, std::min<std::size_t>(n, 3)) + padding, arena)
+                    .as_number()
+                    .form(),
+                NumberForm::Float);
+    }
+    for (const char next : {'/', ':', 'a', '\xB0'}) {
+      Arena arena;
+      auto failed = parse_value_list("[" + prefix + next + "          ]", arena);
+      ASSERT_FALSE(failed.ok());
+      EXPECT_EQ(failed.error().display(),
+                "expected `,` or `]` at line 1 column " + std::to_string(n + 2))
+          << prefix << next;
+    }
+  }
+}
+
 // POW10[i] is the double nearest to 10^i: checked against the correctly rounding strtod.
 TEST(ReaderNumbers, Pow10HoldsTheNearestDoubles) {
   for (int i = 0; i <= 308; ++i) {
