@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,39 @@ std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(JsonTestSuite, Conformance, ::testing::ValuesIn(suite_files()), test_name);
+
+// Every prefix of every small suite file, and each byte replaced by a few others, read from an
+// exact-size heap copy so that a sanitizer build catches any read past the end. The reader must
+// answer each with a value list or a positioned error that stays within the input.
+TEST(ConformanceSuite, CutAndMutatedInputsGetAnAnswer) {
+  const char replacements[] = {'\0', '"', '\\', '[', '{', ']', ',', '0', 'e', '\x80', '\xFF'};
+  std::size_t inputs = 0;
+  const auto check = [&inputs](const std::string& text) {
+    const std::unique_ptr<char[]> exact(new char[text.size()]);
+    std::copy(text.begin(), text.end(), exact.get());
+    Arena arena;
+    const auto result = parse_value_list({exact.get(), text.size()}, arena);
+    ++inputs;
+    if (!result.ok()) {
+      EXPECT_GE(result.error().line(), 1u) << ::testing::PrintToString(text);
+      EXPECT_LE(result.error().column(), text.size()) << ::testing::PrintToString(text);
+    }
+  };
+  for (const std::string& name : suite_files()) {
+    const std::string input = read_file(kSuite / name);
+    if (input.size() > 256) continue;
+    for (std::size_t cut = 0; cut <= input.size(); ++cut)
+      check(input.substr(0, cut));
+    for (std::size_t at = 0; at < input.size(); ++at) {
+      for (const char replacement : replacements) {
+        std::string mutated = input;
+        mutated[at] = replacement;
+        check(mutated);
+      }
+    }
+  }
+  EXPECT_GT(inputs, 10000u);
+}
 
 TEST(ConformanceSuite, IsPresent) {
   EXPECT_GT(suite_files().size(), 300u) << kSuite;
