@@ -133,6 +133,13 @@ inline bool is_continuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
+inline bool starts_eight_ascii(const unsigned char* p, const unsigned char* end) {
+  if (end - p < 8) return false;
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & kHighBits) == 0;
+}
+
 // Well-formed UTF-8: no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut
 // sequence.
 bool is_valid_utf8(std::string_view text) {
@@ -141,12 +148,7 @@ bool is_valid_utf8(std::string_view text) {
   while (p != end) {
     const unsigned char lead = *p;
     if (lead < 0x80) {
-      std::uint64_t word;
-      if (end - p >= 8 && (std::memcpy(&word, p, sizeof word), (word & kHighBits) == 0)) {
-        p += 8;
-      } else {
-        ++p;
-      }
+      p += starts_eight_ascii(p, end) ? 8 : 1;
     } else if (lead < 0xC2) {
       return false;  // a continuation byte, or the lead of an overlong two-byte form
     } else if (lead < 0xE0) {
