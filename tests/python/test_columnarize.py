@@ -1,8 +1,11 @@
 # The columnarize call: argument binding and its errors, accepted payload and min_rows values, and
 # the pipeline's results and messages as a Python caller sees them.
+import contextlib
+import gc
 import json
 import math
 import operator
+import tracemalloc
 
 import pytest
 from hypothesis import given
@@ -379,3 +382,36 @@ ROWS = st.lists(st.dictionaries(NAMES, VALUES | st.sampled_from([0, 1, 1.0, "x"]
 def test_generated_rows_round_trip(rows, ascii_only):
     payload = json.dumps(rows, ensure_ascii=ascii_only).encode()
     assert_stands_for(columnarize(payload), rows)
+
+
+LEAK_CASES = {
+    "result": lambda: columnarize(b'[{"a":1,"b":[1,2]},{"a":1}]', Index(5)),
+    "missing payload": lambda: columnarize(),
+    "unknown keyword": lambda: columnarize(b"[]", foo=1),
+    "keyword without UTF-8": lambda: columnarize(b"[]", **{"\udcff": 1}),
+    "payload type": lambda: columnarize("[]"),
+    "min_rows range": lambda: columnarize(b"[]", 2**64),
+    "min_rows __index__": lambda: columnarize(b"[]", Index(ValueError("x"))),
+    "reader error": lambda: columnarize(b"[1"),
+    "non-object row": lambda: columnarize(b'[{"a":1},[1,2,3]]'),
+}
+
+
+@pytest.mark.parametrize("call", LEAK_CASES.values(), ids=LEAK_CASES.keys())
+def test_calls_release_every_object_they_make(call):
+    def run(times):
+        for _ in range(times):
+            with contextlib.suppress(Exception):
+                call()
+        gc.collect()
+
+    run(100)  # first-use objects (interned names, caches) are made here
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        run(2000)
+        growth = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    # One object left behind per call would be 32 bytes or more each time.
+    assert growth < 20_000
