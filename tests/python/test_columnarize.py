@@ -34,150 +34,42 @@ def host_index_error(value) -> str:
     return str(raised.value)
 
 
+MISSING = "columnarize() missing 1 required positional argument: 'payload'"
+TOO_MANY = "columnarize() takes from 1 to 2 positional arguments but {} were given"
+MULTIPLE = "columnarize() got multiple values for argument '{}'"
+UNEXPECTED = "columnarize() got an unexpected keyword argument '{}'"
+NOT_BYTES = "'{}' object is not an instance of 'bytes'"
+PAYLOAD_NOTE = ["while processing 'payload'"]
+MIN_ROWS_NOTE = ["while processing 'min_rows'"]
+
+# fmt: off
 ARGUMENT_ERRORS = [
     # (args, kwargs, exception type, message, notes)
-    ((), {}, TypeError, "columnarize() missing 1 required positional argument: 'payload'", None),
-    (
-        (),
-        {"min_rows": 5},
-        TypeError,
-        "columnarize() missing 1 required positional argument: 'payload'",
-        None,
-    ),
-    (
-        (b"[]", 20, 3),
-        {},
-        TypeError,
-        "columnarize() takes from 1 to 2 positional arguments but 3 were given",
-        None,
-    ),
-    (
-        (b"[]", 20, 3, 4),
-        {"foo": 1},
-        TypeError,
-        "columnarize() takes from 1 to 2 positional arguments but 4 were given",
-        None,
-    ),
-    (
-        (b"[]",),
-        {"payload": b"[]"},
-        TypeError,
-        "columnarize() got multiple values for argument 'payload'",
-        None,
-    ),
-    (
-        (b"[]", 5),
-        {"min_rows": 5},
-        TypeError,
-        "columnarize() got multiple values for argument 'min_rows'",
-        None,
-    ),
-    (
-        (b"[]",),
-        {"foo": 1},
-        TypeError,
-        "columnarize() got an unexpected keyword argument 'foo'",
-        None,
-    ),
-    (
-        (),
-        {"Payload": b"[]"},
-        TypeError,
-        "columnarize() got an unexpected keyword argument 'Payload'",
-        None,
-    ),
-    (
-        (b"[]",),
-        {"payload": b"[]", "foo": 1},
-        TypeError,
-        "columnarize() got multiple values for argument 'payload'",
-        None,
-    ),
-    (
-        (b"[]",),
-        {"foo": 1, "payload": b"[]"},
-        TypeError,
-        "columnarize() got an unexpected keyword argument 'foo'",
-        None,
-    ),
-    (
-        (b"[]",),
-        {"\udcff": 1},
-        TypeError,
-        "columnarize() got an unexpected keyword argument '\ufffd\ufffd\ufffd'",
-        None,
-    ),
-    (
-        ("[]",),
-        {},
-        TypeError,
-        "'str' object is not an instance of 'bytes'",
-        ["while processing 'payload'"],
-    ),
-    (
-        (None,),
-        {},
-        TypeError,
-        "'None' is not an instance of 'bytes'",
-        ["while processing 'payload'"],
-    ),
-    (
-        (bytearray(b"[]"),),
-        {},
-        TypeError,
-        "'bytearray' object is not an instance of 'bytes'",
-        ["while processing 'payload'"],
-    ),
-    (
-        (memoryview(b"[]"),),
-        {},
-        TypeError,
-        "'memoryview' object is not an instance of 'bytes'",
-        ["while processing 'payload'"],
-    ),
-    (
-        ([],),
-        {"min_rows": -1},
-        TypeError,
-        "'list' object is not an instance of 'bytes'",
-        ["while processing 'payload'"],
-    ),
-    (
-        (b"[]", 3.0),
-        {},
-        TypeError,
-        host_index_error(3.0),
-        ["while processing 'min_rows'"],
-    ),
-    (
-        (b"[]", "20"),
-        {},
-        TypeError,
-        host_index_error("20"),
-        ["while processing 'min_rows'"],
-    ),
-    (
-        (b"[]",),
-        {"min_rows": None},
-        TypeError,
-        host_index_error(None),
-        ["while processing 'min_rows'"],
-    ),
-    (
-        (b"[]", Index(ValueError("no index today"))),
-        {},
-        ValueError,
-        "no index today",
-        ["while processing 'min_rows'"],
-    ),
-    (
-        (b"[]", Index(KeyboardInterrupt("stop"))),
-        {},
-        KeyboardInterrupt,
-        "stop",
-        ["while processing 'min_rows'"],
-    ),
+    ((), {}, TypeError, MISSING, None),
+    ((), {"min_rows": 5}, TypeError, MISSING, None),
+    ((b"[]", 20, 3), {}, TypeError, TOO_MANY.format(3), None),
+    ((b"[]", 20, 3, 4), {"foo": 1}, TypeError, TOO_MANY.format(4), None),
+    ((b"[]",), {"payload": b"[]"}, TypeError, MULTIPLE.format("payload"), None),
+    ((b"[]", 5), {"min_rows": 5}, TypeError, MULTIPLE.format("min_rows"), None),
+    ((b"[]",), {"foo": 1}, TypeError, UNEXPECTED.format("foo"), None),
+    ((), {"Payload": b"[]"}, TypeError, UNEXPECTED.format("Payload"), None),
+    # Keywords are checked in the order given.
+    ((b"[]",), {"payload": b"[]", "foo": 1}, TypeError, MULTIPLE.format("payload"), None),
+    ((b"[]",), {"foo": 1, "payload": b"[]"}, TypeError, UNEXPECTED.format("foo"), None),
+    # A name without a UTF-8 form is shown with a replacement for each surrogate byte.
+    ((b"[]",), {"\udcff": 1}, TypeError, UNEXPECTED.format("\ufffd" * 3), None),
+    (("[]",), {}, TypeError, NOT_BYTES.format("str"), PAYLOAD_NOTE),
+    ((None,), {}, TypeError, "'None' is not an instance of 'bytes'", PAYLOAD_NOTE),
+    ((bytearray(b"[]"),), {}, TypeError, NOT_BYTES.format("bytearray"), PAYLOAD_NOTE),
+    ((memoryview(b"[]"),), {}, TypeError, NOT_BYTES.format("memoryview"), PAYLOAD_NOTE),
+    (([],), {"min_rows": -1}, TypeError, NOT_BYTES.format("list"), PAYLOAD_NOTE),
+    ((b"[]", 3.0), {}, TypeError, host_index_error(3.0), MIN_ROWS_NOTE),
+    ((b"[]", "20"), {}, TypeError, host_index_error("20"), MIN_ROWS_NOTE),
+    ((b"[]",), {"min_rows": None}, TypeError, host_index_error(None), MIN_ROWS_NOTE),
+    ((b"[]", Index(ValueError("no index"))), {}, ValueError, "no index", MIN_ROWS_NOTE),
+    ((b"[]", Index(KeyboardInterrupt("stop"))), {}, KeyboardInterrupt, "stop", MIN_ROWS_NOTE),
 ]
+# fmt: on
 
 
 @pytest.mark.parametrize("args, kwargs, error, message, notes", ARGUMENT_ERRORS)
