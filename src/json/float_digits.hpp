@@ -54,7 +54,7 @@ inline std::uint64_t scale_round_to_odd(Uint128Parts g, std::uint64_t scaled) {
 // inside its rounding interval reads back as it. Values are scaled by 10^-k, with 10^k no wider
 // than the interval, so the interval holds at least one multiple of 10^k and at most one multiple
 // of 10^(k+1): the latter, when present, is the shortest string, else the nearer of the former.
-inline DecimalFloat shortest_decimal(std::uint64_t bits) {
+[[gnu::always_inline]] inline DecimalFloat shortest_decimal(std::uint64_t bits) {
   using namespace float_digits;
   constexpr int kFractionBits = 52;
   constexpr std::uint64_t kHidden = std::uint64_t{1} << kFractionBits;

@@ -2,10 +2,13 @@
 // text, so the two can never differ by a byte.
 #include "json/writer.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+
+#include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
@@ -67,15 +70,21 @@ constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1
       return table;
     }();
 
-// The eight decimal digits of n < 10^8 as byte values 0..9, the first digit in the lowest byte.
-// Both halves are split in parallel: four digits into two pairs, each pair into two digits, with
-// multiply-shift divisions exact in their ranges (v < 10^4 for /100, v < 100 for /10).
-[[gnu::always_inline]] inline std::uint64_t eight_digit_values(std::uint32_t n) {
-  const std::uint64_t quads = (n / 10000) | (static_cast<std::uint64_t>(n % 10000) << 32);
-  const std::uint64_t hundreds = ((quads * 10486) >> 20) & 0x0000007F'0000007FULL;
-  const std::uint64_t pairs = hundreds | ((quads - hundreds * 100) << 16);
-  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F'000F000FULL;
-  return tens | ((pairs - tens * 10) << 8);
+// The sixteen decimal digits of high × 10^8 + low (both below 10^8) as byte values 0..9, the
+// first digit in the lowest byte. Each step splits all groups at once, with multiply-shift
+// divisions exact in their ranges: by 10^4 below 2^32, by 100 below 10^4, by 10 below 100.
+[[gnu::always_inline]] inline __m128i sixteen_digit_values(std::uint32_t high, std::uint32_t low) {
+  const __m128i eights = _mm_set_epi64x(low, high);
+  const __m128i fours_high = _mm_srli_epi64(_mm_mul_epu32(eights, _mm_set1_epi64x(0xD1B71759)), 45);
+  const __m128i fours_low =
+      _mm_sub_epi64(eights, _mm_mul_epu32(fours_high, _mm_set1_epi64x(10000)));
+  const __m128i fours = _mm_or_si128(fours_high, _mm_slli_epi64(fours_low, 32));
+  const __m128i twos_high = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
+  const __m128i twos_low = _mm_sub_epi16(fours, _mm_mullo_epi16(twos_high, _mm_set1_epi16(100)));
+  const __m128i twos = _mm_or_si128(twos_high, _mm_slli_epi32(twos_low, 16));
+  const __m128i tens = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
+  const __m128i units = _mm_sub_epi16(twos, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
+  return _mm_or_si128(tens, _mm_slli_epi16(units, 8));
 }
 
 using u128 = unsigned __int128;
@@ -95,15 +104,20 @@ char* write_decimal(DecimalFloat decimal, char* p) {
   constexpr std::uint64_t kTen8 = 100'000'000;
   constexpr std::uint64_t kTen16 = kTen8 * kTen8;
   constexpr std::uint64_t kAsciiZeros = 0x30303030'30303030ULL;
-  // At most 17 digits: the first alone, then two words of eight. Digit values sit one per byte,
-  // the first digit in the lowest byte, so leading zeros are low bytes and trailing zeros high.
+  // At most 17 digits: the first alone, then sixteen as byte values in two words, the first digit
+  // in the lowest byte. Both quotients come straight from the significand, so neither waits.
   const std::uint64_t first = decimal.significand / kTen16;
-  const std::uint64_t rest = decimal.significand - first * kTen16;
-  const std::uint64_t high = eight_digit_values(static_cast<std::uint32_t>(rest / kTen8));
-  const std::uint64_t low = eight_digit_values(static_cast<std::uint32_t>(rest % kTen8));
-  const int trailing_zeros = low != 0    ? std::countl_zero(low) / 8
-                             : high != 0 ? 8 + std::countl_zero(high) / 8
-                                         : 16;
+  const std::uint64_t upper = decimal.significand / kTen8;
+  const __m128i digits =
+      sixteen_digit_values(static_cast<std::uint32_t>(upper - first * kTen8),
+                           static_cast<std::uint32_t>(decimal.significand - upper * kTen8));
+  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(digits));
+  const auto low =
+      static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(digits, digits)));
+  // Bit i is set when digit i of the sixteen is not zero.
+  const auto nonzero = static_cast<std::uint32_t>(
+      ~_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_setzero_si128())) & 0xFFFF);
+  const int trailing_zeros = 16 - std::bit_width(nonzero);
 
   // The significant digits d1..d16 in `head`, d17 (or a zero) in `last`.
   u128 head = 0;
@@ -116,8 +130,7 @@ char* write_decimal(DecimalFloat decimal, char* p) {
     n = 17 - trailing_zeros;
     e = decimal.exponent + 16;
   } else {
-    const int leading_zeros =
-        high != 0 ? std::countr_zero(high) / 8 : 8 + std::countr_zero(low) / 8;
+    const int leading_zeros = std::countr_zero(nonzero);
     head = (high | (static_cast<u128>(low) << 64)) >> (8 * leading_zeros);
     n = 16 - trailing_zeros - leading_zeros;
     e = decimal.exponent + 15 - leading_zeros;
@@ -196,54 +209,66 @@ inline void copy_bytes(char* to, const char* from, std::size_t count) {
   }
 }
 
+// The writers below carry the output position in a local pointer `at` and ask the sink for room
+// before they store. A sink's own fields are read only to check for room: bytes stored through a
+// char pointer may alias any object in memory, so a position kept there would be reloaded and
+// stored again after every byte.
+
 // Output appended to the growable byte buffer, written in place.
 class BufferSink {
  public:
-  explicit BufferSink(Buffer& out) : out_(out) {}
-  void put(char byte) { out_.push_back(byte); }
-  void append(const char* bytes, std::size_t count) {
-    out_.reserve_more(count);
-    copy_bytes(out_.write_position(), bytes, count);
-    out_.commit(count);
+  explicit BufferSink(Buffer& out) : out_(out), limit_(out.write_position() + room_left()) {}
+  char* start() const { return out_.write_position(); }
+  // `at`, or where it moved to when the buffer grew, with room for `count` more bytes.
+  char* room(char* at, std::size_t count) {
+    if (count <= static_cast<std::size_t>(limit_ - at)) [[likely]]
+      return at;
+    return grow(at, count);
   }
-  // Room for `count` bytes at the end; commit says how many were written.
-  char* claim(std::size_t count) {
-    out_.reserve_more(count);
-    return out_.write_position();
-  }
-  void commit(std::size_t count) { out_.commit(count); }
+  // Makes the bytes before `at` part of the buffer.
+  void finish(char* at) { out_.commit(static_cast<std::size_t>(at - out_.write_position())); }
 
  private:
+  std::size_t room_left() const { return out_.capacity() - out_.size(); }
+  char* grow(char* at, std::size_t count) {
+    finish(at);
+    out_.reserve_more(count);
+    limit_ = out_.write_position() + room_left();
+    return out_.write_position();
+  }
+
   Buffer& out_;
+  char* limit_;
 };
 
-// Output appended to message text, each piece passed on unchanged.
+// Output appended to message text, each piece passed on unchanged. The string's size serves as
+// the room while writing and is cut back to the text at the end.
 class WriterFormatter {
  public:
-  explicit WriterFormatter(std::string& out) : out_(out) {}
-  void put(char byte) { out_.push_back(byte); }
-  void append(const char* bytes, std::size_t count) { out_.append(bytes, count); }
-  char* claim(std::size_t count) {
-    claimed_at_ = out_.size();
-    out_.resize(claimed_at_ + count);
-    return out_.data() + claimed_at_;
+  explicit WriterFormatter(std::string& out) : out_(out), limit_(out.data() + out.size()) {}
+  char* start() const { return limit_; }
+  char* room(char* at, std::size_t count) {
+    if (count <= static_cast<std::size_t>(limit_ - at)) return at;
+    const auto used = static_cast<std::size_t>(at - out_.data());
+    out_.resize(std::max(used + count, 2 * out_.size()));
+    limit_ = out_.data() + out_.size();
+    return out_.data() + used;
   }
-  void commit(std::size_t count) { out_.resize(claimed_at_ + count); }
+  void finish(char* at) { out_.resize(static_cast<std::size_t>(at - out_.data())); }
 
  private:
   std::string& out_;
-  std::size_t claimed_at_ = 0;
+  char* limit_;
 };
 
-template <class Sink>
-void write_char_escape(char escape, unsigned char byte, Sink& out) {
-  if (escape != 'u') {
-    const char text[2] = {'\\', escape};
-    out.append(text, 2);
-    return;
-  }
-  const char text[6] = {'\\', 'u', '0', '0', HEX_DIGITS[byte >> 4], HEX_DIGITS[byte & 0xF]};
-  out.append(text, 6);
+// Writes the escape of `byte` (at most 6 bytes) at `at`.
+char* write_char_escape(char escape, unsigned char byte, char* at) {
+  at[0] = '\\';
+  at[1] = escape;
+  if (escape != 'u') return at + 2;
+  const char hex[4] = {'0', '0', HEX_DIGITS[byte >> 4], HEX_DIGITS[byte & 0xF]};
+  std::memcpy(at + 2, hex, 4);
+  return at + 6;
 }
 
 // A high bit in each byte of the word that is below 0x20, a quotation mark or a backslash. Bits
@@ -259,15 +284,25 @@ std::uint64_t escape_mask(std::uint64_t word) {
   return (below_space | is_quote | is_backslash) & kHighBits;
 }
 
-// The position of the first byte from `from` on that needs an escape, or `size` if none does.
-// Plain text is skipped eight bytes at a time; the table decides the tail byte by byte.
+// The position of the first byte from `from` on that needs an escape, or `size` if none does,
+// for the last bytes of a text (fewer than sixteen): a word of eight, then four to seven bytes as
+// one word of two overlapping halves; only a word with an escape goes to the table byte by byte.
+// Nothing is read past the end of the text.
 std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   std::size_t i = from;
-  for (; size - i >= 8; i += 8) {
+  if (size - i >= 8) {
     std::uint64_t word;
     std::memcpy(&word, data + i, 8);
     const std::uint64_t mask = escape_mask(word);
     if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask) / 8);
+    i += 8;
+  }
+  if (size - i >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, data + i, 4);
+    std::memcpy(&tail, data + size - 4, 4);
+    if (escape_mask(head | (static_cast<std::uint64_t>(tail) << 32)) == 0) return size;
   }
   for (; i < size; ++i) {
     if (ESCAPE[static_cast<unsigned char>(data[i])] != 0) return i;
@@ -275,34 +310,122 @@ std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   return size;
 }
 
-template <class Sink>
-void serialize_str(std::string_view text, Sink& out) {
-  const char* const data = text.data();
-  const std::size_t size = text.size();
-  std::size_t escape_at = find_escape(data, 0, size);
-  // Most strings need no escape: quotes and text then take one claim of the output.
-  char* const at = out.claim(size + 2);
-  at[0] = '"';
-  copy_bytes(at + 1, data, escape_at);
-  if (escape_at == size) {
-    at[size + 1] = '"';
-    out.commit(size + 2);
-    return;
+// Copies fewer than sixteen bytes to `to` if none of them needs an escape, and says whether it
+// did. The words that are checked are the words that are stored.
+[[gnu::always_inline]] inline bool copy_if_plain(const char* from, std::size_t count, char* to) {
+  if (count >= 8) {
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + count - 8, 8);
+    if ((escape_mask(head) | escape_mask(tail)) != 0) return false;
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + count - 8, &tail, 8);
+    return true;
   }
-  out.commit(escape_at + 1);
+  if (count >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + count - 4, 4);
+    if (escape_mask(head | (static_cast<std::uint64_t>(tail) << 32)) != 0) return false;
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + count - 4, &tail, 4);
+    return true;
+  }
+  if (count == 0) return true;
+  // One to three bytes: the first, middle and last cover them all.
+  const char first = from[0];
+  const char middle = from[count / 2];
+  const char last = from[count - 1];
+  if ((ESCAPE[static_cast<unsigned char>(first)] | ESCAPE[static_cast<unsigned char>(middle)] |
+       ESCAPE[static_cast<unsigned char>(last)]) != 0)
+    return false;
+  to[0] = first;
+  to[count / 2] = middle;
+  to[count - 1] = last;
+  return true;
+}
+
+// Writes the last bytes of a text, from `from` on (fewer than sixteen), with their escapes. `at`
+// has room for them as they are.
+template <class Sink>
+char* write_escaped_tail(const char* data, std::size_t from, std::size_t size, char* at,
+                         Sink& out) {
+  std::size_t escape_at = find_escape(data, from, size);
+  copy_bytes(at, data + from, escape_at - from);
+  at += escape_at - from;
   while (escape_at < size) {
     const auto byte = static_cast<unsigned char>(data[escape_at]);
-    write_char_escape(ESCAPE[byte], byte, out);
     const std::size_t run_start = escape_at + 1;
+    at = out.room(at, 6 + (size - run_start) + 1);
+    at = write_char_escape(ESCAPE[byte], byte, at);
     escape_at = find_escape(data, run_start, size);
-    out.append(data + run_start, escape_at - run_start);
+    copy_bytes(at, data + run_start, escape_at - run_start);
+    at += escape_at - run_start;
   }
-  out.put('"');
+  return at;
+}
+
+// Any text: blocks of sixteen, then the last bytes, with escapes. `at` has room for the quotes,
+// the text as it is and one block stored past its end; each escape asks for its extra bytes.
+template <class Sink>
+[[gnu::noinline]] char* serialize_str_blocks(std::string_view text, char* at, Sink& out) {
+  const char* const data = text.data();
+  const std::size_t size = text.size();
+  *at++ = '"';
+  std::size_t i = 0;
+  if (size >= 16) {
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i last_control = _mm_set1_epi8(0x1F);
+    // Blocks of sixteen are stored as they are and then checked, so plain text is read once.
+    while (size - i >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
+      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, last_control), bytes);
+      const __m128i special =
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash));
+      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+      if (mask == 0) {
+        at += 16;
+        i += 16;
+        continue;
+      }
+      const int plain = std::countr_zero(mask);
+      at += plain;
+      i += static_cast<std::size_t>(plain);
+      const auto byte = static_cast<unsigned char>(data[i]);
+      ++i;
+      at = out.room(at, 6 + (size - i) + 1 + 16);
+      at = write_char_escape(ESCAPE[byte], byte, at);
+    }
+  }
+  if (copy_if_plain(data + i, size - i, at)) {
+    at += size - i;
+  } else {
+    at = write_escaped_tail(data, i, size, at, out);
+  }
+  *at++ = '"';
+  return at;
+}
+
+// Keys and most values are short and plain: those take the inline path, the rest the general one.
+template <class Sink>
+[[gnu::always_inline]] inline char* serialize_str(std::string_view text, char* at, Sink& out) {
+  const std::size_t size = text.size();
+  at = out.room(at, size + 2 + 16);
+  if (size < 16 && copy_if_plain(text.data(), size, at + 1)) {
+    at[0] = '"';
+    at[size + 1] = '"';
+    return at + size + 2;
+  }
+  return serialize_str_blocks(text, at, out);
 }
 
 // Formats from the end of a 20-byte scratch, four digits per step, then copies one block.
 template <class Sink>
-void write_integer(std::uint64_t magnitude, bool negative, Sink& out) {
+char* write_integer(std::uint64_t magnitude, bool negative, char* at, Sink& out) {
   char scratch[20];
   char* const end = scratch + sizeof scratch;
   char* p = end;
@@ -326,71 +449,92 @@ void write_integer(std::uint64_t magnitude, bool negative, Sink& out) {
     *--p = static_cast<char>('0' + rest);
   }
   if (negative) *--p = '-';
-  out.append(p, static_cast<std::size_t>(end - p));
+  const auto length = static_cast<std::size_t>(end - p);
+  at = out.room(at, sizeof scratch);
+  copy_bytes(at, p, length);
+  return at + length;
 }
 
 template <class Sink>
-void write_number(Number number, Sink& out) {
+char* write_number(Number number, char* at, Sink& out) {
   switch (number.form()) {
     case NumberForm::NonNegative:
-      write_integer(number.as_non_negative(), false, out);
-      return;
+      return write_integer(number.as_non_negative(), false, at, out);
     case NumberForm::Negative:
       // Two's complement negation gives the magnitude, including that of the smallest value.
-      write_integer(0 - static_cast<std::uint64_t>(number.as_negative()), true, out);
-      return;
+      return write_integer(0 - static_cast<std::uint64_t>(number.as_negative()), true, at, out);
     case NumberForm::Float:
       break;
   }
-  char* const at = out.claim(kFloatRoom);
-  out.commit(write_float_text(number.as_float(), at));
+  at = out.room(at, kFloatRoom);
+  return at + write_float_text(number.as_float(), at);
+}
+
+template <class Sink>
+char* write_byte(char byte, char* at, Sink& out) {
+  at = out.room(at, 1);
+  *at = byte;
+  return at + 1;
+}
+
+template <class Sink>
+char* write_container(const Value& value, char* at, Sink& out);
+
+// Scalars are written in place; only arrays and objects cost a call.
+template <class Sink>
+[[gnu::always_inline]] inline char* write_value(const Value& value, char* at, Sink& out) {
+  switch (value.kind()) {
+    case Kind::Null:
+      at = out.room(at, 4);
+      std::memcpy(at, "null", 4);
+      return at + 4;
+    case Kind::Bool:
+      at = out.room(at, 5);
+      if (value.as_bool()) {
+        std::memcpy(at, "true", 4);
+        return at + 4;
+      }
+      std::memcpy(at, "false", 5);
+      return at + 5;
+    case Kind::Number:
+      return write_number(value.as_number(), at, out);
+    case Kind::String:
+      return serialize_str(value.as_string(), at, out);
+    case Kind::Array:
+    case Kind::Object:
+      break;
+  }
+  return write_container(value, at, out);
 }
 
 // Recurses once per nesting level; the reader bounds the depth of every document.
 template <class Sink>
-void write_value(const Value& value, Sink& out) {
-  switch (value.kind()) {
-    case Kind::Null:
-      out.append("null", 4);
-      return;
-    case Kind::Bool:
-      if (value.as_bool()) {
-        out.append("true", 4);
-      } else {
-        out.append("false", 5);
-      }
-      return;
-    case Kind::Number:
-      write_number(value.as_number(), out);
-      return;
-    case Kind::String:
-      serialize_str(value.as_string(), out);
-      return;
-    case Kind::Array: {
-      out.put('[');
-      bool first = true;
-      for (const Value& element : value.as_array()) {
-        if (!first) out.put(',');
-        first = false;
-        write_value(element, out);
-      }
-      out.put(']');
-      return;
+[[gnu::noinline]] char* write_container(const Value& value, char* at, Sink& out) {
+  if (value.kind() == Kind::Array) {
+    at = write_byte('[', at, out);
+    bool first = true;
+    for (const Value& element : value.as_array()) {
+      if (!first) at = write_byte(',', at, out);
+      first = false;
+      at = write_value(element, at, out);
     }
-    case Kind::Object: {
-      out.put('{');
-      bool first = true;
-      for (const Map::Entry& entry : value.as_object()) {
-        if (!first) out.put(',');
-        first = false;
-        serialize_str(entry.key, out);
-        out.put(':');
-        write_value(entry.value, out);
-      }
-      out.put('}');
-      return;
-    }
+    return write_byte(']', at, out);
   }
+  at = write_byte('{', at, out);
+  bool first = true;
+  for (const Map::Entry& entry : value.as_object()) {
+    if (!first) at = write_byte(',', at, out);
+    first = false;
+    at = serialize_str(entry.key, at, out);
+    at = write_byte(':', at, out);
+    at = write_value(entry.value, at, out);
+  }
+  return write_byte('}', at, out);
+}
+
+template <class Sink>
+void write_document(const Value& value, Sink& out) {
+  out.finish(write_value(value, out.start(), out));
 }
 
 }  // namespace
@@ -404,12 +548,12 @@ std::size_t write_float(double value, char* out) {
 
 void serialize_value(const Value& value, Buffer& out) {
   BufferSink sink(out);
-  write_value(value, sink);
+  write_document(value, sink);
 }
 
 void display_value(const Value& value, std::string& out) {
   WriterFormatter sink(out);
-  write_value(value, sink);
+  write_document(value, sink);
 }
 
 }  // namespace tarvik::json
