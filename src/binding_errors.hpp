@@ -132,7 +132,7 @@ void report_fault(std::string_view text) noexcept;
 [[noreturn]] void park_thread() noexcept;
 
 // The error raised for a fault that escaped the work of an entry function: MemoryError for a
-// failed allocation, PanicException for every other fault. Called inside a catch handler.
+// failed allocation, PanicException for every other fault.
 PyErr error_from_fault(std::exception_ptr fault);
 
 // Frames an entry function. `body` returns a Result<T, PyErr>; an error is raised and
