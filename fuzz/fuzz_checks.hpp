@@ -1,0 +1,173 @@
+// Properties that must hold for any input bytes, shared by the fuzz targets and by the C++ test
+// that replays their regression inputs. Each check returns what went wrong, or "" when all hold.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/arena.hpp"
+#include "json/map.hpp"
+#include "json/reader.hpp"
+#include "json/value.hpp"
+#include "json/writer.hpp"
+#include "transform/columnarize.hpp"
+
+namespace tarvik::fuzz {
+
+inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+// In a fuzz target, a broken property becomes a crash that libFuzzer records with its input.
+inline void require(const std::string& violation) {
+  if (violation.empty()) return;
+  std::fprintf(stderr, "property violated: %s\n", violation.c_str());
+  std::abort();
+}
+
+// The line and column that an error stamped at the end of `input` carries.
+struct Position {
+  std::uint64_t line;
+  std::uint64_t column;
+  auto operator<=>(const Position&) const = default;
+};
+
+inline Position end_position(std::string_view input) {
+  const std::size_t last_feed = input.rfind('\n');
+  const auto feeds = static_cast<std::uint64_t>(std::count(input.begin(), input.end(), '\n'));
+  const std::size_t column =
+      last_feed == std::string_view::npos ? input.size() : input.size() - last_feed - 1;
+  return {feeds + 1, column};
+}
+
+inline bool holds_float(const json::Value& value) {
+  switch (value.kind()) {
+    case json::Kind::Number:
+      return value.as_number().form() == json::NumberForm::Float;
+    case json::Kind::Array:
+      return std::ranges::any_of(value.as_array(), holds_float);
+    case json::Kind::Object:
+      return std::ranges::any_of(value.as_object(), [](const json::Map::Entry& entry) {
+        return holds_float(entry.value);
+      });
+    default:
+      return false;
+  }
+}
+
+inline std::string serialize(const json::Value& value) {
+  json::Buffer out;
+  json::serialize_value(value, out);
+  return std::string(out.view());
+}
+
+// The reader either returns elements or an error positioned within the input.
+inline std::string check_reader(std::string_view input) {
+  json::Arena arena;
+  const auto parsed = json::parse_value_list(input, arena);
+  if (parsed.ok()) return {};
+  const json::Error& err = parsed.error();
+  if (err.line() == 0) return "reader error without a position: " + err.display();
+  if (Position{err.line(), err.column()} > end_position(input)) {
+    return "reader error positioned past the end of the input: " + err.display();
+  }
+  return {};
+}
+
+// Whatever reads, writes back as text that reads again, and (without floats, which the reader
+// does not round correctly) writes to the same bytes and the same values the second time.
+// The display text of a document is byte for byte its serialized text.
+inline std::string check_writer_round_trip(std::string_view input) {
+  json::Arena arena;
+  const auto parsed = json::parse_value_list(input, arena);
+  if (!parsed.ok()) return {};
+  const json::Value document = json::Value::array(parsed.value());
+  const std::string first = serialize(document);
+
+  std::string displayed;
+  json::display_value(document, displayed);
+  if (displayed != first) return "display text differs from serialized text: " + displayed;
+
+  const auto reread = json::parse_value_list(first, arena);
+  if (!reread.ok()) return "written text does not read back: " + reread.error().display();
+  const json::Value second_document = json::Value::array(reread.value());
+  const std::string second = serialize(second_document);
+  if (holds_float(document)) return {};
+  if (second != first) return "text changed on the second write: " + first + " -> " + second;
+  if (!(second_document == document)) return "document changed on the round trip: " + first;
+  return {};
+}
+
+// The pipeline agrees with the reader about which payloads are malformed, and its output is an
+// object of exactly "columns", "rows" and "constants" in which every row array has one cell per
+// column, column names are distinct strings, and no name is both a column and a constant.
+inline std::string check_pipeline(std::string_view payload) {
+  const auto result = columnarize_json(payload);
+
+  json::Arena arena;
+  const auto rows = json::parse_value_list(payload, arena);
+  if (!rows.ok()) {
+    const std::string expected = "invalid row-oriented JSON: " + rows.error().display();
+    if (result.ok()) return "pipeline accepted a payload the reader rejects: " + expected;
+    if (result.error() != expected) return "pipeline message differs: " + result.error();
+    return {};
+  }
+  const auto non_object = std::ranges::find_if_not(rows.value(), &json::Value::is_object);
+  if (non_object != rows.value().end()) {
+    std::string expected = "expected a JSON object row, got: ";
+    json::display_value(*non_object, expected);
+    if (result.ok()) return "pipeline accepted a non-object row: " + expected;
+    if (result.error() != expected) return "pipeline message differs: " + result.error();
+    return {};
+  }
+  if (!result.ok()) return "pipeline failed on rows that are all objects: " + result.error();
+
+  const std::string output(result.value().view());
+  // Strings without escapes refer into the text read, so it must outlive the values.
+  const std::string wrapped = "[" + output + "]";
+  const auto reread = json::parse_value_list(wrapped, arena);
+  if (!reread.ok()) {
+    // The output nests two levels deeper than the rows, which can pass the reader's limit.
+    if (reread.error().code() == json::ErrorCode::RecursionLimitExceeded) return {};
+    return "output does not read back: " + reread.error().display();
+  }
+  const json::Value& top = reread.value().front();
+  if (!top.is_object() || top.as_object().size() != 3) return "output is not a 3-member object";
+  const json::Map& members = top.as_object();
+  if (members.entries()[0].key != "columns" || members.entries()[1].key != "rows" ||
+      members.entries()[2].key != "constants") {
+    return "output members out of order: " + output;
+  }
+  const json::Value& columns = members.entries()[0].value;
+  const json::Value& row_arrays = members.entries()[1].value;
+  const json::Value& constants = members.entries()[2].value;
+  if (columns.kind() != json::Kind::Array || row_arrays.kind() != json::Kind::Array ||
+      !constants.is_object()) {
+    return "output members of the wrong kinds: " + output;
+  }
+  if (row_arrays.as_array().size() != rows.value().size()) return "row count changed: " + output;
+  std::vector<std::string_view> names;
+  for (const json::Value& name : columns.as_array()) {
+    if (name.kind() != json::Kind::String) return "column name is not a string: " + output;
+    if (std::ranges::find(names, name.as_string()) != names.end()) {
+      return "column listed twice: " + output;
+    }
+    if (constants.as_object().get(name.as_string()) != nullptr) {
+      return "name is both a column and a constant: " + output;
+    }
+    names.push_back(name.as_string());
+  }
+  for (const json::Value& row : row_arrays.as_array()) {
+    if (row.kind() != json::Kind::Array || row.as_array().size() != names.size()) {
+      return "row array does not match the columns: " + output;
+    }
+  }
+  return {};
+}
+
+}  // namespace tarvik::fuzz
