@@ -176,27 +176,32 @@ def threaded_call(function, payload: bytes, threads: int) -> int:
     return max(ends) - min(starts)
 
 
-def first_difference(a, b, path: str = "$") -> str | None:
-    """Where two loaded JSON documents first differ, telling int, float and bool apart, or None."""
+def count_differences(a, b) -> tuple[int, str | None]:
+    """How many places two loaded JSON documents differ in, telling int, float and bool apart,
+    and the first one as "PATH: LEFT vs RIGHT" (the path relative to a and b)."""
     if type(a) is not type(b):
-        return f"{path}: {type(a).__name__} {short(a)} vs {type(b).__name__} {short(b)}"
+        return 1, f": {type(a).__name__} {short(a)} vs {type(b).__name__} {short(b)}"
     if type(a) is list:
         if len(a) != len(b):
-            return f"{path}: {len(a)} elements vs {len(b)}"
+            return 1, f": {len(a)} elements vs {len(b)}"
+        total, first = 0, None
         for index, (left, right) in enumerate(zip(a, b)):
-            found = first_difference(left, right, f"{path}[{index}]")
-            if found:
-                return found
-        return None
+            count, where = count_differences(left, right)
+            if count:
+                total += count
+                first = first or f"[{index}]{where}"
+        return total, first
     if type(a) is dict:
         if list(a) != list(b):
-            return f"{path}: members {short(list(a))} vs {short(list(b))}"
+            return 1, f": members {short(list(a))} vs {short(list(b))}"
+        total, first = 0, None
         for key, value in a.items():
-            found = first_difference(value, b[key], f"{path}.{key}")
-            if found:
-                return found
-        return None
-    return None if a == b else f"{path}: {short(a)} vs {short(b)}"
+            count, where = count_differences(value, b[key])
+            if count:
+                total += count
+                first = first or f".{key}{where}"
+        return total, first
+    return (0, None) if a == b else (1, f": {short(a)} vs {short(b)}")
 
 
 def short(value, limit: int = 80) -> str:
@@ -240,9 +245,11 @@ def check_outputs(payload: bytes, pipelines: dict, measurement: Measurement) -> 
     for name in ("stdlib", "orjson"):
         if name != reference and name in loaded and reference in loaded:
             measurement.checks += 1
-            found = first_difference(loaded[name], loaded[reference])
-            if found:
-                measurement.mismatches.append(f"{name} vs {reference}: {found}")
+            count, first = count_differences(loaded[name], loaded[reference])
+            if count:
+                measurement.mismatches.append(
+                    f"{name} vs {reference}: {count} places differ, the first at ${first}"
+                )
 
 
 def measure(payload: bytes, measurement: Measurement, pipelines: dict, native, args) -> None:
@@ -394,7 +401,7 @@ def memory_table(memory: list) -> list[str]:
     return lines
 
 
-def machine_lines(native_implementation: str | None, args) -> list[str]:
+def machine_lines(native_implementation: str | None, args, load_before: float) -> list[str]:
     cpu = "unknown CPU"
     try:
         with open("/proc/cpuinfo") as cpuinfo:
@@ -413,6 +420,8 @@ def machine_lines(native_implementation: str | None, args) -> list[str]:
             f"- Median of {args.runs} interleaved runs per figure;"
             f" {time.strftime('%Y-%m-%d %H:%M', time.gmtime())} UTC"
         ),
+        # Other work on the machine skews the figures; the load average tells how much there was.
+        f"- Load average (1 min) at the start: {load_before:.1f}; at the end: {os.getloadavg()[0]:.1f}",
     ]
 
 
@@ -459,8 +468,8 @@ def write_chart(path: Path, results: dict, missing: dict) -> None:
         for offset, name in enumerate(PIPELINES):
             xs = [i + (offset - 1.5) * width for i in range(len(measurements))]
             heights = [m.mb_per_s(name) or 0 for m in measurements]
-            label = f"{name} (not measured)" if name in missing else name
-            axis.bar(xs, heights, width, label=label, color=colours[name])
+            legend = f"{name} (not measured)" if name in missing else name
+            axis.bar(xs, heights, width, label=legend, color=colours[name])
         axis.set_xticks(range(len(measurements)))
         axis.set_xticklabels([m.corpus for m in measurements], rotation=20, ha="right")
         axis.set_yscale("log")
@@ -504,6 +513,7 @@ def main(argv=None) -> int:
     if not corpora:
         sys.exit(f"no corpus found in {data_dir()}")
 
+    load_before = os.getloadavg()[0]
     pipelines, missing = python_pipelines()
     native_problem = build_native()
     native = None
@@ -556,7 +566,7 @@ def main(argv=None) -> int:
             size, peaks = measure_memory(corpus, int(args.memory_mb * MB), names)
             memory.append((corpus.stem, size, peaks))
 
-    machine = machine_lines(native and native.implementation, args)
+    machine = machine_lines(native and native.implementation, args, load_before)
     for label, measurements in results.items():
         print(f"\n{label} (MB/s; ratios above 1× mean tarvik is faster)")
         print("\n".join(throughput_table(measurements)))

@@ -142,19 +142,20 @@ run = load_bench_module("run")
 
 
 @pytest.mark.parametrize(
-    ("left", "right", "where"),
+    ("left", "right", "count", "first"),
     [
-        ({"rows": [[1, "x"]]}, {"rows": [[1, "x"]]}, None),
-        ({"a": 1}, {"a": 1.0}, "$.a"),
-        ({"a": [True]}, {"a": [1]}, "$.a[0]"),
-        ({"a": 1, "b": 2}, {"b": 2, "a": 1}, "$"),
-        ([[1], [2]], [[1], [2, 3]], "$[1]"),
-        ({"a": "x"}, {"a": "y"}, "$.a"),
+        ({"rows": [[1, "x"]]}, {"rows": [[1, "x"]]}, 0, None),
+        ({"a": 1}, {"a": 1.0}, 1, ".a"),
+        ({"a": [True]}, {"a": [1]}, 1, ".a[0]"),
+        ({"a": 1, "b": 2}, {"b": 2, "a": 1}, 1, ""),
+        ([[1], [2]], [[1], [2, 3]], 1, "[1]"),
+        ({"a": "x", "b": [0.5, 2.5]}, {"a": "y", "b": [0.5, 2.25]}, 2, ".a"),
     ],
 )
-def test_output_check_finds_the_first_difference(left, right, where):
-    found = run.first_difference(left, right)
-    assert (found and found.split(":")[0]) == where
+def test_output_check_counts_differences(left, right, count, first):
+    found, where = run.count_differences(left, right)
+    assert found == count
+    assert (where and where.split(":")[0]) == first
 
 
 def test_scaled_payload_keeps_the_rows_bytes():
