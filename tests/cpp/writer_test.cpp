@@ -2,6 +2,7 @@
 // member order, and that serialize and display never differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -354,22 +356,26 @@ TEST(StringText, EveryByteValue) {
   }
 }
 
-// Plain runs are skipped in blocks; an escape at any offset of any length must still be found,
-// including the tail shorter than a block.
-TEST(StringText, EscapeAtEveryPositionOfEveryLength) {
-  Arena arena;
-  const Builder b(arena);
-  for (const unsigned char special : {'"', '\\', '\n', '\x1f', '\x00'}) {
-    for (std::size_t length = 1; length <= 40; ++length) {
-      for (std::size_t at = 0; at < length; ++at) {
+// Plain runs are skipped in blocks and words; escapes at any offset of any length must still be
+// found, in blocks and in the tail. Each text sits in a block of exactly its size, so a
+// sanitizer build catches any read past its end.
+TEST(StringText, EscapesAtEveryPositionOfEveryLength) {
+  for (const unsigned char special : {'x', '"', '\\', '\n', '\x1f', '\x00'}) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at < std::max<std::size_t>(length, 1); ++at) {
         std::string text(length, 'x');
-        text[at] = static_cast<char>(special);
-        text[length - 1 - at / 2] = '\xc3';  // a high byte nearby must not hide it
+        if (length > 0) {
+          text[at] = static_cast<char>(special);
+          text[(at + length / 2) % length] = static_cast<char>(special);
+          text[length - 1 - at / 2] = '\xc3';  // a high byte nearby must not hide an escape
+        }
         std::string expected = "\"";
         for (const char byte : text)
           expected += escaped(static_cast<unsigned char>(byte));
         expected += "\"";
-        ASSERT_EQ(written(b.str(text)), expected) << length << " " << at;
+        const auto block = std::make_unique<char[]>(length);
+        std::memcpy(block.get(), text.data(), length);
+        ASSERT_EQ(written(Value::string({block.get(), length})), expected) << length << " " << at;
       }
     }
   }
