@@ -346,13 +346,20 @@ std::string escaped(unsigned char byte) {
   return std::string(1, static_cast<char>(byte));
 }
 
-TEST(StringText, EveryByteValue) {
+// Every byte value alone and inside texts long enough for the word and block scans, which must
+// agree with the table on which bytes need an escape.
+TEST(StringText, EveryByteValueInEveryScan) {
   Arena arena;
   const Builder b(arena);
   for (int byte = 0; byte < 256; ++byte) {
-    const std::string text(1, static_cast<char>(byte));
-    EXPECT_EQ(written(b.str(text)), "\"" + escaped(static_cast<unsigned char>(byte)) + "\"")
-        << byte;
+    const std::string escape = escaped(static_cast<unsigned char>(byte));
+    for (const std::size_t length : {1, 6, 12, 20, 40}) {
+      std::string text(length, 'a');
+      text[length / 2] = static_cast<char>(byte);
+      const std::string expected =
+          "\"" + text.substr(0, length / 2) + escape + text.substr(length / 2 + 1) + "\"";
+      EXPECT_EQ(written(b.str(text)), expected) << byte << " in " << length;
+    }
   }
 }
 
