@@ -17,12 +17,56 @@ Map& Map::create(Arena& arena, std::size_t capacity_hint) {
   return *map;
 }
 
-const Map::Entry* Map::find(std::string_view key) const {
-  if (index_ != nullptr) return find_indexed(key, hash_key(seed_, key));
+namespace {
+
+// A key's length with its first and last bytes. Equal keys have equal fingerprints and the
+// different keys of one object rarely do, so only keys with matching fingerprints are compared.
+std::uint64_t fingerprint(std::string_view key) {
+  if (key.empty()) return 0;
+  return (std::uint64_t{key.size()} << 16) |
+         (std::uint64_t{static_cast<unsigned char>(key.front())} << 8) |
+         static_cast<unsigned char>(key.back());
+}
+
+}  // namespace
+
+Map& Map::from_members(Arena& arena, std::span<const Member> members) {
+  Map& map = create(arena, members.size());
+  if (members.size() > kPairwiseLimit) {
+    for (const Member& member : members)
+      map.insert(member.key, member.value);
+    return map;
+  }
+  std::uint64_t prints[kPairwiseLimit];
+  for (const Member& member : members) {
+    const std::uint64_t print = fingerprint(member.key);
+    std::size_t i = 0;
+    while (i < map.size_ && !(prints[i] == print && same_key(map.entries_[i].key, member.key))) {
+      ++i;
+    }
+    if (i < map.size_) {
+      map.entries_[i].value = member.value;
+    } else {
+      prints[map.size_] = print;
+      map.entries_[map.size_++] = Entry{0, member.key, member.value};
+    }
+  }
+  return map;
+}
+
+const Map::Entry* Map::find_linear(std::string_view key) const {
   for (const Entry& entry : entries()) {
     if (same_key(entry.key, key)) return &entry;
   }
   return nullptr;
+}
+
+const Map::Entry* Map::find(std::string_view key) const {
+  if (index_ == nullptr) {
+    if (size_ <= kLinearLimit) return find_linear(key);
+    build_index(size_);
+  }
+  return find_indexed(key, hash_key(seed_, key));
 }
 
 const Map::Entry* Map::find_indexed(std::string_view key, std::uint64_t hash) const {
@@ -35,8 +79,9 @@ const Map::Entry* Map::find_indexed(std::string_view key, std::uint64_t hash) co
 }
 
 Map::Inserted Map::insert(std::string_view key, Value value) {
+  if (index_ == nullptr && size_ > kLinearLimit) build_index(size_);
   const std::uint64_t hash = index_ != nullptr ? hash_key(seed_, key) : 0;
-  const Entry* existing = index_ != nullptr ? find_indexed(key, hash) : find(key);
+  const Entry* existing = index_ != nullptr ? find_indexed(key, hash) : find_linear(key);
   if (existing != nullptr) {
     Entry& entry = entries_[existing - entries_];
     const Value previous = entry.value;
@@ -67,7 +112,7 @@ void Map::grow_entries(std::size_t min_capacity) {
   capacity_ = min_capacity;
 }
 
-void Map::build_index(std::size_t min_entries) {
+void Map::build_index(std::size_t min_entries) const {
   if (index_ == nullptr) {
     for (Entry& entry : std::span<Entry>(entries_, size_))
       entry.hash = hash_key(seed_, entry.key);
@@ -81,7 +126,7 @@ void Map::build_index(std::size_t min_entries) {
   }
 }
 
-void Map::index_position(std::uint32_t position) {
+void Map::index_position(std::uint32_t position) const {
   std::size_t slot = entries_[position].hash & index_mask_;
   while (index_[slot] != 0)
     slot = (slot + 1) & index_mask_;

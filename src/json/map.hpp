@@ -27,8 +27,17 @@ class Map {
     std::optional<Value> previous;  // the value the key held before, if it was present
   };
 
+  struct Member {
+    std::string_view key;
+    Value value;
+  };
+
   // An empty map in `arena`, seeded from the calling thread (see next_map_seed).
   static Map& create(Arena& arena, std::size_t capacity_hint = 0);
+
+  // A map holding `members` as if each were inserted in turn: a repeated key keeps the position
+  // where it first appeared and takes the last value. Key texts are not copied.
+  static Map& from_members(Arena& arena, std::span<const Member> members);
 
   Map(const Map&) = delete;
   Map& operator=(const Map&) = delete;
@@ -59,22 +68,31 @@ class Map {
 
  private:
   // Maps up to this size are searched by a linear scan, which beats hashing a key; larger
-  // maps hash every key once and keep an open-addressing index of positions.
+  // maps hash every key once and keep an open-addressing index of positions, built on the
+  // first lookup (most maps of a payload are only ever iterated).
   static constexpr std::size_t kLinearLimit = 8;
+  // Repeated keys among this many members are found by comparing each key's fingerprint with
+  // those before it, which costs less than hashing every key; longer member lists are inserted
+  // through the index.
+  static constexpr std::size_t kPairwiseLimit = 64;
 
   Map(Arena& arena, HashSeed seed) : arena_(&arena), seed_(seed) {}
 
   const Entry* find_indexed(std::string_view key, std::uint64_t hash) const;
   void grow_entries(std::size_t min_capacity);
-  void build_index(std::size_t min_entries);
-  void index_position(std::uint32_t position);
+  void build_index(std::size_t min_entries) const;
+  void index_position(std::uint32_t position) const;
 
+  const Entry* find_linear(std::string_view key) const;
+
+  // The index and the stored hashes are a cache of the entries, filled by the first lookup
+  // that needs them; a map is used by one thread at a time.
   Arena* arena_;
   Entry* entries_ = nullptr;
-  std::uint32_t* index_ = nullptr;  // position + 1 per slot, 0 for an empty slot
+  mutable std::uint32_t* index_ = nullptr;  // position + 1 per slot, 0 for an empty slot
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
-  std::size_t index_mask_ = 0;  // slot count - 1 when the index exists
+  mutable std::size_t index_mask_ = 0;  // slot count - 1 when the index exists
   HashSeed seed_;
 };
 

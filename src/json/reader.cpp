@@ -202,10 +202,7 @@ class Deserializer {
   }
 
  private:
-  struct Member {
-    std::string_view key;
-    Value value;
-  };
+  using Member = Map::Member;
 
   std::string_view input() const { return {begin_, static_cast<std::size_t>(end_ - begin_)}; }
   std::size_t read_position() const { return static_cast<std::size_t>(pos_ - begin_); }
@@ -356,11 +353,10 @@ class Deserializer {
     const std::size_t base = members_.size();
     if (!parse_members()) return false;
     ++remaining_depth_;
-    // Created with the exact capacity once all members are known; a repeated key keeps the
-    // position where it first appeared and takes the last value.
-    Map& map = Map::create(arena_, members_.size() - base);
-    for (auto it = members_.begin() + static_cast<std::ptrdiff_t>(base); it != members_.end(); ++it)
-      map.insert(it->key, it->value);
+    // Built once all members are known; a repeated key keeps the position where it first
+    // appeared and takes the last value.
+    Map& map = Map::from_members(
+        arena_, std::span<const Member>(members_).subspan(base, members_.size() - base));
     members_.resize(base);
     out = Value::object(map);
     return true;

@@ -222,6 +222,34 @@ TEST_P(MapSizes, KeepsOrderAndFindsEveryKeyAfterGrowth) {
 INSTANTIATE_TEST_SUITE_P(AcrossTheIndexThreshold, MapSizes,
                          ::testing::Values(1, 2, 8, 9, 17, 1000, 40000));
 
+// Building from a member list must equal inserting the members one by one, for short lists
+// (repeated keys found pairwise) and long ones (found through the index).
+class MapFromMembers : public ::testing::TestWithParam<int> {};
+
+TEST_P(MapFromMembers, EqualsInsertingEachMemberInTurn) {
+  const int n = GetParam();
+  Arena arena;
+  std::vector<Map::Member> members;
+  for (int i = 0; i < n; ++i) {
+    // Every third member repeats an earlier key, so repeats land everywhere in the list.
+    const int key = i % 3 == 2 ? i / 2 : i;
+    members.push_back(
+        {arena.copy_string("key" + std::to_string(key)), uint_(static_cast<std::uint64_t>(i))});
+  }
+  Map& inserted = Map::create(arena);
+  for (const auto& member : members)
+    inserted.insert(member.key, member.value);
+  const Map& built = Map::from_members(arena, members);
+  EXPECT_EQ(keys_of(built), keys_of(inserted));
+  ASSERT_EQ(built.size(), inserted.size());
+  for (std::size_t i = 0; i < built.size(); ++i) {
+    EXPECT_TRUE(built.entries()[i].value == inserted.entries()[i].value) << i;
+    EXPECT_TRUE(*built.get(built.entries()[i].key) == built.entries()[i].value) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShortAndLong, MapFromMembers, ::testing::Values(0, 1, 5, 12, 64, 65, 200));
+
 TEST(Map, CapacityHintDoesNotChangeContent) {
   Arena arena;
   Map& map = Map::create(arena, 100);
