@@ -258,9 +258,12 @@ def measure(payload: bytes, measurement: Measurement, pipelines: dict, native, a
     live = {name: f for name, f in pipelines.items() if name not in measurement.failures}
     names = list(live)
     if native is not None:
-        native.load(payload)
-        native.time_once()  # warm-up, like the Python pipelines' first call in check_outputs
-        names.append("native")
+        try:
+            native.load(payload)
+            native.time_once()  # warm-up, like the Python pipelines' first call in check_outputs
+            names.append("native")
+        except RuntimeError as error:
+            measurement.failures["native"] = str(error)
     samples = {name: [] for name in names}
     parse_samples = []
     for run in range(args.runs):
@@ -322,16 +325,16 @@ def memory_child(pipeline: str, corpus: Path, copies: int) -> None:
 
 def measure_memory(corpus: Path, target: int, names: list) -> tuple[int, dict]:
     """Peak extra resident bytes of one call per pipeline, each in a fresh process."""
-    payload = corpus.read_bytes()
-    copies = copies_for(len(payload), target)
-    size = len(scale_payload(payload, copies))
+    natural = corpus.read_bytes()
+    copies = copies_for(len(natural), target)
+    payload = scale_payload(natural, copies)
     peaks = {}
     for name in names:
         if name == "native":
             done = subprocess.run(
                 [str(NATIVE_BINARY), "--memory"],
                 check=False,
-                input=scale_payload(payload, copies),
+                input=payload,
                 capture_output=True,
             )
         else:
@@ -349,7 +352,7 @@ def measure_memory(corpus: Path, target: int, names: list) -> tuple[int, dict]:
         else:
             lines = done.stderr.decode(errors="replace").strip().splitlines()
             peaks[name] = lines[-1] if lines else f"exit status {done.returncode}"
-    return size, peaks
+    return len(payload), peaks
 
 
 def figure(value: float | None) -> str:
