@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -536,6 +538,7 @@ class Deserializer {
 
   // parse_integer: a number after its optional "-" was consumed.
   bool parse_integer(bool positive, Value& out) {
+    number_digits_ = pos_;
     if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
     const unsigned char first = peek();
     ++pos_;
@@ -671,28 +674,26 @@ class Deserializer {
     return true;
   }
 
-  // significand * 10^exponent as a double: one rounding for the conversion of the significand,
-  // one per multiplication or division by a POW10 entry. Deliberately not a correctly rounded
-  // conversion: the results are those of exactly these operations.
+  // The double nearest to the number just read (ties to even), held as significand *
+  // 10^exponent with digits past 64 bits dropped. When the significand and the power of ten are
+  // both exact doubles, one multiplication or division rounds correctly; otherwise the number's
+  // whole text is converted, so no digit and no rounding step is lost.
   bool scale_by_power_of_ten(bool positive, std::uint64_t significand, std::int32_t exponent,
                              Value& out) {
-    double f = static_cast<double>(significand);
-    for (;;) {
-      const std::uint32_t magnitude = exponent < 0 ? 0U - static_cast<std::uint32_t>(exponent)
-                                                   : static_cast<std::uint32_t>(exponent);
-      if (magnitude <= 308) {
-        if (exponent >= 0) {
-          f *= POW10[magnitude];
-          if (std::isinf(f)) return fail(ErrorCode::NumberOutOfRange);
-        } else {
-          f /= POW10[magnitude];
-        }
-        break;
+    constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
+    constexpr std::int32_t kExactPower = 22;
+    double f = 0.0;
+    if (significand <= kExactSignificand && exponent >= -kExactPower && exponent <= kExactPower) {
+      f = static_cast<double>(significand);
+      f = exponent >= 0 ? f * POW10[exponent] : f / POW10[-exponent];
+    } else {
+      const auto [end, status] = std::from_chars(number_digits_, pos_, f);
+      if (end != pos_) throw std::logic_error("number text not read to its end");
+      if (status == std::errc::result_out_of_range) {
+        // Out of range above for a non-negative exponent, below (towards zero) otherwise.
+        if (exponent >= 0) return fail(ErrorCode::NumberOutOfRange);
+        f = 0.0;
       }
-      if (f == 0.0) break;
-      if (exponent >= 0) return fail(ErrorCode::NumberOutOfRange);
-      f /= 1e308;
-      exponent += 308;
     }
     out = Value::number(Number::floating(positive ? f : -f));
     return true;
@@ -766,9 +767,10 @@ class Deserializer {
   const char* pos_;  // the read position: only grows
   Arena& arena_;
   std::uint8_t remaining_depth_ = kDepthBudget;
-  std::string buffer_;           // the decoded text of a string with escapes
-  std::vector<Value> elements_;  // elements of every open array, innermost on top
-  std::vector<Member> members_;  // members of every open object, innermost on top
+  const char* number_digits_ = nullptr;  // the first digit of the number being read
+  std::string buffer_;                   // the decoded text of a string with escapes
+  std::vector<Value> elements_;          // elements of every open array, innermost on top
+  std::vector<Member> members_;          // members of every open object, innermost on top
   std::optional<Error> error_;
 };
 

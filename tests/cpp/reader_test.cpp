@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -231,26 +232,31 @@ INSTANTIATE_TEST_SUITE_P(
                       float_case("1e-2", 0.01), float_case("100e-2", 1.0), float_case("-1.5", -1.5),
                       float_case("0.1", 0.1), float_case("123.456", 123.456)));
 
-// Digits past the 64-bit significand are dropped, not rounded; each scaling step rounds once.
+// Every float is the double nearest to its text, ties to even, whatever its length, however
+// many digits lie past 64 bits and however far the exponent reaches. (A conversion that rounded
+// the significand and then each scaling step would give 2.9999999999999997e+23 for 3e23.)
 INSTANTIATE_TEST_SUITE_P(
-    ConversionProcedure, ReaderNumbers,
+    CorrectlyRounded, ReaderNumbers,
     ::testing::Values(
-        // Long integers: 20 digits kept, 10 dropped into the exponent.
-        float_case("123456789012345678901234567890", 0x1.8ee90ff6c373ep+96),
-        float_case("18446744073709551619.5", 18446744073709551616.0),
-        float_case("18446744073709551615.0", 18446744073709551616.0),
-        // Long fractions: digits stop counting once the significand would overflow.
-        float_case("0.12345678901234567890123", 0x1.f9add3746f65fp-4),
+        float_case("3e23", 3e23), float_case("1e-23", 1e-23), float_case("7e-30", 7e-30),
+        float_case("-59.879722999999956", -59.879722999999956),
+        float_case("1.0694155977788245e-269", 1.0694155977788245e-269),
+        float_case("123456789012345678901234567890", 123456789012345678901234567890.0),
+        float_case("18446744073709551619.5", 18446744073709551619.5),
+        float_case("18446744073709551615.0", 18446744073709551615.0),
+        float_case("0.12345678901234567890123", 0.12345678901234567890123),
         float_case("1.00000000000000000000000001e5", 100000.0),
+        // Halfway between 1 and the next double, and a hair above it: ties to even, then up.
+        float_case("1.00000000000000011102230246251565404236316680908203125", 1.0),
+        float_case("1.00000000000000011102230246251565404236316680908203126", 0x1.0000000000001p0),
+        float_case("9007199254740993.0", 9007199254740992.0),
         float_case("0." + std::string(400, '0') + "1", 0.0),
-        // Not the correctly rounded doubles: the procedure's own results.
-        float_case("3e23", 2.9999999999999997e+23), float_case("1e-23", 1.0000000000000001e-23),
-        float_case("7e-30", 6.999999999999999e-30),
         // Huge and tiny exponents.
         float_case("1e308", 1e308), float_case("1.7976931348623157e308", 0x1.fffffffffffffp+1023),
-        float_case("1e-308", 1e-308), float_case("2.2250738585072014e-308", 0x1p-1022),
+        float_case("1.7976931348623158e308", 0x1.fffffffffffffp+1023), float_case("1e-308", 1e-308),
+        float_case("2.2250738585072014e-308", 0x1p-1022),
         float_case("5e-324", 0x0.0000000000001p-1022), float_case("2.5e-324", 0x1p-1074),
-        float_case("1e-320", 0x0.00000000007e8p-1022), float_case("1e-400", 0.0),
+        float_case("2.4e-324", 0.0), float_case("1e-320", 1e-320), float_case("1e-400", 0.0),
         float_case("-1e-400", -0.0), float_case("0e999", 0.0), float_case("-0e999", -0.0),
         float_case("0.0e400", 0.0), float_case("1e-2147483647", 0.0),
         float_case("0.1e-2147483647", 0.0),
@@ -259,6 +265,39 @@ INSTANTIATE_TEST_SUITE_P(
         float_case("1e-2147483648", 0.0), float_case("1e-99999999999999999999", 0.0),
         float_case("-1e-99999999999999999999", -0.0),
         float_case("-0e+99999999999999999999", -0.0)));
+
+// Random decimal texts of every length and exponent read as strtod reads them; strtod rounds
+// correctly. Texts too large for a double fail with "number out of range".
+TEST(ReaderNumbers, AgreesWithStrtodOnRandomTexts) {
+  std::mt19937_64 random(20261207);
+  for (int i = 0; i < 200000; ++i) {
+    std::string text = random() % 2 ? "-" : "";
+    const int integer_digits = 1 + static_cast<int>(random() % 25);
+    text += static_cast<char>('1' + random() % 9);
+    for (int d = 1; d < integer_digits; ++d)
+      text += static_cast<char>('0' + random() % 10);
+    if (random() % 2) {
+      text += '.';
+      const int fraction_digits = 1 + static_cast<int>(random() % 25);
+      for (int d = 0; d < fraction_digits; ++d)
+        text += static_cast<char>('0' + random() % 10);
+    }
+    if (random() % 4 != 0) text += "e" + std::to_string(static_cast<int>(random() % 700) - 350);
+    const double expected = std::strtod(text.c_str(), nullptr);
+    Arena arena;
+    auto parsed = parse_value_list("[" + text + "]", arena);
+    if (std::isinf(expected)) {
+      ASSERT_FALSE(parsed.ok()) << text;
+      EXPECT_EQ(parsed.error().code(), json::ErrorCode::NumberOutOfRange) << text;
+      continue;
+    }
+    ASSERT_TRUE(parsed.ok()) << text;
+    const Number n = parsed.value()[0].as_number();
+    if (n.form() != NumberForm::Float) continue;  // integers in range keep their integer forms
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(n.as_float()), std::bit_cast<std::uint64_t>(expected))
+        << text;
+  }
+}
 
 // Digits are taken several at a time where eight bytes can be read: every length must come out
 // whole, whether the input ends soon after the number or not, and the run must stop at the
@@ -273,7 +312,7 @@ TEST(ReaderNumbers, ReadsDigitRunsOfEveryLength) {
       EXPECT_EQ(parse_single(prefix + padding, arena), uint_(value)) << prefix;
       const Value fraction = parse_single("0." + prefix + padding, arena);
       EXPECT_EQ(std::bit_cast<std::uint64_t>(fraction.as_number().as_float()),
-                std::bit_cast<std::uint64_t>(static_cast<double>(value) / json::POW10[n]))
+                std::bit_cast<std::uint64_t>(std::strtod(("0." + prefix).c_str(), nullptr)))
           << prefix;
       EXPECT_EQ(parse_single("1e" + prefix.substr(0, std::min<std::size_t>(n, 3)) + padding, arena)
                     .as_number()
@@ -291,13 +330,13 @@ TEST(ReaderNumbers, ReadsDigitRunsOfEveryLength) {
   }
 }
 
-// POW10[i] is the double nearest to 10^i: checked against the correctly rounding strtod.
-TEST(ReaderNumbers, Pow10HoldsTheNearestDoubles) {
-  for (int i = 0; i <= 308; ++i) {
+// POW10[i] is 10^i exactly: each entry ten times the one before, all equal to strtod's.
+TEST(ReaderNumbers, Pow10HoldsExactPowers) {
+  for (int i = 0; i <= 22; ++i) {
     const std::string text = "1e" + std::to_string(i);
     EXPECT_EQ(json::POW10[i], std::strtod(text.c_str(), nullptr)) << i;
-    if (i > 0 && i <= 22) {
-      EXPECT_EQ(json::POW10[i], json::POW10[i - 1] * 10) << "exact " << i;
+    if (i > 0) {
+      EXPECT_EQ(json::POW10[i], json::POW10[i - 1] * 10) << i;
     }
   }
 }

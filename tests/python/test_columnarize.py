@@ -3,7 +3,6 @@
 import contextlib
 import gc
 import json
-import math
 import operator
 import tracemalloc
 
@@ -217,11 +216,11 @@ def without_nulls(rows: list[dict]) -> list[dict]:
 
 
 def same_value(actual, expected) -> bool:
-    """Equality of decoded JSON values, where a float may differ in its last place or two: the
-    reader does not round every long decimal fraction correctly."""
+    """Exact equality of decoded JSON values. A number may change between int and float only
+    where a constant column keeps the first row's form (1 and 1.0 match), never its value."""
     if isinstance(expected, float) or isinstance(actual, float):
         numbers = all(type(value) in (int, float) for value in (actual, expected))
-        return numbers and math.isclose(actual, expected, rel_tol=1e-15)
+        return numbers and actual == expected
     if isinstance(expected, dict):
         return (
             isinstance(actual, dict)
@@ -249,16 +248,13 @@ def test_real_payloads_round_trip(data_dir):
 
 # Integers stay within 2**53 so that constants, which compare top-level numbers as doubles,
 # are equal in Python too.
-# Floats have at most 15 digits and a small exponent, so that the reader gives back exactly the
-# double that Python wrote.
-DIGITS = st.integers(min_value=-(10**15), max_value=10**15)
 # Lone surrogates are left out: the reader refuses them.
 TEXT = st.text(st.characters(exclude_categories=["Cs"]), max_size=8)
 SCALARS = (
     st.none()
     | st.booleans()
     | st.integers(min_value=-(2**53), max_value=2**53)
-    | st.builds(lambda digits, scale: float(f"{digits}e-{scale}"), DIGITS, st.integers(0, 20))
+    | st.floats(allow_nan=False, allow_infinity=False)
     | TEXT
 )
 VALUES = st.recursive(
