@@ -17,6 +17,7 @@
 
 #include "json/map.hpp"
 #include "json/pow10.hpp"
+#include "json/writer.hpp"
 
 namespace tarvik::json {
 
@@ -180,8 +181,22 @@ bool is_valid_utf8(std::string_view text) {
 // the first fault; callers then return false at once, so nothing more is read.
 class Deserializer {
  public:
-  Deserializer(std::string_view input, Arena& arena)
-      : begin_(input.data()), end_(input.data() + input.size()), pos_(begin_), arena_(arena) {}
+  Deserializer(std::string_view input, Arena& arena, Build build)
+      : begin_(input.data()),
+        end_(input.data() + input.size()),
+        pos_(begin_),
+        arena_(arena),
+        build_(build) {}
+
+  // One value that fills the whole input, which is known to be valid JSON: the text of a
+  // deferred value.
+  Value parse_whole_value() {
+    Value value;
+    if (!parse_any(value) || pos_ != end_) {
+      throw std::logic_error("deferred JSON text does not read back as one value");
+    }
+    return value;
+  }
 
   Result<std::vector<Value>, Error> parse_value_list() {
     skip_whitespace();
@@ -258,12 +273,160 @@ class Deserializer {
         return true;
       }
       case '[':
+        if (defers_nested()) return defer_container(Kind::Array, out);
         return parse_array(out);
       case '{':
+        if (defers_nested() && remaining_depth_ != kRowDepth) {
+          return defer_container(Kind::Object, out);
+        }
         return parse_object(out);
       default:
         return fail_peek(ErrorCode::ExpectedSomeValue);
     }
+  }
+
+  // --- deferred values ------------------------------------------------------------------------
+  // Below the rows nothing is built: arrays and objects are read with the same rules and
+  // errors, and kept as their text. The text is canonical when the writer would write exactly
+  // it: no whitespace, no escapes, every number in the form the writer gives it, no repeated
+  // key.
+
+  // The depth budget left while the elements of the top-level array, the rows, are read.
+  static constexpr std::uint8_t kRowDepth = kDepthBudget - 1;
+
+  bool defers_nested() const { return build_ == Build::Rows; }
+
+  bool defer_container(Kind kind, Value& out) {
+    const char* const start = pos_;
+    canonical_ = true;
+    if (!skip_container()) return false;
+    out = Value::deferred(kind, {start, static_cast<std::size_t>(pos_ - start)}, canonical_);
+    return true;
+  }
+
+  void skip_whitespace_noting() {
+    const char* const before = pos_;
+    skip_whitespace();
+    if (pos_ != before) canonical_ = false;
+  }
+
+  // An array or object at the read position, validated like parse_array and parse_object.
+  bool skip_container() {
+    if (!enter_nested()) return false;
+    const bool array = *pos_++ == '[';
+    if (!(array ? skip_elements() : skip_members())) return false;
+    ++remaining_depth_;
+    return true;
+  }
+
+  bool skip_any() {
+    skip_whitespace_noting();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+    switch (peek()) {
+      case '[':
+      case '{':
+        return skip_container();
+      case '"': {
+        ++pos_;
+        std::string_view text;
+        if (!parse_str(text, /*keep=*/false)) return false;
+        if (!escapes_as_written_) canonical_ = false;
+        return true;
+      }
+      default: {
+        const char* const start = pos_;
+        Value scalar;
+        if (!parse_any(scalar)) return false;
+        if (canonical_ && scalar.kind() == Kind::Number) note_number_text(scalar, start);
+        return true;
+      }
+    }
+  }
+
+  // An integer in range is written as the digits it was read from; any other number is written
+  // by the float writer, which may spell it differently.
+  void note_number_text(const Value& number, const char* start) {
+    if (number.as_number().form() != NumberForm::Float) return;
+    char text[kMaxFloatText];
+    const std::size_t length = write_float(number.as_number().as_float(), text);
+    if (length != static_cast<std::size_t>(pos_ - start) || std::memcmp(text, start, length) != 0) {
+      canonical_ = false;
+    }
+  }
+
+  bool skip_elements() {
+    skip_whitespace_noting();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
+    if (*pos_ != ']') {
+      for (;;) {
+        if (!skip_any()) return false;
+        skip_whitespace_noting();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
+        if (*pos_ == ']') break;
+        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedListCommaOrEnd);
+        ++pos_;
+        skip_whitespace_noting();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+        if (*pos_ == ']') return fail_peek(ErrorCode::TrailingComma);
+      }
+    }
+    ++pos_;
+    return true;
+  }
+
+  bool skip_members() {
+    skip_whitespace_noting();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+    const std::size_t keys_base = deferred_keys_.size();
+    if (*pos_ != '}') {
+      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
+      for (;;) {
+        ++pos_;
+        const char* const key_start = pos_;
+        std::string_view key;
+        if (!parse_str(key, /*keep=*/false)) return false;
+        if (!escapes_as_written_) canonical_ = false;
+        // Keys are compared by their text in the input: two spellings of one key would need
+        // decoding, and the text with escapes is no longer canonical anyway.
+        if (canonical_)
+          note_key({key_start, static_cast<std::size_t>(pos_ - 1 - key_start)}, keys_base);
+        skip_whitespace_noting();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+        if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
+        ++pos_;
+        if (!skip_any()) return false;
+        skip_whitespace_noting();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+        if (*pos_ == '}') break;
+        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
+        ++pos_;
+        skip_whitespace_noting();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+        if (*pos_ == '"') continue;
+        return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
+      }
+    }
+    deferred_keys_.resize(keys_base);
+    ++pos_;
+    return true;
+  }
+
+  // A repeated key makes the written object differ from its text (the last value moves to the
+  // first position). Keys are compared as written; an object with very many keys is simply
+  // taken as not canonical.
+  void note_key(std::string_view key, std::size_t keys_base) {
+    constexpr std::size_t kMostKeysCompared = 64;
+    if (deferred_keys_.size() - keys_base >= kMostKeysCompared) {
+      canonical_ = false;
+      return;
+    }
+    for (std::size_t i = keys_base; i < deferred_keys_.size(); ++i) {
+      if (same_key(deferred_keys_[i], key)) {
+        canonical_ = false;
+        return;
+      }
+    }
+    deferred_keys_.push_back(key);
   }
 
   // null, true or false, starting at its first letter.
@@ -400,8 +563,14 @@ class Deserializer {
   // The body of a string whose opening quote has been consumed, up to and including the closing
   // quote. Without escapes the text is the run in the input itself; with escapes it is decoded
   // into the reused buffer and copied into the arena.
-  bool parse_str(std::string_view& out) {
+  bool parse_str(std::string_view& out) { return parse_str(out, /*keep=*/true); }
+
+  // `keep`: a decoded text is copied into the arena; otherwise it is only validated and `out`
+  // is valid until the next string. Afterwards `escapes_as_written_` tells whether every escape
+  // is the one the writer would write for its character.
+  bool parse_str(std::string_view& out, bool keep) {
     const char* run = pos_;
+    escapes_as_written_ = true;
     std::uint64_t raw_bytes = 0;  // or of every raw byte: its high bits flag non-ASCII text
     bool escaped = false;
     for (;;) {
@@ -418,7 +587,7 @@ class Deserializer {
         if ((raw_bytes & kHighBits) != 0 && !is_valid_utf8(text)) {
           return fail(ErrorCode::InvalidUnicodeCodePoint);
         }
-        out = escaped ? arena_.copy_string(text) : text;
+        out = escaped && keep ? arena_.copy_string(text) : text;
         return true;
       }
       if (byte != '\\') {
@@ -448,6 +617,7 @@ class Deserializer {
         return true;
       case '/':
         buffer_ += '/';
+        escapes_as_written_ = false;  // the writer leaves the solidus unescaped
         return true;
       case 'b':
         buffer_ += '\b';
@@ -496,7 +666,11 @@ class Deserializer {
 
   bool parse_unicode_escape() {
     std::uint16_t unit = 0;
+    const char* const digits = pos_;
     if (!decode_hex_escape(unit)) return false;
+    if (escapes_as_written_ && !is_written_unicode_escape(unit, digits)) {
+      escapes_as_written_ = false;
+    }
     if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(ErrorCode::LoneLeadingSurrogateInHexEscape);
     if (unit < 0xD800 || unit > 0xDBFF) {
       append_utf8(unit);
@@ -509,6 +683,17 @@ class Deserializer {
     if (trail < 0xDC00 || trail > 0xDFFF) return fail(ErrorCode::LoneLeadingSurrogateInHexEscape);
     append_utf8(0x10000 + ((static_cast<char32_t>(unit - 0xD800) << 10) | (trail - 0xDC00)));
     return true;
+  }
+
+  // The writer spells a control character without a letter escape as \u00 and two lowercase
+  // hex digits, and writes every other character itself.
+  static bool is_written_unicode_escape(std::uint16_t unit, const char* digits) {
+    const bool has_letter =
+        unit == '\b' || unit == '\t' || unit == '\n' || unit == '\f' || unit == '\r';
+    if (unit >= 0x20 || has_letter) return false;
+    constexpr char kHex[] = "0123456789abcdef";
+    const char expected[4] = {'0', '0', kHex[unit >> 4], kHex[unit & 0xF]};
+    return std::memcmp(digits, expected, 4) == 0;
   }
 
   void append_utf8(char32_t c) {
@@ -767,18 +952,28 @@ class Deserializer {
   const char* pos_;  // the read position: only grows
   Arena& arena_;
   std::uint8_t remaining_depth_ = kDepthBudget;
-  const char* number_digits_ = nullptr;  // the first digit of the number being read
-  std::string buffer_;                   // the decoded text of a string with escapes
-  std::vector<Value> elements_;          // elements of every open array, innermost on top
-  std::vector<Member> members_;          // members of every open object, innermost on top
+  const Build build_;
+  bool canonical_ = true;                        // of the deferred text being read
+  bool escapes_as_written_ = true;               // of the string read last
+  std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
+  const char* number_digits_ = nullptr;          // the first digit of the number being read
+  std::string buffer_;                           // the decoded text of a string with escapes
+  std::vector<Value> elements_;                  // elements of every open array, innermost on top
+  std::vector<Member> members_;                  // members of every open object, innermost on top
   std::optional<Error> error_;
 };
 
 }  // namespace
 
-Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena) {
-  Deserializer deserializer(input, arena);
+Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,
+                                                   Build build) {
+  Deserializer deserializer(input, arena, build);
   return deserializer.parse_value_list();
+}
+
+Value build_deferred(const Value& deferred, Arena& arena) {
+  Deserializer deserializer(deferred.deferred_text(), arena, Build::Everything);
+  return deserializer.parse_whole_value();
 }
 
 }  // namespace tarvik::json

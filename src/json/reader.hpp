@@ -27,6 +27,19 @@ namespace tarvik::json {
 // handed out, and releases it when it dies).
 // Threads: touches nothing but its arguments and the calling thread's map seed, so calls with
 // distinct arenas may run at once.
-Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena);
+//
+// `build` says how much is built. Build::Everything builds every value. Build::Rows builds the
+// elements and the members of the elements that are objects (the rows), and keeps every array
+// and object below them, and every element that is an array, as a deferred value: its text,
+// read with the same rules and errors, which equality, deep_copy and the writer treat as the
+// value it stands for. Both give the same errors, equal values and the same written text.
+enum class Build { Everything, Rows };
+Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,
+                                                   Build build = Build::Everything);
+
+// The value that a deferred value stands for, built in `arena` (strings may refer into the
+// deferred text). Throws std::logic_error if the text is not one JSON value, which the reader
+// never produces.
+Value build_deferred(const Value& deferred, Arena& arena);
 
 }  // namespace tarvik::json

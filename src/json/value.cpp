@@ -3,11 +3,28 @@
 #include "json/value.hpp"
 
 #include "json/map.hpp"
+#include "json/reader.hpp"
 
 namespace tarvik::json {
 
+namespace {
+
+// Equal texts read as equal values; otherwise the deferred side is built and compared as usual.
+bool deferred_equal(const Value& a, const Value& b) {
+  if (a.is_deferred() && b.is_deferred() && same_key(a.deferred_text(), b.deferred_text())) {
+    return true;
+  }
+  Arena scratch;
+  const Value left = a.is_deferred() ? build_deferred(a, scratch) : a;
+  const Value right = b.is_deferred() ? build_deferred(b, scratch) : b;
+  return left == right;
+}
+
+}  // namespace
+
 bool operator==(const Value& a, const Value& b) {
   if (a.kind() != b.kind()) return false;
+  if (a.is_deferred() || b.is_deferred()) return deferred_equal(a, b);
   switch (a.kind()) {
     case Kind::Null:
       return true;
@@ -49,6 +66,8 @@ std::span<const Value> deep_copy_elements(std::span<const Value> elements, Arena
 }
 
 Value Value::deep_copy(Arena& arena) const {
+  if (is_deferred())
+    return deferred(kind(), arena.copy_string(deferred_text()), deferred_is_canonical());
   switch (kind()) {
     case Kind::String:
       return string(arena.copy_string(as_string()));

@@ -92,10 +92,23 @@ class Value {
   static Value object(const Map& members) {
     return Value(Kind::Object, 0, reinterpret_cast<std::uintptr_t>(&members));
   }
+  // An array or object kept as its validated JSON text instead of being built: the reader
+  // defers what lies below the rows, so a cell that is only carried from input to output costs
+  // no allocation. `canonical` says the text is exactly what the writer would write for it.
+  // The text is not copied: it must live as long as the value.
+  static Value deferred(Kind kind, std::string_view text, bool canonical) {
+    return Value(kind, kDeferredBit | (canonical ? kCanonicalBit : 0) | (text.size() << kSizeShift),
+                 reinterpret_cast<std::uintptr_t>(text.data()));
+  }
 
   Kind kind() const { return static_cast<Kind>(tag_ & kKindMask); }
   bool is_null() const { return kind() == Kind::Null; }
   bool is_object() const { return kind() == Kind::Object; }
+  // A deferred array or object: its content is reached through build_deferred (reader.hpp);
+  // as_array and as_object must not be called on it.
+  bool is_deferred() const { return (tag_ & kDeferredBit) != 0; }
+  std::string_view deferred_text() const { return as_string(); }
+  bool deferred_is_canonical() const { return (tag_ & kCanonicalBit) != 0; }
 
   // Borrowed access to the payload; each requires the matching kind.
   bool as_bool() const { return bits_ != 0; }
@@ -118,12 +131,14 @@ class Value {
   static constexpr std::uint64_t kKindMask = 0x7;
   static constexpr int kFormShift = 3;
   static constexpr std::uint64_t kFormMask = 0x3;
+  static constexpr std::uint64_t kDeferredBit = 0x20;
+  static constexpr std::uint64_t kCanonicalBit = 0x40;
   static constexpr int kSizeShift = 8;
 
   Value(Kind kind, std::uint64_t extra, std::uint64_t bits)
       : tag_(static_cast<std::uint64_t>(kind) | extra), bits_(bits) {}
 
-  std::uint64_t tag_;   // kind, number form, and the size of a string or array
+  std::uint64_t tag_;   // kind, number form, deferral, and the size of a string, array or text
   std::uint64_t bits_;  // bool, number bits, or the address of the text, elements or map
 };
 

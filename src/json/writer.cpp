@@ -12,6 +12,7 @@
 
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
+#include "json/reader.hpp"
 
 namespace tarvik::json {
 namespace {
@@ -507,9 +508,24 @@ template <class Sink>
   return write_container(value, at, out);
 }
 
+// A deferred array or object: its text when that is what the value would be written as,
+// otherwise the value built from it, written as usual.
+template <class Sink>
+char* write_deferred(const Value& value, char* at, Sink& out) {
+  const std::string_view text = value.deferred_text();
+  if (value.deferred_is_canonical()) {
+    at = out.room(at, text.size());
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+  }
+  Arena scratch;
+  return write_container(build_deferred(value, scratch), at, out);
+}
+
 // Recurses once per nesting level; the reader bounds the depth of every document.
 template <class Sink>
 [[gnu::noinline]] char* write_container(const Value& value, char* at, Sink& out) {
+  if (value.is_deferred()) return write_deferred(value, at, out);
   if (value.kind() == Kind::Array) {
     at = write_byte('[', at, out);
     bool first = true;

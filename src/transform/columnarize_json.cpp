@@ -9,10 +9,11 @@
 namespace tarvik {
 
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload) {
-  // Every node of the rows and of the output document lives in this arena, and strings without
-  // escapes point into the payload, which outlives the call.
+  // The rows and the output document live in this arena. Strings without escapes, and the
+  // arrays and objects below the rows, which are carried over as their text, point into the
+  // payload, which outlives the call.
   json::Arena arena;
-  auto rows = json::parse_value_list(payload, arena);
+  auto rows = json::parse_value_list(payload, arena, json::Build::Rows);
   if (!rows.ok()) return failure("invalid row-oriented JSON: " + rows.error().display());
 
   auto document = columnarize_rows(std::move(rows).value(), arena);

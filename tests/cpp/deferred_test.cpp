@@ -1,0 +1,175 @@
+// Values below the rows are kept as their text: the pipeline must give exactly what building
+// every value gives — the same output bytes, the same errors — whatever the text looks like.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "json/map.hpp"
+#include "json/reader.hpp"
+#include "json/writer.hpp"
+#include "transform/columnarize.hpp"
+
+namespace tarvik {
+namespace {
+
+namespace fs = std::filesystem;
+using json::Arena;
+using json::Build;
+using json::Value;
+
+// The pipeline with every value built: the reference for the one that defers.
+std::string built_result(std::string_view payload) {
+  Arena arena;
+  auto rows = json::parse_value_list(payload, arena, Build::Everything);
+  if (!rows.ok()) return "error: invalid row-oriented JSON: " + rows.error().display();
+  auto document = columnarize_rows(std::move(rows).value(), arena);
+  if (!document.ok()) return "error: " + document.error();
+  json::Buffer out;
+  json::serialize_value(document.value(), out);
+  return std::string(out.view());
+}
+
+std::string deferred_result(std::string_view payload) {
+  auto result = columnarize_json(payload);
+  return result.ok() ? std::string(result.value().view()) : "error: " + result.error();
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Cells whose text the writer would spell differently, and cells it would write unchanged.
+const char* const kCells[] = {
+    "[ 1, 2 ]",
+    "[1,\n2]",
+    "{\"a\" :1}",
+    "{\"a\":1 }",
+    "[\"\\/\"]",
+    "[\"\\u0041\"]",
+    "[\"\\u00E9\"]",
+    "[\"\\u00e9\"]",
+    "[\"\\u001F\"]",
+    "[\"\\u001f\"]",
+    "[\"\\u0008\"]",
+    "[\"\\b\"]",
+    "[\"\\n\\r\\t\\f\\\"\\\\\"]",
+    "[\"\\ud83d\\ude00\"]",
+    "[1E2]",
+    "[1e2]",
+    "[100.0]",
+    "[1.50]",
+    "[1.5]",
+    "[-0]",
+    "[-0.0]",
+    "[0.00001]",
+    "[1e-5]",
+    "[1e+16]",
+    "[1e16]",
+    "[18446744073709551615]",
+    "[18446744073709551616]",
+    "[-9223372036854775809]",
+    "{\"a\":1,\"a\":2}",
+    "{\"a\":1,\"\\u0061\":2}",
+    "{\"a\":{\"b\":1,\"b\":[2]}}",
+    "{\"\\n\":1,\"\\n\":2}",
+    "[[],{},[{}],\"\"]",
+    "[true,false,null]",
+    "{\"k\":\"\xc3\xa9\xe2\x80\xa8\x7f\"}",
+    "[3e23]",
+    "[0.1e1]",
+    "[5e-324]",
+    "[1e-400]",
+};
+
+// How the writer spells a cell: the one cell of a one-row output.
+std::string written_cell(const std::string& cell) {
+  const std::string output = built_result("[{\"c\":" + cell + "}]");
+  const std::string head = R"({"columns":["c"],"rows":[[)";
+  const std::string tail = R"(]],"constants":{}})";
+  EXPECT_EQ(output.substr(0, head.size()), head) << cell;
+  return output.substr(head.size(), output.size() - head.size() - tail.size());
+}
+
+class DeferredCells : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DeferredCells, WriteAndCompareLikeBuiltValues) {
+  const std::string cell = GetParam();
+  // As the only cell, as a constant candidate against itself and against a rewritten spelling,
+  // and as a row of its own.
+  for (const std::string& payload :
+       {"[{\"c\":" + cell + "}]", "[{\"c\":" + cell + "},{\"c\":" + cell + "}]",
+        "[{\"c\":" + cell + "},{\"c\":" + written_cell(cell) + "}]",
+        "[{\"c\":" + cell + "},{\"c\":[1]}]", "[{\"c\":1}," + cell + "]"}) {
+    EXPECT_EQ(deferred_result(payload), built_result(payload)) << payload;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, DeferredCells, ::testing::ValuesIn(kCells));
+
+// Deferred and built values are equal exactly when the built values are, and copies of
+// deferred values stay deferred and equal.
+TEST(DeferredValues, EqualityAndCopyFollowTheValueTheyStandFor) {
+  const std::string payload =
+      R"([{"x":[1,{"a":1,"b":[true]}],"y":{"b":[true],"a":1},"z":[1.0,{"a":1,"b":[true]}]}])";
+  Arena arena;
+  auto deferred = json::parse_value_list(payload, arena, Build::Rows);
+  auto built = json::parse_value_list(payload, arena, Build::Everything);
+  ASSERT_TRUE(deferred.ok() && built.ok());
+  const json::Map& row = deferred.value()[0].as_object();
+  const json::Map& built_row = built.value()[0].as_object();
+  for (const auto& entry : row) {
+    ASSERT_TRUE(entry.value.is_deferred()) << entry.key;
+    for (const auto& other : built_row) {
+      const bool expected = *built_row.get(entry.key) == other.value;
+      EXPECT_EQ(entry.value == other.value, expected) << entry.key << " vs " << other.key;
+      EXPECT_EQ(entry.value == *row.get(other.key), expected) << entry.key << " vs " << other.key;
+    }
+  }
+  Arena other_arena;
+  const Value copy = row.get("y")->deep_copy(other_arena);
+  EXPECT_TRUE(copy.is_deferred());
+  EXPECT_NE(copy.deferred_text().data(), row.get("y")->deferred_text().data());
+  EXPECT_TRUE(copy == *built_row.get("y"));
+}
+
+// Every file of the suite, and every prefix of the short ones, gives the same result either way:
+// the deferring reader reports exactly the errors of the building one.
+TEST(DeferredConformance, SameResultsAsBuildingEverything) {
+  const fs::path suite = fs::path(TARVIK_SOURCE_DIR) / "tests" / "conformance" / "json-test-suite";
+  for (const fs::directory_entry& entry : fs::directory_iterator(suite)) {
+    if (entry.path().extension() != ".json") continue;
+    const std::string text = read_file(entry.path());
+    for (const std::string& payload :
+         {text, "[{\"c\":" + text + "}]", "[{\"c\":[" + text + "]}]"}) {
+      EXPECT_EQ(deferred_result(payload), built_result(payload)) << entry.path().filename();
+    }
+    if (text.size() > 64) continue;
+    for (std::size_t cut = 0; cut < text.size(); ++cut) {
+      const std::string payload = "[{\"c\":" + text.substr(0, cut);
+      EXPECT_EQ(deferred_result(payload), built_result(payload)) << entry.path().filename();
+    }
+  }
+}
+
+// The bundled sample and, when they are present, the shared real payloads.
+TEST(DeferredPayloads, SameOutputAsBuildingEverything) {
+  std::vector<fs::path> payloads = {fs::path(TARVIK_SOURCE_DIR) / "examples" / "instruments.json"};
+  const fs::path shared = fs::path(TARVIK_SOURCE_DIR).parent_path() / "shared" / "data" / "rows";
+  if (fs::is_directory(shared)) {
+    for (const auto& entry : fs::directory_iterator(shared))
+      payloads.push_back(entry.path());
+  }
+  for (const fs::path& path : payloads) {
+    const std::string text = read_file(path);
+    ASSERT_FALSE(text.empty()) << path;
+    EXPECT_EQ(deferred_result(text), built_result(text)) << path.filename();
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
