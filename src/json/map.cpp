@@ -10,13 +10,6 @@
 
 namespace tarvik::json {
 
-Map& Map::create(Arena& arena, std::size_t capacity_hint) {
-  void* storage = arena.allocate(sizeof(Map), alignof(Map));
-  Map* map = new (storage) Map(arena, next_map_seed());
-  if (capacity_hint > 0) map->grow_entries(capacity_hint);
-  return *map;
-}
-
 namespace {
 
 // A key's length with its first and last bytes. Equal keys have equal fingerprints and the
@@ -28,7 +21,16 @@ std::uint64_t fingerprint(std::string_view key) {
          static_cast<unsigned char>(key.back());
 }
 
+constexpr std::size_t kMostEntries = std::numeric_limits<std::uint32_t>::max() - 1;
+
 }  // namespace
+
+Map& Map::create(Arena& arena, std::size_t capacity_hint) {
+  void* storage = arena.allocate(sizeof(Map), alignof(Map));
+  Map* map = new (storage) Map(arena, next_map_seed());
+  if (capacity_hint > 0) map->grow_entries(capacity_hint);
+  return *map;
+}
 
 Map& Map::from_members(Arena& arena, std::span<const Member> members) {
   Map& map = create(arena, members.size());
@@ -48,7 +50,7 @@ Map& Map::from_members(Arena& arena, std::span<const Member> members) {
       map.entries_[i].value = member.value;
     } else {
       prints[map.size_] = print;
-      map.entries_[map.size_++] = Entry{0, member.key, member.value};
+      map.entries_[map.size_++] = Entry{member.key, member.value};
     }
   }
   return map;
@@ -70,11 +72,12 @@ const Map::Entry* Map::find(std::string_view key) const {
 }
 
 const Map::Entry* Map::find_indexed(std::string_view key, std::uint64_t hash) const {
-  for (std::size_t slot = hash & index_mask_;; slot = (slot + 1) & index_mask_) {
-    const std::uint32_t stored = index_[slot];
+  for (std::size_t slot = hash & index_->mask;; slot = (slot + 1) & index_->mask) {
+    const std::uint32_t stored = index_->slots[slot];
     if (stored == 0) return nullptr;
-    const Entry& entry = entries_[stored - 1];
-    if (entry.hash == hash && same_key(entry.key, key)) return &entry;
+    if (index_->hashes[stored - 1] == hash && same_key(entries_[stored - 1].key, key)) {
+      return &entries_[stored - 1];
+    }
   }
 }
 
@@ -88,49 +91,59 @@ Map::Inserted Map::insert(std::string_view key, Value value) {
     entry.value = value;
     return {static_cast<std::size_t>(existing - entries_), previous};
   }
-  if (size_ >= std::numeric_limits<std::uint32_t>::max() - 1) {
-    throw std::length_error("map holds too many members");
-  }
-  if (size_ == capacity_) grow_entries(std::max<std::size_t>(4, capacity_ * 2));
-  const std::size_t position = size_;
-  entries_[position] = Entry{hash, key, value};
+  if (size_ >= kMostEntries) throw std::length_error("map holds too many members");
+  if (size_ == capacity_) grow_entries(std::max<std::size_t>(4, std::size_t{capacity_} * 2));
+  const std::uint32_t position = size_;
+  entries_[position] = Entry{key, value};
   ++size_;
   if (index_ == nullptr) {
     if (size_ > kLinearLimit) build_index(size_);
-  } else if (size_ * 2 > index_mask_ + 1) {
-    build_index(size_);
   } else {
-    index_position(static_cast<std::uint32_t>(position));
+    index_->hashes[position] = hash;
+    if (std::size_t{size_} * 2 > index_->mask + 1) {
+      build_index(size_);
+    } else {
+      index_position(position);
+    }
   }
   return {position, std::nullopt};
 }
 
 void Map::grow_entries(std::size_t min_capacity) {
+  if (min_capacity > kMostEntries) throw std::length_error("map holds too many members");
   Entry* grown = arena_->allocate_array<Entry>(min_capacity);
   if (size_ > 0) std::memcpy(static_cast<void*>(grown), entries_, size_ * sizeof(Entry));
   entries_ = grown;
-  capacity_ = min_capacity;
+  if (index_ != nullptr) {
+    std::uint64_t* hashes = arena_->allocate_array<std::uint64_t>(min_capacity);
+    std::memcpy(hashes, index_->hashes, size_ * sizeof(std::uint64_t));
+    index_->hashes = hashes;
+  }
+  capacity_ = static_cast<std::uint32_t>(min_capacity);
 }
 
+// Hashes every key the first time; a rebuild for more entries reuses the stored hashes.
 void Map::build_index(std::size_t min_entries) const {
   if (index_ == nullptr) {
-    for (Entry& entry : std::span<Entry>(entries_, size_))
-      entry.hash = hash_key(seed_, entry.key);
+    Index* index = arena_->allocate_array<Index>(1);
+    index->hashes = arena_->allocate_array<std::uint64_t>(capacity_);
+    for (std::uint32_t i = 0; i < size_; ++i)
+      index->hashes[i] = hash_key(seed_, entries_[i].key);
+    index_ = index;
   }
   const std::size_t slots = std::bit_ceil(std::max<std::size_t>(16, min_entries * 2));
-  index_ = arena_->allocate_array<std::uint32_t>(slots);
-  std::memset(index_, 0, slots * sizeof(std::uint32_t));
-  index_mask_ = slots - 1;
-  for (std::size_t position = 0; position < size_; ++position) {
-    index_position(static_cast<std::uint32_t>(position));
-  }
+  index_->slots = arena_->allocate_array<std::uint32_t>(slots);
+  std::memset(index_->slots, 0, slots * sizeof(std::uint32_t));
+  index_->mask = slots - 1;
+  for (std::uint32_t position = 0; position < size_; ++position)
+    index_position(position);
 }
 
 void Map::index_position(std::uint32_t position) const {
-  std::size_t slot = entries_[position].hash & index_mask_;
-  while (index_[slot] != 0)
-    slot = (slot + 1) & index_mask_;
-  index_[slot] = position + 1;
+  std::size_t slot = index_->hashes[position] & index_->mask;
+  while (index_->slots[slot] != 0)
+    slot = (slot + 1) & index_->mask;
+  index_->slots[slot] = position + 1;
 }
 
 Map& Map::deep_copy(Arena& arena) const {
@@ -138,17 +151,20 @@ Map& Map::deep_copy(Arena& arena) const {
   Map* copy = new (storage) Map(arena, seed_);
   if (size_ == 0) return *copy;
   copy->entries_ = arena.allocate_array<Entry>(size_);
-  for (std::size_t i = 0; i < size_; ++i) {
+  for (std::uint32_t i = 0; i < size_; ++i) {
     const Entry& entry = entries_[i];
-    copy->entries_[i] =
-        Entry{entry.hash, arena.copy_string(entry.key), entry.value.deep_copy(arena)};
+    copy->entries_[i] = Entry{arena.copy_string(entry.key), entry.value.deep_copy(arena)};
   }
   copy->size_ = size_;
   copy->capacity_ = size_;
   if (index_ != nullptr) {
-    copy->index_ = arena.allocate_array<std::uint32_t>(index_mask_ + 1);
-    std::memcpy(copy->index_, index_, (index_mask_ + 1) * sizeof(std::uint32_t));
-    copy->index_mask_ = index_mask_;
+    Index* index = arena.allocate_array<Index>(1);
+    index->hashes = arena.allocate_array<std::uint64_t>(size_);
+    std::memcpy(index->hashes, index_->hashes, size_ * sizeof(std::uint64_t));
+    index->slots = arena.allocate_array<std::uint32_t>(index_->mask + 1);
+    std::memcpy(index->slots, index_->slots, (index_->mask + 1) * sizeof(std::uint32_t));
+    index->mask = index_->mask;
+    copy->index_ = index;
   }
   return *copy;
 }

@@ -17,7 +17,6 @@ namespace tarvik::json {
 class Map {
  public:
   struct Entry {
-    std::uint64_t hash;  // hash_key(seed, key); filled once the map has an index
     std::string_view key;
     Value value;
   };
@@ -62,7 +61,7 @@ class Map {
   const Entry* begin() const { return entries_; }
   const Entry* end() const { return entries_ + size_; }
 
-  // A copy with the same entries in the same order, the same stored hashes and the same seed,
+  // A copy with the same entries in the same order, the same seed and the same index,
   // whose storage (values included) belongs to `arena`.
   Map& deep_copy(Arena& arena) const;
 
@@ -78,21 +77,27 @@ class Map {
 
   Map(Arena& arena, HashSeed seed) : arena_(&arena), seed_(seed) {}
 
+  // The hash of every entry's key, one per entry slot, and the open-addressing slots that
+  // hold entry positions (position + 1; 0 marks an empty slot).
+  struct Index {
+    std::uint64_t* hashes;
+    std::uint32_t* slots;
+    std::size_t mask;  // slot count - 1
+  };
+
   const Entry* find_indexed(std::string_view key, std::uint64_t hash) const;
+  const Entry* find_linear(std::string_view key) const;
   void grow_entries(std::size_t min_capacity);
   void build_index(std::size_t min_entries) const;
   void index_position(std::uint32_t position) const;
 
-  const Entry* find_linear(std::string_view key) const;
-
-  // The index and the stored hashes are a cache of the entries, filled by the first lookup
-  // that needs them; a map is used by one thread at a time.
+  // The index is a cache of the entries, built by the first lookup that needs it; a map is used
+  // by one thread at a time.
   Arena* arena_;
   Entry* entries_ = nullptr;
-  mutable std::uint32_t* index_ = nullptr;  // position + 1 per slot, 0 for an empty slot
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-  mutable std::size_t index_mask_ = 0;  // slot count - 1 when the index exists
+  mutable Index* index_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
   HashSeed seed_;
 };
 
