@@ -17,6 +17,8 @@
 
 #include "json/map.hpp"
 #include "json/pow10.hpp"
+#include "json/string_scan.hpp"
+#include "json/utf8.hpp"
 #include "json/writer.hpp"
 
 namespace tarvik::json {
@@ -62,48 +64,10 @@ inline bool is_whitespace(unsigned char byte) {
   return byte <= ' ' && ((1ULL << byte) & kWhitespace) != 0;
 }
 
-inline bool ends_string_run(unsigned char byte) {
-  return byte == '"' || byte == '\\' || byte < 0x20;
-}
-
 inline std::int32_t saturate_exponent(std::int64_t exponent) {
   return static_cast<std::int32_t>(
       std::clamp<std::int64_t>(exponent, std::numeric_limits<std::int32_t>::min(),
                                std::numeric_limits<std::int32_t>::max()));
-}
-
-// High bit set in the lowest byte of `word` that is a quote, a backslash or a control byte
-// (higher bits may be spurious because of borrows, the lowest never is); 0 when there is none.
-inline std::uint64_t string_run_ends(std::uint64_t word) {
-  const std::uint64_t quote = word ^ (kOnes * '"');
-  const std::uint64_t backslash = word ^ (kOnes * '\\');
-  const std::uint64_t is_quote = (quote - kOnes) & ~quote;
-  const std::uint64_t is_backslash = (backslash - kOnes) & ~backslash;
-  const std::uint64_t is_control = (word - kOnes * 0x20) & ~word;
-  return (is_quote | is_backslash | is_control) & kHighBits;
-}
-
-// Moves `p` to the first quote, backslash or control byte, or to `end`, eight bytes at a time;
-// or-s every byte passed over into `passed`, so its high bits tell whether any was non-ASCII.
-inline const char* skip_to_escape(const char* p, const char* end, std::uint64_t& passed) {
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    const std::uint64_t ends = string_run_ends(word);
-    if (ends != 0) {
-      const int offset = std::countr_zero(ends) / 8;
-      passed |= word & ((1ULL << (8 * offset)) - 1);
-      return p + offset;
-    }
-    passed |= word;
-    p += 8;
-  }
-  // skip_to_escape_slow: the tail of fewer than eight bytes.
-  while (p != end && !ends_string_run(static_cast<unsigned char>(*p))) {
-    passed |= static_cast<unsigned char>(*p);
-    ++p;
-  }
-  return p;
 }
 
 // The digits that start the eight bytes at `p`: how many (0 to 8) and their value.
@@ -131,51 +95,6 @@ inline DigitRun read_digit_run(const char* p) {
 
 constexpr std::uint64_t DIGIT_RUN_SCALE[9] = {1,      10,      100,      1000,     10000,
                                               100000, 1000000, 10000000, 100000000};
-
-inline bool is_continuation(unsigned char byte) {
-  return (byte & 0xC0) == 0x80;
-}
-
-inline bool starts_eight_ascii(const unsigned char* p, const unsigned char* end) {
-  if (end - p < 8) return false;
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & kHighBits) == 0;
-}
-
-// Well-formed UTF-8: no overlong form, no encoded surrogate, nothing above U+10FFFF, no cut
-// sequence.
-bool is_valid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
-  while (p != end) {
-    const unsigned char lead = *p;
-    if (lead < 0x80) {
-      p += starts_eight_ascii(p, end) ? 8 : 1;
-    } else if (lead < 0xC2) {
-      return false;  // a continuation byte, or the lead of an overlong two-byte form
-    } else if (lead < 0xE0) {
-      if (end - p < 2 || !is_continuation(p[1])) return false;
-      p += 2;
-    } else if (lead < 0xF0) {
-      // E0 needs A0..BF next (no overlong form), ED needs 80..9F (no surrogate).
-      if (end - p < 3 || !is_continuation(p[1]) || !is_continuation(p[2])) return false;
-      if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] > 0x9F)) return false;
-      p += 3;
-    } else if (lead < 0xF5) {
-      // F0 needs 90..BF next (no overlong form), F4 needs 80..8F (nothing above U+10FFFF).
-      if (end - p < 4 || !is_continuation(p[1]) || !is_continuation(p[2]) ||
-          !is_continuation(p[3])) {
-        return false;
-      }
-      if ((lead == 0xF0 && p[1] < 0x90) || (lead == 0xF4 && p[1] > 0x8F)) return false;
-      p += 4;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The reader's state for one parse. Every parse_* step returns false after storing the error of
 // the first fault; callers then return false at once, so nothing more is read.
@@ -571,10 +490,12 @@ class Deserializer {
   bool parse_str(std::string_view& out, bool keep) {
     const char* run = pos_;
     escapes_as_written_ = true;
-    std::uint64_t raw_bytes = 0;  // or of every raw byte: its high bits flag non-ASCII text
+    bool non_ascii = false;  // whether any raw byte was 0x80 or above
     bool escaped = false;
     for (;;) {
-      pos_ = skip_to_escape(pos_, end_, raw_bytes);
+      const StringRun scanned = scan_string_run(pos_, end_);
+      pos_ = scanned.stop;
+      non_ascii |= scanned.non_ascii;
       if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
       const unsigned char byte = peek();
       if (byte == '"') {
@@ -584,7 +505,7 @@ class Deserializer {
           text = buffer_;
         }
         ++pos_;
-        if ((raw_bytes & kHighBits) != 0 && !is_valid_utf8(text)) {
+        if (non_ascii && !is_valid_utf8(text)) {
           return fail(ErrorCode::InvalidUnicodeCodePoint);
         }
         out = escaped && keep ? arena_.copy_string(text) : text;
