@@ -15,11 +15,11 @@
 #include <string>
 #include <utility>
 
+#include "json/float_digits.hpp"
 #include "json/map.hpp"
 #include "json/pow10.hpp"
 #include "json/string_scan.hpp"
 #include "json/utf8.hpp"
-#include "json/writer.hpp"
 
 namespace tarvik::json {
 
@@ -95,6 +95,93 @@ inline DigitRun read_digit_run(const char* p) {
 
 constexpr std::uint64_t DIGIT_RUN_SCALE[9] = {1,      10,      100,      1000,     10000,
                                               100000, 1000000, 10000000, 100000000};
+
+// 10^i for every i whose power fits 64 bits.
+constexpr std::array<std::uint64_t, 20> POW10_U64 = [] {
+  std::array<std::uint64_t, 20> table{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : table) {
+    entry = power;
+    power *= 10;
+  }
+  return table;
+}();
+
+// The number of decimal digits of a value from 1 up: the bit width gives it to within one.
+inline int decimal_digit_count(std::uint64_t value) {
+  const int guess = (std::bit_width(value) * 1233) >> 12;  // 1233 / 2^12 is just above log10(2)
+  return guess + (value >= POW10_U64[guess] ? 1 : 0);
+}
+
+// Whether a × 10^ea and b × 10^eb are the same decimal, for a and b from 1 up.
+inline bool same_decimal(std::uint64_t a, int ea, std::uint64_t b, int eb) {
+  if (ea < eb) {
+    std::swap(a, b);
+    std::swap(ea, eb);
+  }
+  // b has no more than 20 digits, so a × 10^(ea - eb) with a larger gap exceeds it.
+  return ea - eb < static_cast<int>(POW10_U64.size()) &&
+         static_cast<unsigned __int128>(a) * POW10_U64[ea - eb] == b;
+}
+
+// A number as the reader saw it: where its parts stand in the text and the decimal it spells.
+// The marks are left from earlier numbers unless they lie past `digits`, which spares clearing
+// them for every number: the read position only grows.
+struct NumberText {
+  explicit NumberText(const char* input)
+      : digits(input), point(input), exponent_letter(input), truncation(input) {}
+  bool has_point() const { return point > digits; }
+  bool has_exponent() const { return exponent_letter > digits; }
+  bool truncated() const { return truncation > digits; }
+
+  const char* digits;             // the first digit, after any "-"
+  const char* point;              // the "." if past `digits`
+  const char* exponent_letter;    // the "e" or "E" if past `digits`
+  const char* truncation;         // past `digits` if digits beyond 64 bits were dropped; else
+  std::uint64_t significand = 0;  // the number is significand × 10^exponent
+  std::int32_t exponent = 0;
+};
+
+// Whether the float text [number.digits, end) is exactly what write_float writes for the
+// magnitude of `value`, which the text reads back as. The writer's text is fixed by the shortest
+// decimal of the value: so the text must spell that decimal, in the writer's layout for it.
+[[gnu::noinline]] bool is_written_float(const NumberText& number, const char* end, double value) {
+  constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+  constexpr std::uint64_t kSmallestNormal = std::uint64_t{1} << 52;
+  constexpr std::uint64_t kMostWrittenDigits = POW10_U64[17];
+  const std::uint64_t magnitude = std::bit_cast<std::uint64_t>(value) & ~kSignBit;
+  if (magnitude == 0) return end - number.digits == 3 && std::memcmp(number.digits, "0.0", 3) == 0;
+  // A float always has a point or an exponent. Its digits, with the zeros of an integral plain
+  // text, never reach 18.
+  if ((!number.has_point() && !number.has_exponent()) || number.truncated() ||
+      number.significand >= kMostWrittenDigits) {
+    return false;
+  }
+  const int digit_count = decimal_digit_count(number.significand);
+  // The exponent of the first digit; a non-zero double keeps the exponent far from its limits.
+  const int first_exponent = digit_count + number.exponent - 1;
+  if (number.has_exponent()) {
+    const char* const letter = number.exponent_letter;
+    // d[.ddd]e±x: one non-zero digit before any point, no zero last digit, a lowercase letter,
+    // a sign always, no leading zero in the exponent, which is outside the plain range.
+    const char* const integral_end = number.has_point() ? number.point : letter;
+    if (integral_end - number.digits != 1 || *number.digits == '0' || letter[-1] == '0' ||
+        letter[0] != 'e' || letter[1] != (first_exponent < 0 ? '-' : '+') || letter[2] == '0' ||
+        (first_exponent >= -5 && first_exponent <= 15)) {
+      return false;
+    }
+  } else {
+    // ddd.ddd, 0.000ddd or ddd000.0: a zero last digit only in ".0".
+    if (first_exponent < -5 || first_exponent > 15 || (end[-1] == '0' && end - number.point != 2)) {
+      return false;
+    }
+  }
+  // Distinct decimals of at most 15 digits never read back as one normal double (their spacing
+  // exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
+  if (digit_count <= 15 && magnitude >= kSmallestNormal) return true;
+  const DecimalFloat shortest = shortest_decimal(magnitude);
+  return same_decimal(number.significand, number.exponent, shortest.significand, shortest.exponent);
+}
 
 // The reader's state for one parse. Every parse_* step returns false after storing the error of
 // the first fault; callers then return false at once, so nothing more is read.
@@ -253,10 +340,9 @@ class Deserializer {
         return true;
       }
       default: {
-        const char* const start = pos_;
         Value scalar;
         if (!parse_any(scalar)) return false;
-        if (canonical_ && scalar.kind() == Kind::Number) note_number_text(scalar, start);
+        if (canonical_ && scalar.kind() == Kind::Number) note_number_text(scalar);
         return true;
       }
     }
@@ -264,13 +350,9 @@ class Deserializer {
 
   // An integer in range is written as the digits it was read from; any other number is written
   // by the float writer, which may spell it differently.
-  void note_number_text(const Value& number, const char* start) {
+  void note_number_text(const Value& number) {
     if (number.as_number().form() != NumberForm::Float) return;
-    char text[kMaxFloatText];
-    const std::size_t length = write_float(number.as_number().as_float(), text);
-    if (length != static_cast<std::size_t>(pos_ - start) || std::memcmp(text, start, length) != 0) {
-      canonical_ = false;
-    }
+    if (!is_written_float(number_, pos_, number.as_number().as_float())) canonical_ = false;
   }
 
   bool skip_elements() {
@@ -644,7 +726,7 @@ class Deserializer {
 
   // parse_integer: a number after its optional "-" was consumed.
   bool parse_integer(bool positive, Value& out) {
-    number_digits_ = pos_;
+    number_.digits = pos_;
     if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
     const unsigned char first = peek();
     ++pos_;
@@ -698,6 +780,7 @@ class Deserializer {
 
   // Integer digits beyond 64 bits are dropped; each one raises the exponent instead.
   [[gnu::noinline]] bool parse_long_integer(bool positive, std::uint64_t significand, Value& out) {
+    number_.truncation = pos_;
     const char* const first = pos_;
     while (pos_ != end_ && is_digit(peek()))
       ++pos_;
@@ -710,6 +793,7 @@ class Deserializer {
   }
 
   bool parse_decimal(bool positive, std::uint64_t significand, std::int32_t exponent, Value& out) {
+    number_.point = pos_;
     ++pos_;
     const char* const first = pos_;
     take_digit_runs(significand);
@@ -737,6 +821,7 @@ class Deserializer {
   // Fraction digits beyond 64 bits are dropped without changing the exponent.
   [[gnu::noinline]] bool parse_decimal_overflow(bool positive, std::uint64_t significand,
                                                 std::int32_t exponent, Value& out) {
+    number_.truncation = pos_;
     while (pos_ != end_ && is_digit(peek()))
       ++pos_;
     if (pos_ != end_ && (*pos_ | 0x20) == 'e') {
@@ -746,6 +831,7 @@ class Deserializer {
   }
 
   bool parse_exponent(bool positive, std::uint64_t significand, std::int32_t exponent, Value& out) {
+    number_.exponent_letter = pos_;
     ++pos_;
     bool positive_exponent = true;
     if (pos_ != end_ && (*pos_ == '+' || *pos_ == '-')) {
@@ -788,12 +874,14 @@ class Deserializer {
                              Value& out) {
     constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
     constexpr std::int32_t kExactPower = 22;
+    number_.significand = significand;
+    number_.exponent = exponent;
     double f = 0.0;
     if (significand <= kExactSignificand && exponent >= -kExactPower && exponent <= kExactPower) {
       f = static_cast<double>(significand);
       f = exponent >= 0 ? f * POW10[exponent] : f / POW10[-exponent];
     } else {
-      const auto [end, status] = std::from_chars(number_digits_, pos_, f);
+      const auto [end, status] = std::from_chars(number_.digits, pos_, f);
       if (end != pos_) throw std::logic_error("number text not read to its end");
       if (status == std::errc::result_out_of_range) {
         // Out of range above for a non-negative exponent, below (towards zero) otherwise.
@@ -877,7 +965,7 @@ class Deserializer {
   bool canonical_ = true;                        // of the deferred text being read
   bool escapes_as_written_ = true;               // of the string read last
   std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
-  const char* number_digits_ = nullptr;          // the first digit of the number being read
+  NumberText number_{begin_};                    // the number being read
   std::string buffer_;                           // the decoded text of a string with escapes
   std::vector<Value> elements_;                  // elements of every open array, innermost on top
   std::vector<Member> members_;                  // members of every open object, innermost on top

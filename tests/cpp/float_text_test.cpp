@@ -1,0 +1,193 @@
+// Float texts: the reader's recognition of texts spelled exactly as the writer spells their
+// value.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "json/reader.hpp"
+#include "json/writer.hpp"
+
+namespace tarvik::json {
+namespace {
+
+std::uint64_t random_significand(std::mt19937_64& random, int digits) {
+  std::uint64_t significand = 1 + random() % 9;
+  for (int d = 1; d < digits; ++d)
+    significand = significand * 10 + random() % 10;
+  return significand;
+}
+
+// --- canonical float texts ----------------------------------------------------------------
+
+std::string written_float(double value) {
+  char text[kMaxFloatText];
+  return std::string(text, write_float(value, text));
+}
+
+// Reads `text` as the only cell of a nested array below a row, where the reader keeps the
+// array as its text and says whether the writer would write exactly that text.
+bool read_as_canonical(const std::string& text) {
+  const std::string payload = "[[" + text + "]]";
+  Arena arena;
+  auto rows = parse_value_list(payload, arena, Build::Rows);
+  EXPECT_TRUE(rows.ok()) << text;
+  if (!rows.ok()) return false;
+  const Value& cell = rows.value()[0];
+  EXPECT_TRUE(cell.is_deferred()) << text;
+  return cell.deferred_is_canonical();
+}
+
+// Spellings of `value` beside the writer's own: other layouts, extra zeros, other letters and
+// signs, other digit counts, and neighbouring digit strings.
+std::vector<std::string> spellings(double value) {
+  const std::string written = written_float(value);
+  std::vector<std::string> texts = {written};
+  char buffer[512];  // "%.20f" of the largest double takes 330 bytes
+  for (const char* format : {"%.17g", "%.16g", "%.15g", "%.17e", "%.3e", "%.0e", "%.1f", "%.20f"}) {
+    std::snprintf(buffer, sizeof buffer, format, value);
+    texts.emplace_back(buffer);
+  }
+  // Exponent-form variants: a capital letter, no sign, leading zeros, an extra zero digit.
+  if (const std::size_t letter = written.find('e'); letter != std::string::npos) {
+    const std::string mantissa = written.substr(0, letter);
+    const char sign = written[letter + 1];
+    const std::string magnitude = written.substr(letter + 2);
+    texts.push_back(mantissa + "E" + sign + magnitude);
+    if (sign == '+') texts.push_back(mantissa + "e" + magnitude);
+    texts.push_back(mantissa + "e" + sign + "0" + magnitude);
+    texts.push_back(mantissa + (mantissa.find('.') == std::string::npos ? ".0" : "0") + "e" + sign +
+                    magnitude);
+  } else {
+    // Plain-form variants: one more or one less trailing zero, an exponent form, no point.
+    texts.push_back(written + "0");
+    if (written.ends_with(".0")) {
+      texts.push_back(written.substr(0, written.size() - 2));
+      texts.push_back(written.substr(0, written.size() - 2) + "e+0");
+    }
+    texts.push_back(written + "e+0");
+    texts.push_back(written + "e0");
+  }
+  // The last significant digit one down and one up, where that leaves a digit.
+  const std::size_t last = written.find_last_of("123456789", written.find('e'));
+  if (last != std::string::npos) {
+    const bool leading = last == 0 || written[last - 1] == '-';
+    if (!(leading && written[last] == '1')) {  // a leading zero is not JSON
+      std::string lower = written;
+      --lower[last];
+      texts.push_back(lower);
+    }
+    if (written[last] != '9') {
+      std::string upper = written;
+      ++upper[last];
+      texts.push_back(upper);
+    }
+  }
+  return texts;
+}
+
+// The reader calls a float text canonical exactly when the writer writes that text for the
+// double the text reads as: for random doubles of every binade, for decimals of every length,
+// and for the values at the layout boundaries.
+TEST(CanonicalFloatText, MatchesTheWriterForManySpellings) {
+  std::mt19937_64 random(13);
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1.0,
+                                1e15,
+                                1e16,
+                                9.99999999999999e15,
+                                1e-5,
+                                1e-6,
+                                9.9e-6,
+                                0.1,
+                                5e-324,
+                                1e-323,
+                                2.2250738585072014e-308,
+                                2.225073858507201e-308,
+                                1.7976931348623157e308,
+                                9007199254740993.0,
+                                123456789012345680.0,
+                                1.1000000000000001e-05};
+  for (int i = 0; i < 20000; ++i) {
+    double value = 0;
+    do {
+      value = std::bit_cast<double>(random());
+    } while (!std::isfinite(value));
+    values.push_back(value);
+    // Decimals of 1 to 17 digits with small exponents, as data files hold them.
+    const std::string text = std::to_string(random_significand(random, 1 + random() % 17)) + "e" +
+                             std::to_string(static_cast<int>(random() % 44) - 30);
+    values.push_back((random() % 2 ? -1 : 1) * std::strtod(text.c_str(), nullptr));
+  }
+  int canonical = 0;
+  for (const double value : values) {
+    for (const std::string& text : spellings(value)) {
+      // Texts without a point or exponent may be integers, written as read: the table below
+      // has those.
+      if (text.find_first_of(".eE") == std::string::npos) continue;
+      const double read = std::strtod(text.c_str(), nullptr);
+      if (!std::isfinite(read)) continue;
+      const bool expected = text == written_float(read);
+      ASSERT_EQ(read_as_canonical(text), expected) << text;
+      canonical += expected ? 1 : 0;
+    }
+  }
+  EXPECT_GE(canonical, static_cast<int>(values.size()));
+}
+
+// Texts whose integer or digit form makes them something other than a writer's float.
+TEST(CanonicalFloatText, RecognisesEachLayoutRule) {
+  struct Case {
+    const char* text;
+    bool canonical;
+  };
+  for (const Case c : {Case{"0.0", true},
+                       Case{"-0.0", true},
+                       Case{"0", true},  // an integer, written as read
+                       Case{"-0", false},
+                       Case{"0.00", false},
+                       Case{"0e0", false},
+                       Case{"100.0", true},
+                       Case{"100.00", false},
+                       Case{"1e2", false},
+                       Case{"1.5", true},
+                       Case{"1.50", false},
+                       Case{"0.00001", true},
+                       Case{"0.000001", false},
+                       Case{"1e-6", true},
+                       Case{"1e-06", false},
+                       Case{"1e-5", false},
+                       Case{"1000000000000000.0", true},
+                       Case{"10000000000000000.0", false},
+                       Case{"1e+16", true},
+                       Case{"1e16", false},
+                       Case{"1E+16", false},
+                       Case{"10e+15", false},
+                       Case{"1.0e+16", false},
+                       Case{"0.1e+17", false},
+                       Case{"18446744073709551616", false},
+                       Case{"-9223372036854775809", false},
+                       Case{"0.30000000000000004", true},
+                       Case{"0.30000000000000005", false},
+                       Case{"0.3000000000000000444", false},
+                       Case{"9007199254740993.0", false},
+                       Case{"9007199254740992.0", true},
+                       Case{"5e-324", true},
+                       Case{"4e-324", false},
+                       Case{"4.9406564584124654e-324", false},
+                       Case{"2.2250738585072014e-308", true},
+                       Case{"1e-400", false},
+                       Case{"123456789012345678901234567890.0", false}}) {
+    EXPECT_EQ(read_as_canonical(c.text), c.canonical) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace tarvik::json
