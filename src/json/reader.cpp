@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "json/decimal_to_double.hpp"
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
 #include "json/pow10.hpp"
@@ -868,8 +869,9 @@ class Deserializer {
 
   // The double nearest to the number just read (ties to even), held as significand *
   // 10^exponent with digits past 64 bits dropped. When the significand and the power of ten are
-  // both exact doubles, one multiplication or division rounds correctly; otherwise the number's
-  // whole text is converted, so no digit and no rounding step is lost.
+  // both exact doubles, one multiplication or division rounds correctly; otherwise one 128-bit
+  // product decides nearly always. When it cannot, or digits were dropped, the number's whole
+  // text is converted, so no digit and no rounding step is lost.
   bool scale_by_power_of_ten(bool positive, std::uint64_t significand, std::int32_t exponent,
                              Value& out) {
     constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
@@ -877,9 +879,13 @@ class Deserializer {
     number_.significand = significand;
     number_.exponent = exponent;
     double f = 0.0;
+    std::uint64_t bits = 0;
     if (significand <= kExactSignificand && exponent >= -kExactPower && exponent <= kExactPower) {
       f = static_cast<double>(significand);
       f = exponent >= 0 ? f * POW10[exponent] : f / POW10[-exponent];
+    } else if (significand != 0 && !number_.truncated() &&
+               nearest_double(significand, exponent, bits)) {
+      f = std::bit_cast<double>(bits);
     } else {
       const auto [end, status] = std::from_chars(number_.digits, pos_, f);
       if (end != pos_) throw std::logic_error("number text not read to its end");

@@ -1,5 +1,5 @@
-// Float texts: the reader's recognition of texts spelled exactly as the writer spells their
-// value.
+// Float texts: the one-product conversion of a decimal to its nearest double, and the reader's
+// recognition of texts spelled exactly as the writer spells their value.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,17 +11,110 @@
 #include <string>
 #include <vector>
 
+#include "json/decimal_to_double.hpp"
 #include "json/reader.hpp"
 #include "json/writer.hpp"
 
 namespace tarvik::json {
 namespace {
 
+std::uint64_t bits_of(double value) {
+  return std::bit_cast<std::uint64_t>(value);
+}
+
+std::string decimal_text(std::uint64_t significand, int exponent) {
+  return std::to_string(significand) + "e" + std::to_string(exponent);
+}
+
 std::uint64_t random_significand(std::mt19937_64& random, int digits) {
   std::uint64_t significand = 1 + random() % 9;
   for (int d = 1; d < digits; ++d)
     significand = significand * 10 + random() % 10;
   return significand;
+}
+
+// --- nearest_double -----------------------------------------------------------------------
+
+// Whenever it answers, the answer is strtod's (which rounds correctly); it refuses only for
+// results outside the normal doubles or products too close to a rounding boundary.
+TEST(NearestDouble, AgreesWithStrtodAcrossTheRange) {
+  std::mt19937_64 random(7);
+  int answered = 0;
+  int normal = 0;
+  for (int i = 0; i < 400000; ++i) {
+    const int digits =
+        i % 2 == 0 ? 16 + static_cast<int>(random() % 4) : 1 + static_cast<int>(random() % 19);
+    const std::uint64_t significand = random_significand(random, digits);
+    const int exponent = static_cast<int>(random() % 700) - 350;
+    const std::string text = decimal_text(significand, exponent);
+    const double expected = std::strtod(text.c_str(), nullptr);
+    std::uint64_t bits = 0;
+    const bool known = nearest_double(significand, exponent, bits);
+    if (known) {
+      ++answered;
+      ASSERT_EQ(bits, bits_of(expected)) << text;
+    }
+    if (std::isnormal(expected) && exponent >= -float_digits::kPow10MaxExponent) {
+      ++normal;
+      // An exact power decides every case; an inexact one refuses only products within 2^64 of
+      // a boundary, which a random decimal almost never is unless it is exactly on one.
+      EXPECT_TRUE(known || exponent < 0) << text;
+    }
+  }
+  EXPECT_GE(answered, normal * 99 / 100);
+}
+
+// Decimals that are exactly halfway between two doubles, or one unit in the last digit off it:
+// a tie must go to the even significand, or be refused; a near tie must go the right way.
+TEST(NearestDouble, DecidesTiesAndNearTiesExactly) {
+  std::mt19937_64 random(11);
+  int ties_answered = 0;
+  for (int i = 0; i < 200000; ++i) {
+    // m odd with 54 bits lies halfway between two 53-bit significands; m × 2^shift for shift
+    // up to 10 is an integer below 2^64, and m × 5^t × 10^-t = m × 2^-t for t up to 4.
+    const std::uint64_t m =
+        (std::uint64_t{1} << 53) | (random() & ((std::uint64_t{1} << 53) - 1)) | 1;
+    std::uint64_t significand = m;
+    int exponent = 0;
+    if (random() % 2 == 0) {
+      significand <<= random() % 11;
+    } else {
+      const int t = 1 + static_cast<int>(random() % 4);
+      for (int k = 0; k < t; ++k)
+        significand *= 5;
+      exponent = -t;
+    }
+    for (const std::uint64_t nearby : {significand - 1, significand, significand + 1}) {
+      const std::string text = decimal_text(nearby, exponent);
+      std::uint64_t bits = 0;
+      if (nearest_double(nearby, exponent, bits)) {
+        ASSERT_EQ(bits, bits_of(std::strtod(text.c_str(), nullptr))) << text;
+        if (nearby == significand) ++ties_answered;
+      }
+    }
+  }
+  EXPECT_GT(ties_answered, 0);  // exact powers decide ties themselves
+}
+
+TEST(NearestDouble, HandlesTheEdgesOfItsRange) {
+  struct Case {
+    std::uint64_t significand;
+    int exponent;
+  };
+  for (const Case c :
+       {Case{1, 23}, Case{3, 23}, Case{17976931348623157, 292}, Case{17976931348623158, 292},
+        Case{18446744073709551615u, 0}, Case{18446744073709551615u, -292},
+        Case{22250738585072014, -324}, Case{22250738585072011, -324}, Case{1, 308},
+        Case{9007199254740993, 0}, Case{9007199254740995, 0}, Case{45035996273704965, -1}}) {
+    const std::string text = decimal_text(c.significand, c.exponent);
+    const double expected = std::strtod(text.c_str(), nullptr);
+    std::uint64_t bits = 0;
+    if (nearest_double(c.significand, c.exponent, bits)) {
+      EXPECT_EQ(bits, bits_of(expected)) << text;
+    } else {
+      EXPECT_TRUE(!std::isnormal(expected) || c.exponent < 0) << text << " refused";
+    }
+  }
 }
 
 // --- canonical float texts ----------------------------------------------------------------
