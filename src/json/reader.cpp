@@ -15,6 +15,8 @@
 #include <string>
 #include <utility>
 
+#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+
 #include "json/decimal_to_double.hpp"
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
@@ -25,9 +27,6 @@
 namespace tarvik::json {
 
 namespace {
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 
 // Digit values for \u escapes: HEX0[b] is the value of hex digit b, HEX1[b] that value shifted
 // left by four; any other byte maps to -1, so or-ing two entries stays negative.
@@ -49,8 +48,8 @@ constexpr std::array<std::int16_t, 256> HEX1 = make_hex_table(4);
 constexpr std::uint64_t kMaxSignificandDiv10 = std::numeric_limits<std::uint64_t>::max() / 10;
 // x * 10 + d overflows 32 bits exactly when x > this, or x == this and d > 7.
 constexpr std::int32_t kMaxExponentDiv10 = std::numeric_limits<std::int32_t>::max() / 10;
-// Below this, eight more digits cannot overflow 64 bits: (10^11 - 1) * 10^8 + 99999999 < 10^19.
-constexpr std::uint64_t kEightDigitsFit = 100000000000ULL;
+// A significand of at most this many digits stays below 10^19, so below 2^64.
+constexpr std::ptrdiff_t kSafeSignificandDigits = 19;
 
 // The reader's nesting budget: the 128th nested "[" or "{" on one path fails.
 constexpr std::uint8_t kDepthBudget = 128;
@@ -71,32 +70,6 @@ inline std::int32_t saturate_exponent(std::int64_t exponent) {
                                std::numeric_limits<std::int32_t>::max()));
 }
 
-// The digits that start the eight bytes at `p`: how many (0 to 8) and their value.
-struct DigitRun {
-  int count;
-  std::uint32_t value;
-};
-
-inline DigitRun read_digit_run(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  // Per byte, without carries between bytes: a digit is below 0x80, at least 0x30 and at most 0x39.
-  const std::uint64_t low7 = word & (kOnes * 0x7F);
-  const std::uint64_t not_digit =
-      ((low7 + kOnes * 0x46) | word | ~(low7 + kOnes * 0x50)) & kHighBits;
-  const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
-  if (count == 0) return {0, 0};
-  // The first digit is the lowest byte. Shifting the run to the top leaves zero digits below it;
-  // then neighbours combine into pairs, quads and the whole.
-  std::uint64_t v = (word & (kOnes * 0x0F)) << (8 * (8 - count));
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
-  return {count, static_cast<std::uint32_t>(v * 10000 + (v >> 32))};
-}
-
-constexpr std::uint64_t DIGIT_RUN_SCALE[9] = {1,      10,      100,      1000,     10000,
-                                              100000, 1000000, 10000000, 100000000};
-
 // 10^i for every i whose power fits 64 bits.
 constexpr std::array<std::uint64_t, 20> POW10_U64 = [] {
   std::array<std::uint64_t, 20> table{};
@@ -107,6 +80,61 @@ constexpr std::array<std::uint64_t, 20> POW10_U64 = [] {
   }
   return table;
 }();
+
+// INV_POW5[k] × 5^k = 1 modulo 2^64, so a multiple of 10^k divided by 10^k is a shift and a
+// product.
+constexpr std::array<std::uint64_t, 17> INV_POW5 = [] {
+  std::array<std::uint64_t, 17> table{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : table) {
+    // Newton's step x(2 - px) doubles the correct low bits; x = p is right to three bits.
+    std::uint64_t inverse = power;
+    for (int step = 0; step < 5; ++step)
+      inverse *= 2 - power * inverse;
+    entry = inverse;
+    power *= 5;
+  }
+  return table;
+}();
+
+// Sixteen bytes of 0xFF, then sixteen of 0: the sixteen from 16 - n on keep the first n bytes.
+constexpr std::array<unsigned char, 32> FIRST_BYTES_MASK = [] {
+  std::array<unsigned char, 32> table{};
+  for (int i = 0; i < 16; ++i)
+    table[i] = 0xFF;
+  return table;
+}();
+
+// The digits that start the sixteen bytes at `p`, at most `most` (0 to 16) of them: how many
+// and their value.
+struct DigitRun {
+  int count;
+  std::uint64_t value;
+};
+
+inline DigitRun read_digit_run(const char* p, int most) {
+  const __m128i values =
+      _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
+  // As an unsigned byte, a digit's value is at most 9 and every other byte's is above.
+  const __m128i above_nine = _mm_subs_epu8(values, _mm_set1_epi8(9));
+  const auto digits =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())));
+  const int count = std::min(std::countr_zero(~digits), most);  // ~digits has bit 16 set
+  // The run followed by zeros reads as a sixteen-digit number, the run's value × 10^(16-count):
+  // neighbouring digits combine into pairs, fours and eights.
+  const __m128i run = _mm_and_si128(
+      values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&FIRST_BYTES_MASK[16 - count])));
+  const __m128i pairs =
+      _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(run, _mm_set1_epi16(0xFF)), _mm_set1_epi16(10)),
+                    _mm_srli_epi16(run, 8));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x0001'0064));  // × 100, × 1
+  const __m128i eights =
+      _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x0001'2710));  // × 10^4, × 1
+  const auto halves = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+  const std::uint64_t padded = (halves & 0xFFFF'FFFF) * 100'000'000 + (halves >> 32);
+  const int zeros = 16 - count;
+  return {count, (padded >> zeros) * INV_POW5[zeros]};
+}
 
 // The number of decimal digits of a value from 1 up: the bit width gives it to within one.
 inline int decimal_digit_count(std::uint64_t value) {
@@ -737,32 +765,43 @@ class Deserializer {
     }
     if (!is_digit(first)) return fail(ErrorCode::InvalidNumber);
     std::uint64_t significand = first - '0';
-    take_digit_runs(significand);
-    while (pos_ != end_ && is_digit(peek())) {
-      const unsigned digit = peek() - '0';
-      if (significand > kMaxSignificandDiv10 ||
-          (significand == kMaxSignificandDiv10 && digit > 5)) {
-        return parse_long_integer(positive, significand, out);
+    // Floats mostly have one or two integer digits: only a third digit calls for a run.
+    if (pos_ != end_ && is_digit(peek())) {
+      if (end_ - pos_ < 2 || !is_digit(pos_[1])) {
+        significand = significand * 10 + (peek() - '0');
+        ++pos_;
+      } else {
+        take_digit_run(significand, 1);
+        while (pos_ != end_ && is_digit(peek())) {
+          const unsigned digit = peek() - '0';
+          if (significand > kMaxSignificandDiv10 ||
+              (significand == kMaxSignificandDiv10 && digit > 5)) {
+            return parse_long_integer(positive, significand, out);
+          }
+          ++pos_;
+          significand = significand * 10 + digit;
+        }
       }
-      ++pos_;
-      significand = significand * 10 + digit;
     }
     return parse_number_tail(positive, significand, out);
   }
 
-  // Takes digits up to eight at a time while they cannot overflow the significand; the
-  // digit-by-digit loops that follow take the rest with the exact overflow test.
-  void take_digit_runs(std::uint64_t& significand) {
-    while (significand < kEightDigitsFit && end_ - pos_ >= 8) {
-      const DigitRun run = read_digit_run(pos_);
-      significand = significand * DIGIT_RUN_SCALE[run.count] + run.value;
-      pos_ += run.count;
-      if (run.count < 8) return;
-    }
+  // Takes up to sixteen digits at once, as many as keep the significand, which holds
+  // `significand_digits` digits or fewer, below 19 digits; the digit-by-digit loops that follow
+  // take the rest with the exact overflow test.
+  void take_digit_run(std::uint64_t& significand, std::ptrdiff_t significand_digits) {
+    if (end_ - pos_ < 16 || significand_digits >= kSafeSignificandDigits) return;
+    const DigitRun run =
+        read_digit_run(pos_, static_cast<int>(std::min<std::ptrdiff_t>(
+                                 16, kSafeSignificandDigits - significand_digits)));
+    significand = significand * POW10_U64[run.count] + run.value;
+    pos_ += run.count;
   }
 
-  // After the integer digits: a fraction, an exponent, or the end of an integer.
-  bool parse_number_tail(bool positive, std::uint64_t significand, Value& out) {
+  // After the integer digits: a fraction, an exponent, or the end of an integer. This step, the
+  // fraction and the exact scaling are inlined into parse_integer, the common path of a float.
+  [[gnu::always_inline]] bool parse_number_tail(bool positive, std::uint64_t significand,
+                                                Value& out) {
     if (pos_ != end_) {
       if (*pos_ == '.') return parse_decimal(positive, significand, 0, out);
       if ((*pos_ | 0x20) == 'e') return parse_exponent(positive, significand, 0, out);
@@ -793,11 +832,13 @@ class Deserializer {
     return scale_by_power_of_ten(positive, significand, exponent, out);
   }
 
-  bool parse_decimal(bool positive, std::uint64_t significand, std::int32_t exponent, Value& out) {
+  [[gnu::always_inline]] bool parse_decimal(bool positive, std::uint64_t significand,
+                                            std::int32_t exponent, Value& out) {
     number_.point = pos_;
     ++pos_;
     const char* const first = pos_;
-    take_digit_runs(significand);
+    // The integer digits, leading zero included, bound those of the significand.
+    take_digit_run(significand, first - 1 - number_.digits);
     while (pos_ != end_ && is_digit(peek())) {
       const unsigned digit = peek() - '0';
       if (significand > kMaxSignificandDiv10 ||
@@ -869,22 +910,30 @@ class Deserializer {
 
   // The double nearest to the number just read (ties to even), held as significand *
   // 10^exponent with digits past 64 bits dropped. When the significand and the power of ten are
-  // both exact doubles, one multiplication or division rounds correctly; otherwise one 128-bit
-  // product decides nearly always. When it cannot, or digits were dropped, the number's whole
-  // text is converted, so no digit and no rounding step is lost.
-  bool scale_by_power_of_ten(bool positive, std::uint64_t significand, std::int32_t exponent,
-                             Value& out) {
+  // both exact doubles, one multiplication or division rounds correctly.
+  [[gnu::always_inline]] bool scale_by_power_of_ten(bool positive, std::uint64_t significand,
+                                                    std::int32_t exponent, Value& out) {
     constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
     constexpr std::int32_t kExactPower = 22;
     number_.significand = significand;
     number_.exponent = exponent;
+    if (significand > kExactSignificand || exponent < -kExactPower || exponent > kExactPower) {
+      return scale_by_large_power(positive, significand, exponent, out);
+    }
+    double f = static_cast<double>(significand);
+    f = exponent >= 0 ? f * POW10[exponent] : f / POW10[-exponent];
+    out = Value::number(Number::floating(positive ? f : -f));
+    return true;
+  }
+
+  // The rest of scale_by_power_of_ten: one 128-bit product decides nearly always. When it
+  // cannot, or digits were dropped, the number's whole text is converted, so no digit and no
+  // rounding step is lost.
+  [[gnu::noinline]] bool scale_by_large_power(bool positive, std::uint64_t significand,
+                                              std::int32_t exponent, Value& out) {
     double f = 0.0;
-    std::uint64_t bits = 0;
-    if (significand <= kExactSignificand && exponent >= -kExactPower && exponent <= kExactPower) {
-      f = static_cast<double>(significand);
-      f = exponent >= 0 ? f * POW10[exponent] : f / POW10[-exponent];
-    } else if (significand != 0 && !number_.truncated() &&
-               nearest_double(significand, exponent, bits)) {
+    if (std::uint64_t bits = 0;
+        significand != 0 && !number_.truncated() && nearest_double(significand, exponent, bits)) {
       f = std::bit_cast<double>(bits);
     } else {
       const auto [end, status] = std::from_chars(number_.digits, pos_, f);

@@ -117,6 +117,41 @@ TEST(NearestDouble, HandlesTheEdgesOfItsRange) {
   }
 }
 
+// --- digit runs ---------------------------------------------------------------------------
+
+// Runs of up to sixteen digits are taken at once where sixteen bytes can be read, as many as the
+// significand can hold without reaching 20 digits: every split of integer and fraction digits,
+// with the input ending at the number or long after it, reads as strtod reads it.
+TEST(DigitRuns, ReadEveryLengthOfIntegerAndFraction) {
+  std::mt19937_64 random(17);
+  for (int integer_digits = 1; integer_digits <= 22; ++integer_digits) {
+    for (int fraction_digits = 0; fraction_digits <= 22; ++fraction_digits) {
+      std::string digits(1, static_cast<char>('1' + random() % 9));
+      for (int d = 1; d < integer_digits; ++d)
+        digits += static_cast<char>('0' + random() % 10);
+      if (fraction_digits > 0) digits += '.';
+      for (int d = 0; d < fraction_digits; ++d)
+        digits += static_cast<char>('0' + random() % 10);
+      for (const char* exponent : {"", "e-3", "E+21"}) {
+        const std::string number = digits + exponent;
+        for (const std::string padding : {"", "                  "}) {
+          Arena arena;
+          auto parsed = parse_value_list("[" + number + padding + "]", arena);
+          ASSERT_TRUE(parsed.ok()) << number;
+          const Number n = parsed.value()[0].as_number();
+          if (n.form() == NumberForm::NonNegative) {
+            EXPECT_EQ(std::to_string(n.as_non_negative()), number);
+          } else {
+            ASSERT_EQ(n.form(), NumberForm::Float) << number;
+            EXPECT_EQ(bits_of(n.as_float()), bits_of(std::strtod(number.c_str(), nullptr)))
+                << number;
+          }
+        }
+      }
+    }
+  }
+}
+
 // --- canonical float texts ----------------------------------------------------------------
 
 std::string written_float(double value) {
