@@ -171,6 +171,66 @@ struct NumberText {
   std::int32_t exponent = 0;
 };
 
+// 5^i for i up to 22, the powers of ten that are exact doubles.
+constexpr std::array<std::uint64_t, 23> POW5 = [] {
+  std::array<std::uint64_t, 23> table{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : table) {
+    entry = power;
+    power *= 5;
+  }
+  return table;
+}();
+
+enum class Verdict { Written, NotWritten, Unknown };
+
+// Whether the writer's digits for the double with bits `magnitude` (normal) are those of the
+// text significand × 10^exponent that reads back as it, which has at least 16 digits, judged by
+// the decimals next to the text when they and 10^exponent are exact doubles, so each reads
+// back by one correctly rounded operation; Unknown otherwise.
+//
+// The decimals that read back as the double form an interval holding the text. The decimals
+// with a digit less nearest to the text, just below and just above it, lie between it and any
+// other shorter decimal, so if neither reads back, no shorter decimal does. Then the writer
+// takes, among the decimals of the text's length that read back, the nearest to the double:
+// the text, unless its neighbour on the double's side reads back and is nearer (a tie goes to
+// the even last digit).
+Verdict judge_by_neighbours(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
+  using u128 = unsigned __int128;
+  constexpr std::uint64_t kExactNeighbours = (std::uint64_t{1} << 53) - 10;
+  constexpr int kExactPower = static_cast<int>(POW5.size()) - 1;
+  const std::uint64_t last_digit = significand % 10;
+  if (significand > kExactNeighbours || exponent < -kExactPower || exponent > kExactPower ||
+      last_digit == 0) {
+    return Verdict::Unknown;
+  }
+  const auto reads_back = [&](std::uint64_t neighbour) {
+    const auto f = static_cast<double>(neighbour);
+    return std::bit_cast<std::uint64_t>(exponent >= 0 ? f * POW10[exponent]
+                                                      : f / POW10[-exponent]) == magnitude;
+  };
+  const std::uint64_t shorter_below = significand - last_digit;
+  if (reads_back(shorter_below) || reads_back(shorter_below + 10)) return Verdict::NotWritten;
+  const bool below_reads_back = reads_back(significand - 1);
+  const bool above_reads_back = reads_back(significand + 1);
+  if (!below_reads_back && !above_reads_back) return Verdict::Written;
+  // The double is m × 2^q; in units of the text's last digit it is D = m × 5^-exponent ×
+  // 2^(q - exponent), compared with the significand scaled by 2^(exponent - q). Below 2^53 with
+  // at least 16 digits the scale stays within 64 bits.
+  const int shift = static_cast<int>(magnitude >> 52) - 1075 - exponent;
+  if (exponent >= 0 || shift >= 0 || shift < -64) return Verdict::Unknown;
+  const std::uint64_t m = (magnitude & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const u128 scaled_double = static_cast<u128>(m) * POW5[-exponent];
+  const u128 scaled_text = static_cast<u128>(significand) << -shift;
+  const bool double_above = scaled_double > scaled_text;
+  if (!(double_above ? above_reads_back : below_reads_back)) return Verdict::Written;
+  const u128 distance = double_above ? scaled_double - scaled_text : scaled_text - scaled_double;
+  const u128 half_step = static_cast<u128>(1) << (-shift - 1);
+  return distance < half_step || (distance == half_step && significand % 2 == 0)
+             ? Verdict::Written
+             : Verdict::NotWritten;
+}
+
 // Whether the float text [number.digits, end) is exactly what write_float writes for the
 // magnitude of `value`, which the text reads back as. The writer's text is fixed by the shortest
 // decimal of the value: so the text must spell that decimal, in the writer's layout for it.
@@ -208,6 +268,10 @@ struct NumberText {
   // Distinct decimals of at most 15 digits never read back as one normal double (their spacing
   // exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
   if (digit_count <= 15 && magnitude >= kSmallestNormal) return true;
+  if (const Verdict verdict = judge_by_neighbours(number.significand, number.exponent, magnitude);
+      verdict != Verdict::Unknown) {
+    return verdict == Verdict::Written;
+  }
   const DecimalFloat shortest = shortest_decimal(magnitude);
   return same_decimal(number.significand, number.exponent, shortest.significand, shortest.exponent);
 }

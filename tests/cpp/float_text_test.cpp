@@ -243,6 +243,16 @@ TEST(CanonicalFloatText, MatchesTheWriterForManySpellings) {
                                 9007199254740993.0,
                                 123456789012345680.0,
                                 1.1000000000000001e-05};
+  // Every binade where a text's neighbours are exact doubles: its lowest double, whose lower
+  // neighbour is nearer than its upper one, the double below it, and random significands.
+  for (int binade = -30; binade <= 53; ++binade) {
+    const double lowest = std::ldexp(1.0, binade);
+    values.push_back(lowest);
+    values.push_back(std::nextafter(lowest, 0.0));
+    values.push_back(std::nextafter(lowest, 2 * lowest));
+    for (int i = 0; i < 200; ++i)
+      values.push_back(lowest * (1 + static_cast<double>(random() >> 12) * 0x1p-52));
+  }
   for (int i = 0; i < 20000; ++i) {
     double value = 0;
     do {
