@@ -122,11 +122,13 @@ std::optional<PyErr> check_min_rows(PyObject* min_rows) {
 
 // Takes the interpreter lock back. While the interpreter is finalized the host ends a thread
 // that asks for the lock by unwinding its stack; the frames of the call cannot be unwound into,
-// so the thread is parked here instead.
+// so the thread is parked here instead. The catch takes no reference: the forced unwinding has
+// no exception object to bind one to (UBSan reports the null reference), and nothing else can
+// leave this C function.
 void take_back_lock(PyThreadState* state) noexcept {
   try {
     PyEval_RestoreThread(state);
-  } catch (abi::__forced_unwind&) {
+  } catch (...) {
     park_thread();
   }
 }
