@@ -172,6 +172,16 @@ TEST(CollidingKeys, CollidingNamesTransformCorrectly) {
                                        "],[" + second_cells + "]],\"constants\":{}}");
 }
 
+// The binding hands an empty payload over as a view of no buffer at all: a null pointer.
+TEST(EmptyPayload, WithoutABufferIsAnEofError) {
+  json::Arena arena;
+  const auto parsed = json::parse_value_list(std::string_view(), arena);
+  ASSERT_FALSE(parsed.ok());
+  EXPECT_EQ(parsed.error().display(), "EOF while parsing a value at line 1 column 0");
+  EXPECT_EQ(run(std::string_view()),
+            "error: invalid row-oriented JSON: EOF while parsing a value at line 1 column 0");
+}
+
 // A payload with every kind of token, separated by every kind of whitespace.
 const std::string kEveryToken =
     "[ {\"s\":\"plain\",\t\"e\":\"\\\" \\\\ \\/ \\b \\f \\n \\r \\t \\u00e9 \\ud83d\\ude00\",\r\n"
