@@ -231,6 +231,14 @@ Verdict judge_by_neighbours(std::uint64_t significand, int exponent, std::uint64
              : Verdict::NotWritten;
 }
 
+// Whether significand × 10^exponent is the shortest decimal of the double with bits `magnitude`.
+// Out of line: the judgements before it mostly decide without it.
+[[gnu::noinline]] bool is_shortest_decimal(std::uint64_t significand, int exponent,
+                                           std::uint64_t magnitude) {
+  const DecimalFloat shortest = shortest_decimal(magnitude);
+  return same_decimal(significand, exponent, shortest.significand, shortest.exponent);
+}
+
 // Whether the float text [number.digits, end) is exactly what write_float writes for the
 // magnitude of `value`, which the text reads back as. The writer's text is fixed by the shortest
 // decimal of the value: so the text must spell that decimal, in the writer's layout for it.
@@ -272,8 +280,7 @@ Verdict judge_by_neighbours(std::uint64_t significand, int exponent, std::uint64
       verdict != Verdict::Unknown) {
     return verdict == Verdict::Written;
   }
-  const DecimalFloat shortest = shortest_decimal(magnitude);
-  return same_decimal(number.significand, number.exponent, shortest.significand, shortest.exponent);
+  return is_shortest_decimal(number.significand, number.exponent, magnitude);
 }
 
 // The reader's state for one parse. Every parse_* step returns false after storing the error of

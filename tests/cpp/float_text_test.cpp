@@ -280,6 +280,48 @@ TEST(CanonicalFloatText, MatchesTheWriterForManySpellings) {
   EXPECT_GE(canonical, static_cast<int>(values.size()));
 }
 
+// Random number texts of every shape (leading and trailing zeros, long and short parts, both
+// exponent letters, signs or none, exponents near the plain layout's limits): each reads as
+// strtod reads it, and is called canonical exactly when the writer writes it back unchanged.
+TEST(CanonicalFloatText, RandomTextsAgreeWithStrtodAndTheWriter) {
+  std::mt19937_64 random(19);
+  const auto digits = [&](int count, bool zeros) {
+    std::string text;
+    for (int d = 0; d < count; ++d)
+      text += static_cast<char>('0' + (zeros && random() % 2 ? 0 : random() % 10));
+    return text;
+  };
+  int canonical = 0;
+  for (int i = 0; i < 200000; ++i) {
+    std::string text = random() % 2 ? "-" : "";
+    const bool zeros = random() % 3 == 0;
+    text += random() % 4 == 0 ? "0"
+                              : std::string(1, static_cast<char>('1' + random() % 9)) +
+                                    digits(static_cast<int>(random() % 18), zeros);
+    const bool point = random() % 8 != 0;
+    if (point) text += "." + digits(1 + static_cast<int>(random() % 18), zeros);
+    if (!point || random() % 3 == 0) {
+      text += random() % 5 == 0 ? "E" : "e";
+      const int sign = static_cast<int>(random() % 3);
+      text += sign == 0 ? "" : sign == 1 ? "+" : "-";
+      if (random() % 8 == 0) text += "0";
+      text += std::to_string(random() % 4 == 0 ? random() % 330 : random() % 25);
+    }
+    const double expected = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(expected)) continue;
+    Arena arena;
+    auto built = parse_value_list("[" + text + "]", arena);
+    ASSERT_TRUE(built.ok()) << text;
+    const Number n = built.value()[0].as_number();
+    if (n.form() != NumberForm::Float) continue;
+    ASSERT_EQ(bits_of(n.as_float()), bits_of(expected)) << text;
+    const bool written = text == written_float(expected);
+    ASSERT_EQ(read_as_canonical(text), written) << text;
+    canonical += written ? 1 : 0;
+  }
+  EXPECT_GT(canonical, 1000);
+}
+
 // Texts whose integer or digit form makes them something other than a writer's float.
 TEST(CanonicalFloatText, RecognisesEachLayoutRule) {
   struct Case {
