@@ -171,9 +171,9 @@ struct NumberText {
   std::int32_t exponent = 0;
 };
 
-// 5^i for i up to 22, the powers of ten that are exact doubles.
-constexpr std::array<std::uint64_t, 23> POW5 = [] {
-  std::array<std::uint64_t, 23> table{};
+// 5^i for every i whose power fits 64 bits.
+constexpr std::array<std::uint64_t, 28> POW5 = [] {
+  std::array<std::uint64_t, 28> table{};
   std::uint64_t power = 1;
   for (std::uint64_t& entry : table) {
     entry = power;
@@ -186,40 +186,50 @@ enum class Verdict { Written, NotWritten, Unknown };
 
 // Whether the writer's digits for the double with bits `magnitude` (normal) are those of the
 // text significand × 10^exponent that reads back as it, which has at least 16 digits, judged by
-// the decimals next to the text when they and 10^exponent are exact doubles, so each reads
-// back by one correctly rounded operation; Unknown otherwise.
+// the decimals next to the text; Unknown where that would take more than single correctly
+// rounded operations on exact doubles and exact integer comparisons.
 //
 // The decimals that read back as the double form an interval holding the text. The decimals
 // with a digit less nearest to the text, just below and just above it, lie between it and any
 // other shorter decimal, so if neither reads back, no shorter decimal does. Then the writer
 // takes, among the decimals of the text's length that read back, the nearest to the double:
 // the text, unless its neighbour on the double's side reads back and is nearer (a tie goes to
-// the even last digit).
+// the even last digit). A neighbour nearer to the double than the text always reads back, the
+// interval reaching equally far to both sides, except below the lowest double of a binade.
 Verdict judge_by_neighbours(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
   using u128 = unsigned __int128;
-  constexpr std::uint64_t kExactNeighbours = (std::uint64_t{1} << 53) - 10;
-  constexpr int kExactPower = static_cast<int>(POW5.size()) - 1;
+  constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
+  constexpr int kExactPower = 22;
+  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 52) - 1;
   const std::uint64_t last_digit = significand % 10;
-  if (significand > kExactNeighbours || exponent < -kExactPower || exponent > kExactPower ||
-      last_digit == 0) {
+  const std::uint64_t shorter = significand / 10;
+  if (last_digit == 0 || shorter >= kExactSignificand || exponent < -kExactPower - 1 ||
+      exponent >= kExactPower) {
     return Verdict::Unknown;
   }
-  const auto reads_back = [&](std::uint64_t neighbour) {
-    const auto f = static_cast<double>(neighbour);
-    return std::bit_cast<std::uint64_t>(exponent >= 0 ? f * POW10[exponent]
-                                                      : f / POW10[-exponent]) == magnitude;
+  const auto reads_back = [magnitude](std::uint64_t decimal, int power) {
+    const auto f = static_cast<double>(decimal);
+    return std::bit_cast<std::uint64_t>(power >= 0 ? f * POW10[power] : f / POW10[-power]) ==
+           magnitude;
   };
-  const std::uint64_t shorter_below = significand - last_digit;
-  if (reads_back(shorter_below) || reads_back(shorter_below + 10)) return Verdict::NotWritten;
-  const bool below_reads_back = reads_back(significand - 1);
-  const bool above_reads_back = reads_back(significand + 1);
-  if (!below_reads_back && !above_reads_back) return Verdict::Written;
+  if (reads_back(shorter, exponent + 1) || reads_back(shorter + 1, exponent + 1)) {
+    return Verdict::NotWritten;
+  }
+  bool below_reads_back = true;
+  bool above_reads_back = true;
+  if (significand < kExactSignificand && exponent >= -kExactPower) {
+    below_reads_back = reads_back(significand - 1, exponent);
+    above_reads_back = reads_back(significand + 1, exponent);
+    if (!below_reads_back && !above_reads_back) return Verdict::Written;
+  } else if ((magnitude & kFraction) == 0) {
+    return Verdict::Unknown;
+  }
   // The double is m × 2^q; in units of the text's last digit it is D = m × 5^-exponent ×
-  // 2^(q - exponent), compared with the significand scaled by 2^(exponent - q). Below 2^53 with
-  // at least 16 digits the scale stays within 64 bits.
+  // 2^(q - exponent), compared with the significand scaled by 2^(exponent - q). With at least
+  // 16 digits the scale stays within 64 bits.
   const int shift = static_cast<int>(magnitude >> 52) - 1075 - exponent;
   if (exponent >= 0 || shift >= 0 || shift < -64) return Verdict::Unknown;
-  const std::uint64_t m = (magnitude & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const std::uint64_t m = (magnitude & kFraction) | (kFraction + 1);
   const u128 scaled_double = static_cast<u128>(m) * POW5[-exponent];
   const u128 scaled_text = static_cast<u128>(significand) << -shift;
   const bool double_above = scaled_double > scaled_text;
