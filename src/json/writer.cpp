@@ -88,82 +88,88 @@ constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1
   return _mm_or_si128(tens, _mm_slli_epi16(units, 8));
 }
 
-using u128 = unsigned __int128;
-
 // Room write_float_text needs: the text is at most kMaxFloatText bytes, but it is laid out with
 // fixed-width stores that may reach past its end.
 constexpr std::size_t kFloatRoom = 40;
 
-void store_16(char* at, u128 bytes) {
-  std::memcpy(at, &bytes, 16);
+// 10^i for i up to 17.
+constexpr std::array<std::uint64_t, 18> POW10_U64 = [] {
+  std::array<std::uint64_t, 18> table{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : table) {
+    entry = power;
+    power *= 10;
+  }
+  return table;
+}();
+
+// Sixteen bytes of 0xFF, then sixteen of 0: the sixteen from 16 - n on keep the first n bytes.
+constexpr std::array<unsigned char, 32> FIRST_BYTES_MASK = [] {
+  std::array<unsigned char, 32> table{};
+  for (int i = 0; i < 16; ++i)
+    table[i] = 0xFF;
+  return table;
+}();
+
+void store_16(char* at, __m128i bytes) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
 }
 
-// Lays out significand × 10^exponent at `p` and returns the end of the text. The digits stay in
-// registers and reach memory only through stores at their final place; reading back a staged
-// copy would stall on store forwarding. Needs 34 bytes of room at `p`.
+// Lays out significand × 10^exponent at `p` and returns the end of the text. The significand is
+// first scaled to exactly 17 digits d1..d17 (trailing zeros are digits too), so the first digit
+// is known to lead and the other sixteen sit in one vector in order; each layout is then a few
+// stores of that vector at its place, and the plain layout with a point among the digits blends
+// the vector with itself moved by one byte. Needs 36 bytes of room at `p`.
 char* write_decimal(DecimalFloat decimal, char* p) {
   constexpr std::uint64_t kTen8 = 100'000'000;
   constexpr std::uint64_t kTen16 = kTen8 * kTen8;
-  constexpr std::uint64_t kAsciiZeros = 0x30303030'30303030ULL;
-  // At most 17 digits: the first alone, then sixteen as byte values in two words, the first digit
-  // in the lowest byte. Both quotients come straight from the significand, so neither waits.
-  const std::uint64_t first = decimal.significand / kTen16;
-  const std::uint64_t upper = decimal.significand / kTen8;
-  const __m128i digits =
-      sixteen_digit_values(static_cast<std::uint32_t>(upper - first * kTen8),
-                           static_cast<std::uint32_t>(decimal.significand - upper * kTen8));
-  const auto high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(digits));
-  const auto low =
-      static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(digits, digits)));
-  // Bit i is set when digit i of the sixteen is not zero.
-  const auto nonzero = static_cast<std::uint32_t>(
-      ~_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_setzero_si128())) & 0xFFFF);
-  const int trailing_zeros = 16 - std::bit_width(nonzero);
-
-  // The significant digits d1..d16 in `head`, d17 (or a zero) in `last`.
-  u128 head = 0;
-  std::uint64_t last = 0;
-  int n = 0;  // number of significant digits
-  int e = 0;  // exponent of d1
-  if (first != 0) {
-    head = first | (static_cast<u128>(high) << 8) | (static_cast<u128>(low) << 72);
-    last = low >> 56;
-    n = 17 - trailing_zeros;
-    e = decimal.exponent + 16;
-  } else {
-    const int leading_zeros = std::countr_zero(nonzero);
-    head = (high | (static_cast<u128>(low) << 64)) >> (8 * leading_zeros);
-    n = 16 - trailing_zeros - leading_zeros;
-    e = decimal.exponent + 15 - leading_zeros;
-  }
-  head |= kAsciiZeros | (static_cast<u128>(kAsciiZeros) << 64);
-  last |= '0';
+  constexpr int kDigits = 17;
+  // 1233 / 2^12 is just above log10(2); the significand is never 0.
+  const int guess = (std::bit_width(decimal.significand | 1) * 1233) >> 12;
+  const int count = guess + (decimal.significand >= POW10_U64[guess] ? 1 : 0);
+  const std::uint64_t scaled = decimal.significand * POW10_U64[kDigits - count];
+  const int e = decimal.exponent + count - 1;  // the exponent of d1
+  const std::uint64_t first = scaled / kTen16;
+  const std::uint64_t rest = scaled - first * kTen16;
+  const std::uint64_t upper = rest / kTen8;
+  const __m128i values = sixteen_digit_values(static_cast<std::uint32_t>(upper),
+                                              static_cast<std::uint32_t>(rest - upper * kTen8));
+  // Bit i is set when d(i+2) is not zero; d1 never is.
+  const auto nonzero = static_cast<unsigned>(
+      ~_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128())) & 0xFFFF);
+  const int n = 1 + std::bit_width(nonzero);                      // significant digits
+  const __m128i tail = _mm_or_si128(values, _mm_set1_epi8('0'));  // d2..d17 as text
+  const char lead = static_cast<char>('0' + first);
 
   if (e < 0 && e >= -5) {
     std::memcpy(p, "0.000000", 8);
-    store_16(p + 1 - e, head);
-    p[17 - e] = static_cast<char>(last);
+    p[1 - e] = lead;
+    store_16(p + 2 - e, tail);
     return p + 1 - e + n;
   }
-  if (e >= n - 1 && e <= 15) {
-    // Integral: the digits, then zeros up to the point; head holds '0' past the digits.
-    store_16(p, head);
+  if (e < 0 || e > 15) {
+    p[0] = lead;
+    p[1] = '.';
+    store_16(p + 2, tail);
+    p += n > 1 ? n + 1 : 1;
+    const ExponentText& exponent = EXPONENT_TEXT[e - kMinDecimalExponent];
+    std::memcpy(p, exponent.bytes, sizeof exponent.bytes);
+    return p + exponent.length;
+  }
+  p[0] = lead;
+  if (e >= n - 1) {
+    // Integral: d1..d(e+1), zeros included, then ".0".
+    store_16(p + 1, tail);
     std::memcpy(p + e + 1, ".0", 2);
     return p + e + 3;
   }
-  // A point after the first `split` digits: after the units digit, or after d1 before an exponent.
-  const bool plain = e >= 0 && e <= 15;
-  const int split = plain ? e + 1 : 1;
-  const u128 tail =
-      ((head >> 8) >> (8 * (split - 1))) | (static_cast<u128>(last) << (128 - 8 * split));
-  store_16(p, head);
-  p[split] = '.';
-  store_16(p + split + 1, tail);
-  if (plain) return p + n + 1;
-  p += n > 1 ? n + 1 : 1;
-  const ExponentText& exponent = EXPONENT_TEXT[e - kMinDecimalExponent];
-  std::memcpy(p, exponent.bytes, sizeof exponent.bytes);
-  return p + exponent.length;
+  // d1..d(e+1), the point, d(e+2)..dn: the first e of the sixteen stay, the rest move one on.
+  const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&FIRST_BYTES_MASK[16 - e]));
+  store_16(p + 1, _mm_or_si128(_mm_and_si128(keep, tail),
+                               _mm_andnot_si128(keep, _mm_slli_si128(tail, 1))));
+  p[e + 1] = '.';
+  p[17] = static_cast<char>(_mm_extract_epi16(tail, 7) >> 8);  // d17, which moved past the store
+  return p + n + 1;
 }
 
 // Writes the text of a float at `out`, which has kFloatRoom bytes, and returns its length.
