@@ -163,11 +163,12 @@ struct NumberText {
   bool has_exponent() const { return exponent_letter > digits; }
   bool truncated() const { return truncation > digits; }
 
-  const char* digits;             // the first digit, after any "-"
-  const char* point;              // the "." if past `digits`
-  const char* exponent_letter;    // the "e" or "E" if past `digits`
-  const char* truncation;         // past `digits` if digits beyond 64 bits were dropped; else
-  std::uint64_t significand = 0;  // the number is significand × 10^exponent
+  const char* digits;           // the first digit, after any "-"
+  const char* point;            // the "." if past `digits`
+  const char* exponent_letter;  // the "e" or "E" if past `digits`
+  const char* truncation;       // past `digits` when digits beyond 64 bits were dropped
+  // Unless truncated, the number is significand × 10^exponent.
+  std::uint64_t significand = 0;
   std::int32_t exponent = 0;
 };
 
@@ -184,10 +185,11 @@ constexpr std::array<std::uint64_t, 28> POW5 = [] {
 
 enum class Verdict { Written, NotWritten, Unknown };
 
-// Whether the writer's digits for the double with bits `magnitude` (normal) are those of the
-// text significand × 10^exponent that reads back as it, which has at least 16 digits, judged by
-// the decimals next to the text; Unknown where that would take more than single correctly
-// rounded operations on exact doubles and exact integer comparisons.
+// Whether the writer's digits for the double with bits `magnitude` are those of the text
+// significand × 10^exponent that reads back as it, which has at least 16 digits, judged by the
+// decimals next to the text; Unknown where that would take more than single correctly rounded
+// operations on exact doubles and exact integer comparisons. (Within the exponents taken, the
+// double is a normal one.)
 //
 // The decimals that read back as the double form an interval holding the text. The decimals
 // with a digit less nearest to the text, just below and just above it, lie between it and any
