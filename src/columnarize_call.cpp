@@ -3,9 +3,7 @@
 #include "columnarize_call.hpp"
 
 #include <climits>
-#include <cstring>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -154,19 +152,18 @@ struct TransformOutcome {
 // Copies the payload (with the lock held, so no Python object is read without it) and runs the
 // transform on the copy with the lock released. Any fault of the transform is caught here.
 TransformOutcome transform_unlocked(std::string_view payload) {
-  std::unique_ptr<char[]> copy;
-  if (!payload.empty()) {
-    copy = std::make_unique_for_overwrite<char[]>(payload.size());
-    std::memcpy(copy.get(), payload.data(), payload.size());
-  }
+  // Exactly the payload's length (no block at all for an empty payload); a large copy sits on
+  // huge pages like the call's other large blocks.
+  json::Buffer copy(payload.size());
+  copy.append(payload);
   TransformOutcome outcome;
   const LockRelease released;
   try {
-    outcome.result.emplace(columnarize_json(std::string_view(copy.get(), payload.size())));
+    outcome.result.emplace(columnarize_json(copy.view()));
   } catch (...) {
     outcome.fault = std::current_exception();
   }
-  copy.reset();
+  copy = json::Buffer(0);
   return outcome;
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "json/huge_pages.hpp"
+
 namespace tarvik::json {
 
 struct Arena::Chunk {
@@ -12,7 +14,7 @@ struct Arena::Chunk {
 };
 
 namespace {
-constexpr std::size_t kMaxChunkSize = 4 * 1024 * 1024;
+constexpr std::size_t kMaxChunkSize = 8 * 1024 * 1024;
 constexpr std::size_t kHeaderSize = 16;  // keeps chunk payloads 16-byte aligned
 static_assert(sizeof(void*) + sizeof(std::size_t) <= kHeaderSize);
 }  // namespace
@@ -20,7 +22,11 @@ static_assert(sizeof(void*) + sizeof(std::size_t) <= kHeaderSize);
 Arena::~Arena() {
   while (chunks_ != nullptr) {
     Chunk* next = chunks_->next;
-    ::operator delete(chunks_);
+    if (is_large_block(chunks_->size)) {
+      std::free(chunks_);
+    } else {
+      ::operator delete(chunks_);
+    }
     chunks_ = next;
   }
 }
@@ -31,7 +37,8 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   const bool dedicated = bytes > next_chunk_size_ / 4;
   if (bytes > SIZE_MAX - kHeaderSize - align) throw std::bad_alloc();
   const std::size_t size = dedicated ? kHeaderSize + bytes + align : next_chunk_size_;
-  auto* chunk = static_cast<Chunk*>(::operator new(size));
+  auto* chunk =
+      static_cast<Chunk*>(is_large_block(size) ? allocate_large_block(size) : ::operator new(size));
   chunk->next = chunks_;
   chunk->size = size;
   chunks_ = chunk;

@@ -9,21 +9,30 @@
 #include <string_view>
 #include <utility>
 
+#include "json/huge_pages.hpp"
+
 namespace tarvik::json {
 
 class Buffer {
  public:
   static constexpr std::size_t kInitialCapacity = 128;
 
-  explicit Buffer(std::size_t capacity = kInitialCapacity) { reserve(capacity); }
+  // `expected_size`: what the content will probably grow to. The first growth past `capacity`
+  // goes straight there, so a large content is not copied from block to block as it grows.
+  explicit Buffer(std::size_t capacity = kInitialCapacity, std::size_t expected_size = 0)
+      : expected_size_(expected_size) {
+    reserve(capacity);
+  }
   Buffer(Buffer&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
+        capacity_(std::exchange(other.capacity_, 0)),
+        expected_size_(other.expected_size_) {}
   Buffer& operator=(Buffer&& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(expected_size_, other.expected_size_);
     return *this;
   }
   Buffer(const Buffer&) = delete;
@@ -59,8 +68,15 @@ class Buffer {
 
   void reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
-    void* grown = std::realloc(data_, capacity);
-    if (grown == nullptr) throw std::bad_alloc();
+    void* grown = nullptr;
+    if (is_large_block(capacity)) {
+      grown = allocate_large_block(capacity);
+      if (size_ > 0) std::memcpy(grown, data_, size_);
+      std::free(data_);
+    } else {
+      grown = std::realloc(data_, capacity);
+      if (grown == nullptr) throw std::bad_alloc();
+    }
     data_ = static_cast<char*>(grown);
     capacity_ = capacity;
   }
@@ -70,6 +86,7 @@ class Buffer {
     if (extra > SIZE_MAX / 2 - size_) throw std::bad_alloc();
     const std::size_t needed = size_ + extra;
     std::size_t target = capacity_ < kInitialCapacity ? kInitialCapacity : capacity_ * 2;
+    if (target < expected_size_) target = expected_size_;
     if (target < needed) target = needed;
     reserve(target);
   }
@@ -77,6 +94,7 @@ class Buffer {
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  std::size_t expected_size_;
 };
 
 }  // namespace tarvik::json
