@@ -25,7 +25,9 @@ Position position_of(std::string_view input, std::size_t count) {
   const char* const end = begin + std::min(count, input.size());
   std::uint64_t line = 1;
   const char* line_start = begin;
-  for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
+  // An empty input may come without a buffer at all, and memchr must not see a null pointer.
+  for (const char* p = begin;
+       p != end && (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
     ++line;
     line_start = ++p;
   }

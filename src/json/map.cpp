@@ -39,7 +39,7 @@ Map& Map::from_members(Arena& arena, std::span<const Member> members) {
       map.insert(member.key, member.value);
     return map;
   }
-  std::uint64_t prints[kPairwiseLimit];
+  std::uint64_t prints[kPairwiseLimit] = {};
   for (const Member& member : members) {
     const std::uint64_t print = fingerprint(member.key);
     std::size_t i = 0;
