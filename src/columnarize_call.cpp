@@ -3,6 +3,7 @@
 #include "columnarize_call.hpp"
 
 #include <climits>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -184,6 +185,23 @@ PyErr contained_fault_error(const std::exception_ptr& fault) {
   return PyErr::new_message(PyExc_RuntimeError, "internal panic during columnarization: " + text);
 }
 
+// The result bytes, made with the lock held. A large output is copied in with the lock released:
+// the new object is the call's alone until it is returned, and the copy (with the page faults of
+// fresh memory) would otherwise keep every other Python thread waiting.
+Ref make_result(const json::Buffer& output) {
+  constexpr std::size_t kLargeOutput = std::size_t{1} << 20;
+  Ref result =
+      expect_object(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size())));
+  char* const destination = PyBytes_AS_STRING(result.get());
+  if (output.size() >= kLargeOutput) {
+    const LockRelease released;
+    std::memcpy(destination, output.data(), output.size());
+  } else if (output.size() > 0) {
+    std::memcpy(destination, output.data(), output.size());
+  }
+  return result;
+}
+
 Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t positional,
                                           PyObject* kwnames) {
   Result<BoundArguments, PyErr> bound = bind_arguments(args, positional, kwnames);
@@ -200,10 +218,7 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<json::Buffer, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
-  const json::Buffer& output = result.value();
-  return expect_object(
-             PyBytes_FromStringAndSize(output.data(), static_cast<Py_ssize_t>(output.size())))
-      .release();
+  return make_result(result.value()).release();
 }
 
 }  // namespace
