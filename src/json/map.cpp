@@ -56,6 +56,13 @@ Map& Map::from_members(Arena& arena, std::span<const Member> members) {
   return map;
 }
 
+Map& Map::from_distinct_members(Arena& arena, std::span<const Member> members) {
+  Map& map = create(arena, members.size());
+  for (const Member& member : members)
+    map.entries_[map.size_++] = Entry{member.key, member.value};
+  return map;
+}
+
 const Map::Entry* Map::find_linear(std::string_view key) const {
   for (const Entry& entry : entries()) {
     if (same_key(entry.key, key)) return &entry;

@@ -38,6 +38,8 @@ class Map {
   // A map holding `members` as if each were inserted in turn: a repeated key keeps the position
   // where it first appeared and takes the last value. Key texts are not copied.
   static Map& from_members(Arena& arena, std::span<const Member> members);
+  // The same for members whose keys are known to be distinct: they are taken as they are.
+  static Map& from_distinct_members(Arena& arena, std::span<const Member> members);
 
   Map(const Map&) = delete;
   Map& operator=(const Map&) = delete;

@@ -629,28 +629,41 @@ class Deserializer {
     if (!enter_nested()) return false;
     ++pos_;
     const std::size_t base = members_.size();
-    if (!parse_members()) return false;
+    // Rows mostly repeat the keys of the row before them, in the same order.
+    const bool row = remaining_depth_ == kRowDepth - 1;
+    const std::span<const Map::Entry> expected_keys =
+        row && previous_row_ != nullptr ? previous_row_->entries() : std::span<const Map::Entry>();
+    bool keys_as_expected = true;
+    if (!parse_members(expected_keys, keys_as_expected)) return false;
     ++remaining_depth_;
     // Built once all members are known; a repeated key keeps the position where it first
-    // appeared and takes the last value.
-    Map& map = Map::from_members(
-        arena_, std::span<const Member>(members_).subspan(base, members_.size() - base));
+    // appeared and takes the last value. Keys all taken from the previous row's, in its order,
+    // are distinct as the entries of that row are.
+    const auto members = std::span<const Member>(members_).subspan(base, members_.size() - base);
+    Map& map = keys_as_expected ? Map::from_distinct_members(arena_, members)
+                                : Map::from_members(arena_, members);
     members_.resize(base);
+    if (row) previous_row_ = &map;
     out = Value::object(map);
     return true;
   }
 
   // has_next_key and next_value: pushes the members of an object whose "{" has been consumed
-  // onto the scratch stack, then consumes the "}".
-  bool parse_members() {
+  // onto the scratch stack, then consumes the "}". Keys found in `expected_keys`, in its order,
+  // are taken without reading them again; `keys_as_expected` is cleared by any other key.
+  bool parse_members(std::span<const Map::Entry> expected_keys, bool& keys_as_expected) {
     skip_whitespace();
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
     if (*pos_ != '}') {
       if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
+      std::size_t expected = 0;  // where in expected_keys the next key most likely stands
       for (;;) {
         ++pos_;
         std::string_view key;
-        if (!parse_str(key)) return false;
+        if (!take_expected_key(expected_keys, expected, key)) {
+          keys_as_expected = false;
+          if (!parse_str(key)) return false;
+        }
         skip_whitespace();
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
         if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
@@ -670,6 +683,38 @@ class Deserializer {
       }
     }
     ++pos_;
+    return true;
+  }
+
+  // The key at the read position when it is keys[expected], or keys[expected + 1] (a member
+  // that the row before held is missing here): consumed with its closing quote, and `expected`
+  // moves past it. Keys taken this way stand in the order of `keys`.
+  bool take_expected_key(std::span<const Map::Entry> keys, std::size_t& expected,
+                         std::string_view& key) {
+    for (std::size_t i = expected; i < keys.size() && i < expected + 2; ++i) {
+      if (take_known_key(keys[i].key)) {
+        key = keys[i].key;
+        expected = i + 1;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Consumes `key` and its closing quote if they come next. A key whose text lies in the input
+  // was read without escapes, so it holds no quote, backslash or control byte and is valid
+  // UTF-8: the same bytes before a quote are a string with that text, which reading it again
+  // would find without fault. A key with escapes is not taken: its bytes in the input differ.
+  bool take_known_key(std::string_view key) {
+    const std::size_t size = key.size();
+    const auto start = reinterpret_cast<std::uintptr_t>(key.data());
+    const bool in_input = start >= reinterpret_cast<std::uintptr_t>(begin_) &&
+                          start + size <= reinterpret_cast<std::uintptr_t>(end_);
+    if (!in_input || static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
+        !same_bytes(pos_, key.data(), size)) {
+      return false;
+    }
+    pos_ += size + 1;
     return true;
   }
 
@@ -1107,6 +1152,7 @@ class Deserializer {
   std::string buffer_;                           // the decoded text of a string with escapes
   std::vector<Value> elements_;                  // elements of every open array, innermost on top
   std::vector<Member> members_;                  // members of every open object, innermost on top
+  const Map* previous_row_ = nullptr;            // the object read last at the depth of the rows
   std::optional<Error> error_;
 };
 

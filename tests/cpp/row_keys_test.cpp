@@ -1,0 +1,153 @@
+// Rows read one after another, each row's keys taken over from the row before where they are
+// the same: the result must be exactly what reading every row on its own gives, the same members
+// in the same order and the same errors at the same positions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "json/map.hpp"
+#include "json/reader.hpp"
+#include "json/writer.hpp"
+
+namespace tarvik {
+namespace {
+
+using json::Arena;
+using json::Build;
+using json::Value;
+
+std::string text_of(const Value& value) {
+  json::Buffer out;
+  json::serialize_value(value, out);
+  return std::string(out.view());
+}
+
+// Each element as written, with the keys of object elements looked up again, or the error.
+std::vector<std::string> read_elements(const std::string& payload, Build build) {
+  Arena arena;
+  auto result = json::parse_value_list(payload, arena, build);
+  if (!result.ok()) return {"error: " + result.error().display()};
+  std::vector<std::string> elements;
+  for (const Value& element : result.value()) {
+    std::string text = text_of(element);
+    if (element.is_object() && !element.is_deferred()) {
+      for (const json::Map::Entry& entry : element.as_object()) {
+        const Value* found = element.as_object().get(entry.key);
+        if (found != &entry.value) text += " [lookup of " + std::string(entry.key) + " fails]";
+      }
+    }
+    elements.push_back(text);
+  }
+  return elements;
+}
+
+// The rows as one payload, and what each gives read alone at the same column, with blanks in
+// place of the rows before it: the first failing row's error, or every row's elements.
+void expect_same_as_rows_read_alone(const std::vector<std::string>& rows, Build build) {
+  std::string payload = "[";
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) payload += ",";
+    const std::string alone = "[" + std::string(payload.size() - 1, ' ') + rows[i] + "]";
+    payload += rows[i];
+    const std::vector<std::string> elements = read_elements(alone, build);
+    if (elements.size() == 1 && elements[0].starts_with("error: ")) {
+      expected = elements;
+      break;
+    }
+    expected.insert(expected.end(), elements.begin(), elements.end());
+  }
+  payload += "]";
+  EXPECT_EQ(read_elements(payload, build), expected) << payload;
+}
+
+struct RowsCase {
+  const char* name;
+  std::vector<std::string> rows;
+};
+
+void PrintTo(const RowsCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const RowsCase kRowsCases[] = {
+    {"same keys", {R"({"a":1,"b":"x"})", R"({"a":2,"b":"y"})", R"({"a":3,"b":"z"})"}},
+    {"last byte differs", {R"({"abcdef":1})", R"({"abcdeg":2})"}},
+    {"first byte differs", {R"({"abcdef":1})", R"({"xbcdef":2})"}},
+    {"previous key is a prefix", {R"({"abc":1})", R"({"abcd":2})"}},
+    {"key is a prefix of the previous", {R"({"abcd":1})", R"({"abc":2})"}},
+    {"long keys differ after 16 bytes",
+     {R"({"abcdefghijklmnopq":1})", R"({"abcdefghijklmnopr":2})"}},
+    {"long keys differ after 32 bytes",
+     {R"({"abcdefghijklmnopqrstuvwxyz0123456":1})", R"({"abcdefghijklmnopqrstuvwxyz0123457":2})"}},
+    {"long key is a prefix",
+     {R"({"abcdefghijklmnopqrstuvwxyz0123456":1})", R"({"abcdefghijklmnopqrstuvwxyz01234567":2})"}},
+    {"key goes on with an escape", {R"({"a":1})", R"({"a\"b":2})", R"({"a\u0041":3})"}},
+    {"escaped key repeated", {R"({"a\"b":1})", R"({"a\"b":2})"}},
+    {"decoded key spelled as the next key's text", {R"({"a\\":1})", R"({"a\"":2})"}},
+    {"decoded key before its own text", {R"({"a\\":1})", R"({"a\\":2})"}},
+    {"non-ASCII keys", {"{\"\xC3\xA9\":1}", "{\"\xC3\xA9\":2}", "{\"\xC3\xA9\xC3\xA9\":3}"}},
+    {"empty key", {R"({"":1})", R"({"":2})", R"({"x":3})", R"({"":4})"}},
+    {"member missing", {R"({"a":1,"b":2,"c":3,"d":4})", R"({"a":1,"c":3,"d":4})"}},
+    {"two members missing", {R"({"a":1,"b":2,"c":3,"d":4})", R"({"a":1,"d":4})"}},
+    {"member added", {R"({"a":1,"c":3})", R"({"a":1,"b":2,"c":3})", R"({"a":1,"c":3})"}},
+    {"order reversed", {R"({"a":1,"b":2,"c":3})", R"({"c":1,"b":2,"a":3})"}},
+    {"expected key repeated", {R"({"a":1,"b":2})", R"({"a":1,"b":2,"a":3})"}},
+    {"expected key repeated after a skip", {R"({"a":1,"b":2,"c":3})", R"({"a":1,"c":2,"c":3})"}},
+    {"new key repeated by an expected one", {R"({"a":1,"b":2})", R"({"b":0,"a":1,"b":2})"}},
+    {"previous row had a repeated key", {R"({"a":1,"b":2,"a":3})", R"({"a":4,"b":5,"a":6})"}},
+    {"whitespace around keys", {R"({ "a" : 1 , "b" : 2 })", "{\n\"a\"\t:1,\r\"b\":2}"}},
+    {"rows between other elements", {R"({"a":1})", "1", R"(["a"])", R"({"a":2})", "{}"}},
+    {"nested objects", {R"({"a":{"a":1,"b":2},"b":[{"b":1}]})", R"({"a":{"b":2,"a":1},"b":[]})"}},
+    {"colon missing after a known key", {R"({"a":1})", R"({"a" 1})"}},
+    {"control byte after a known key", {R"({"a":1})", "{\"a\x01\":2}"}},
+    {"invalid UTF-8 after a known key", {"{\"\xC3\xA9\":1}", "{\"\xC3\xFF\":2}"}},
+    {"error in the row after", {R"({"a":1})", R"({"a":2})", R"({"a":tru})"}},
+};
+
+class RowKeys : public ::testing::TestWithParam<RowsCase> {};
+
+TEST_P(RowKeys, SameAsEachRowReadAlone) {
+  expect_same_as_rows_read_alone(GetParam().rows, Build::Everything);
+  expect_same_as_rows_read_alone(GetParam().rows, Build::Rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, RowKeys, ::testing::ValuesIn(kRowsCases));
+
+// A repeated key keeps its first position and takes the last value also when some of the
+// row's keys were taken over from the row before.
+TEST(RowKeysRepeated, KeepFirstPositionAndLastValue) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {R"([{"a":1,"b":2},{"a":3,"a":4,"b":5}])", {R"({"a":1,"b":2})", R"({"a":4,"b":5})"}},
+      {R"([{"a":1,"b":2},{"a":3,"b":4,"a":5}])", {R"({"a":1,"b":2})", R"({"a":5,"b":4})"}},
+      {R"([{"a":1,"b":2},{"b":3,"a":4,"b":5}])", {R"({"a":1,"b":2})", R"({"b":5,"a":4})"}},
+      {R"([{"a":1,"b":2,"c":3},{"a":4,"c":5,"c":6}])",
+       {R"({"a":1,"b":2,"c":3})", R"({"a":4,"c":6})"}},
+      {R"([{"a":1,"b":2,"a":3},{"a":4,"b":5,"a":6}])", {R"({"a":3,"b":2})", R"({"a":6,"b":5})"}},
+      {R"([{"a":1},{"x":2,"a":3,"x":4}])", {R"({"a":1})", R"({"x":4,"a":3})"}},
+  };
+  for (const auto& [payload, expected] : cases) {
+    EXPECT_EQ(read_elements(payload, Build::Everything), expected) << payload;
+    EXPECT_EQ(read_elements(payload, Build::Rows), expected) << payload;
+  }
+}
+
+// An input that ends within or right after a key the row before held.
+TEST(RowKeysAtTheEnd, InputEndingInAKnownKey) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"([{"abc":1},{"ab)", "EOF while parsing a string at line 1 column 15"},
+      {R"([{"abc":1},{"abc)", "EOF while parsing a string at line 1 column 16"},
+      {R"([{"abc":1},{"abc")", "EOF while parsing an object at line 1 column 17"},
+      {R"([{"abc":1},{"abc":)", "EOF while parsing a value at line 1 column 18"},
+  };
+  for (const auto& [payload, message] : cases) {
+    for (const Build build : {Build::Everything, Build::Rows}) {
+      EXPECT_EQ(read_elements(payload, build), std::vector<std::string>{"error: " + message})
+          << payload;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
