@@ -387,7 +387,7 @@ class Deserializer {
         ++pos_;
         std::string_view text;
         if (!parse_str(text)) return false;
-        out = Value::string(text);
+        out = string_had_escapes_ ? Value::string(text) : Value::plain_string(text);
         return true;
       }
       case '[':
@@ -724,8 +724,9 @@ class Deserializer {
   bool parse_str(std::string_view& out) { return parse_str(out, /*keep=*/true); }
 
   // `keep`: a decoded text is copied into the arena; otherwise it is only validated and `out`
-  // is valid until the next string. Afterwards `escapes_as_written_` tells whether every escape
-  // is the one the writer would write for its character.
+  // is valid until the next string. Afterwards `string_had_escapes_` tells whether the string
+  // held any escape, and `escapes_as_written_` whether every escape is the one the writer would
+  // write for its character.
   bool parse_str(std::string_view& out, bool keep) {
     const char* run = pos_;
     escapes_as_written_ = true;
@@ -747,6 +748,7 @@ class Deserializer {
         if (non_ascii && !is_valid_utf8(text)) {
           return fail(ErrorCode::InvalidUnicodeCodePoint);
         }
+        string_had_escapes_ = escaped;
         out = escaped && keep ? arena_.copy_string(text) : text;
         return true;
       }
@@ -1147,6 +1149,7 @@ class Deserializer {
   const Build build_;
   bool canonical_ = true;                        // of the deferred text being read
   bool escapes_as_written_ = true;               // of the string read last
+  bool string_had_escapes_ = false;              // of the string read last
   std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
   NumberText number_{begin_};                    // the number being read
   std::string buffer_;                           // the decoded text of a string with escapes

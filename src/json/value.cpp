@@ -69,8 +69,10 @@ Value Value::deep_copy(Arena& arena) const {
   if (is_deferred())
     return deferred(kind(), arena.copy_string(deferred_text()), deferred_is_canonical());
   switch (kind()) {
-    case Kind::String:
-      return string(arena.copy_string(as_string()));
+    case Kind::String: {
+      const std::string_view text = arena.copy_string(as_string());
+      return is_plain_string() ? plain_string(text) : string(text);
+    }
     case Kind::Array:
       return array(deep_copy_elements(as_array(), arena));
     case Kind::Object:

@@ -84,6 +84,12 @@ class Value {
     return Value(Kind::String, text.size() << kSizeShift,
                  reinterpret_cast<std::uintptr_t>(text.data()));
   }
+  // A string known to hold no quote, backslash or byte below 0x20, as a string read without
+  // escapes does: the writer copies its text as it is. Otherwise the same as `string`.
+  static Value plain_string(std::string_view text) {
+    return Value(Kind::String, kPlainBit | (text.size() << kSizeShift),
+                 reinterpret_cast<std::uintptr_t>(text.data()));
+  }
   // The elements are not copied: they must live as long as the value.
   static Value array(std::span<const Value> elements) {
     return Value(Kind::Array, elements.size() << kSizeShift,
@@ -109,6 +115,8 @@ class Value {
   bool is_deferred() const { return (tag_ & kDeferredBit) != 0; }
   std::string_view deferred_text() const { return as_string(); }
   bool deferred_is_canonical() const { return (tag_ & kCanonicalBit) != 0; }
+  // A string made by `plain_string`, whose text needs no escape.
+  bool is_plain_string() const { return (tag_ & kPlainBit) != 0; }
 
   // Borrowed access to the payload; each requires the matching kind.
   bool as_bool() const { return bits_ != 0; }
@@ -133,12 +141,13 @@ class Value {
   static constexpr std::uint64_t kFormMask = 0x3;
   static constexpr std::uint64_t kDeferredBit = 0x20;
   static constexpr std::uint64_t kCanonicalBit = 0x40;
+  static constexpr std::uint64_t kPlainBit = 0x80;
   static constexpr int kSizeShift = 8;
 
   Value(Kind kind, std::uint64_t extra, std::uint64_t bits)
       : tag_(static_cast<std::uint64_t>(kind) | extra), bits_(bits) {}
 
-  std::uint64_t tag_;   // kind, number form, deferral, and the size of a string, array or text
+  std::uint64_t tag_;   // kind, number form, flags, and the size of a string, array or text
   std::uint64_t bits_;  // bool, number bits, or the address of the text, elements or map
 };
 

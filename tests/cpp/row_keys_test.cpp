@@ -1,6 +1,7 @@
 // Rows read one after another, each row's keys taken over from the row before where they are
-// the same: the result must be exactly what reading every row on its own gives, the same members
-// in the same order and the same errors at the same positions.
+// the same, and plain strings written without a scan: the result must be exactly what reading
+// every row on its own gives, the same members in the same order and the same errors at the
+// same positions, and strings must be written as they were read.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 #include "json/map.hpp"
 #include "json/reader.hpp"
 #include "json/writer.hpp"
+#include "transform/columnarize.hpp"
 
 namespace tarvik {
 namespace {
@@ -147,6 +149,55 @@ TEST(RowKeysAtTheEnd, InputEndingInAKnownKey) {
           << payload;
     }
   }
+}
+
+// A reference transform for rows of integers and strings, written plainly: the pipeline must
+// place every cell under its name however the member order and the member set change.
+TEST(RowKeysInTheTransform, CellsFollowTheirNames) {
+  const std::vector<std::vector<std::string>> shapes = {{"a", "b", "c", "d"},
+                                                        {"a", "c", "d"},
+                                                        {"a", "d"},
+                                                        {"b", "a", "d", "c"},
+                                                        {"a", "b", "c", "d"},
+                                                        {"x", "a", "b"},
+                                                        {"a", "b", "x"},
+                                                        {"d"},
+                                                        {},
+                                                        {"c", "d", "a"},
+                                                        {"a", "b", "c", "d", "e"}};
+  std::string payload = "[";
+  std::vector<std::string> names;
+  std::vector<std::map<std::string, std::string>> cells;
+  for (std::size_t r = 0; r < 3 * shapes.size(); ++r) {
+    const std::vector<std::string>& shape = shapes[(r * 7) % shapes.size()];
+    payload += r == 0 ? "{" : ",{";
+    std::map<std::string, std::string> row;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+      const std::string value = std::to_string(r * 10 + i);
+      payload += (i == 0 ? "\"" : ",\"") + shape[i] + "\":" + value;
+      row[shape[i]] = value;
+      if (std::find(names.begin(), names.end(), shape[i]) == names.end()) names.push_back(shape[i]);
+    }
+    payload += "}";
+    cells.push_back(row);
+  }
+  payload += "]";
+  std::string expected = "{\"columns\":[";
+  for (std::size_t j = 0; j < names.size(); ++j)
+    expected += (j == 0 ? "\"" : ",\"") + names[j] + "\"";
+  expected += "],\"rows\":[";
+  for (std::size_t r = 0; r < cells.size(); ++r) {
+    expected += r == 0 ? "[" : ",[";
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      const auto found = cells[r].find(names[j]);
+      expected += (j == 0 ? "" : ",") + (found == cells[r].end() ? "null" : found->second);
+    }
+    expected += "]";
+  }
+  expected += "],\"constants\":{}}";
+  const auto output = columnarize_json(payload);
+  ASSERT_TRUE(output.ok());
+  EXPECT_EQ(output.value().view(), expected);
 }
 
 }  // namespace
