@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,10 +25,22 @@ namespace {
 constexpr std::uint32_t kDropped = std::numeric_limits<std::uint32_t>::max();
 
 // A cell matches the constant's reference when both are numbers equal as doubles (so 1, 1.0 and
-// 1e0 match), and otherwise when the two are equal values.
+// 1e0 match), and otherwise when the two are equal values. Scalars are compared here; arrays and
+// objects by the document model's deep equality.
 bool matches(const Value& cell, const Value& reference) {
-  if (cell.kind() == Kind::Number && reference.kind() == Kind::Number) {
-    return cell.as_number().to_double() == reference.as_number().to_double();
+  if (cell.kind() != reference.kind()) return false;
+  switch (cell.kind()) {
+    case Kind::Null:
+      return true;
+    case Kind::Bool:
+      return cell.as_bool() == reference.as_bool();
+    case Kind::Number:
+      return cell.as_number().to_double() == reference.as_number().to_double();
+    case Kind::String:
+      return json::same_key(cell.as_string(), reference.as_string());
+    case Kind::Array:
+    case Kind::Object:
+      break;
   }
   return cell == reference;
 }
@@ -49,19 +62,22 @@ class ColumnScan {
   explicit ColumnScan(Arena& arena) : seen_(Map::create(arena)) {}
 
   void scan(const std::vector<const Map*>& rows) {
-    std::size_t previous_start = 0;
-    std::size_t previous_count = 0;
+    std::size_t members = 0;
+    for (const Map* row : rows)
+      members += row->size();
+    member_columns_.resize(members);
+    std::uint32_t* const columns_of = member_columns_.data();
+    std::size_t member = 0;
+    std::span<const std::uint32_t> previous;  // the columns of the previous row's members
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      const std::size_t start = member_columns_.size();
-      std::size_t i = 0;
-      for (const Map::Entry& member : *rows[r]) {
-        const std::uint32_t column = resolve(member.key, i, previous_start, previous_count);
-        member_columns_.push_back(column);
-        observe(columns_[column], member.value, r == 0);
-        ++i;
+      const std::size_t start = member;
+      std::size_t expected = 0;
+      for (const Map::Entry& entry : *rows[r]) {
+        const std::uint32_t column = resolve(entry.key, previous, expected);
+        columns_of[member++] = column;
+        observe(columns_[column], entry.value, r == 0);
       }
-      previous_start = start;
-      previous_count = rows[r]->size();
+      previous = {columns_of + start, member - start};
     }
   }
 
@@ -70,13 +86,17 @@ class ColumnScan {
   const std::vector<std::uint32_t>& member_columns() const { return member_columns_; }
 
  private:
-  // Rows usually repeat the previous row's member order, so the column found at the same
-  // position in the previous row is tried before the hashed set of names.
-  std::uint32_t resolve(std::string_view name, std::size_t position, std::size_t previous_start,
-                        std::size_t previous_count) {
-    if (position < previous_count) {
-      const std::uint32_t guess = member_columns_[previous_start + position];
-      if (json::same_key(columns_[guess].name, name)) return guess;
+  // Rows usually repeat the previous row's member order, so the column of the previous row's
+  // member at `expected`, or of the one after it when this row lacks a member, is tried before
+  // the hashed set of names; `expected` then moves past the member found.
+  std::uint32_t resolve(std::string_view name, std::span<const std::uint32_t> previous,
+                        std::size_t& expected) {
+    constexpr std::size_t kGuesses = 2;
+    for (std::size_t i = expected; i < previous.size() && i < expected + kGuesses; ++i) {
+      if (json::same_key(columns_[previous[i]].name, name)) {
+        expected = i + 1;
+        return previous[i];
+      }
     }
     if (const Value* known = seen_.get(name)) {
       return static_cast<std::uint32_t>(known->as_number().as_non_negative());

@@ -1,9 +1,11 @@
-// Rows read one after another, each row's keys taken over from the row before where they are
-// the same, and plain strings written without a scan: the result must be exactly what reading
-// every row on its own gives, the same members in the same order and the same errors at the
-// same positions, and strings must be written as they were read.
+// Rows one after another: keys taken over from the row before, plain strings written without a
+// scan, cells placed by the columns of the row before. Each must give exactly what reading every
+// row on its own, or a plain reference, gives: the same members in the same order, the same
+// errors at the same positions, the same output bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -149,6 +151,38 @@ TEST(RowKeysAtTheEnd, InputEndingInAKnownKey) {
           << payload;
     }
   }
+}
+
+// Plain strings of every length are copied by the writer exactly, as cells, in messages and
+// after a deep copy; strings with escapes still get them.
+TEST(PlainStrings, WrittenAsReadAtEveryLength) {
+  for (std::size_t length = 0; length < 70; ++length) {
+    std::string body;
+    for (std::size_t i = 0; i < length; ++i)
+      body += static_cast<char>(i % 3 == 0 ? '\x7F' : 'A' + i % 26);
+    const std::string quoted = "\"" + body + "\"";
+    const auto output = columnarize_json("[{\"c\":" + quoted + "},{\"c\":1}]");
+    ASSERT_TRUE(output.ok());
+    EXPECT_EQ(output.value().view(),
+              "{\"columns\":[\"c\"],\"rows\":[[" + quoted + "],[1]],\"constants\":{}}");
+    const auto failed = columnarize_json("[{\"c\":1}," + quoted + "]");
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), "expected a JSON object row, got: " + quoted);
+
+    Arena arena;
+    const std::string list = "[" + quoted + "]";
+    auto read = json::parse_value_list(list, arena);
+    ASSERT_TRUE(read.ok());
+    ASSERT_TRUE(read.value()[0].is_plain_string());
+    Arena other;
+    const Value copy = read.value()[0].deep_copy(other);
+    EXPECT_TRUE(copy.is_plain_string());
+    EXPECT_EQ(text_of(copy), quoted);
+  }
+  const auto escaped = columnarize_json(R"([{"c":"a\"b\\c\nd\u0001"},{"c":1}])");
+  ASSERT_TRUE(escaped.ok());
+  EXPECT_EQ(escaped.value().view(),
+            R"({"columns":["c"],"rows":[["a\"b\\c\nd\u0001"],[1]],"constants":{}})");
 }
 
 // A reference transform for rows of integers and strings, written plainly: the pipeline must
