@@ -360,8 +360,9 @@ class Deserializer {
     return false;
   }
 
-  // deserialize_any: one value of any kind at the read position.
-  bool parse_any(Value& out) {
+  // deserialize_any: one value of any kind at the read position. Scalars are read in place;
+  // arrays and objects, which recurse, out of line.
+  [[gnu::always_inline]] bool parse_any(Value& out) {
     skip_whitespace();
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
     switch (peek()) {
@@ -391,16 +392,23 @@ class Deserializer {
         return true;
       }
       case '[':
-        if (defers_nested()) return defer_container(Kind::Array, out);
-        return parse_array(out);
       case '{':
-        if (defers_nested() && remaining_depth_ != kRowDepth) {
-          return defer_container(Kind::Object, out);
-        }
-        return parse_object(out);
+        return parse_container(out);
       default:
         return fail_peek(ErrorCode::ExpectedSomeValue);
     }
+  }
+
+  // An array or object at the read position.
+  [[gnu::noinline]] bool parse_container(Value& out) {
+    if (*pos_ == '[') {
+      if (defers_nested()) return defer_container(Kind::Array, out);
+      return parse_array(out);
+    }
+    if (defers_nested() && remaining_depth_ != kRowDepth) {
+      return defer_container(Kind::Object, out);
+    }
+    return parse_object(out);
   }
 
   // --- deferred values ------------------------------------------------------------------------
@@ -727,7 +735,32 @@ class Deserializer {
   // is valid until the next string. Afterwards `string_had_escapes_` tells whether the string
   // held any escape, and `escapes_as_written_` whether every escape is the one the writer would
   // write for its character.
-  bool parse_str(std::string_view& out, bool keep) {
+  //
+  // Most strings are short and plain: one whose closing quote lies within the next sixteen
+  // bytes, after plain ASCII bytes only, is taken from that one block here. Any other string
+  // (longer, with an escape, a control or non-ASCII byte, or within sixteen bytes of the end of
+  // the input) is read by parse_long_str from its start.
+  [[gnu::always_inline]] bool parse_str(std::string_view& out, bool keep) {
+    if (end_ - pos_ >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
+      const std::uint32_t ends = string_scan_detail::run_ends(block);
+      const auto high = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
+      if (ends != 0) {
+        const int length = std::countr_zero(ends);
+        if (pos_[length] == '"' && (high & (ends - 1)) == 0) {
+          escapes_as_written_ = true;
+          string_had_escapes_ = false;
+          out = {pos_, static_cast<std::size_t>(length)};
+          pos_ += length + 1;
+          return true;
+        }
+      }
+    }
+    return parse_long_str(out, keep);
+  }
+
+  // parse_str for any string.
+  [[gnu::noinline]] bool parse_long_str(std::string_view& out, bool keep) {
     const char* run = pos_;
     escapes_as_written_ = true;
     bool non_ascii = false;  // whether any raw byte was 0x80 or above

@@ -1,7 +1,7 @@
-// Rows one after another: keys taken over from the row before, plain strings written without a
-// scan, cells placed by the columns of the row before. Each must give exactly what reading every
-// row on its own, or a plain reference, gives: the same members in the same order, the same
-// errors at the same positions, the same output bytes.
+// Rows one after another: keys taken over from the row before, short strings taken from one
+// block, plain strings written without a scan, cells placed by the columns of the row before.
+// Each must give exactly what reading every row on its own, or a plain reference, gives: the
+// same members in the same order, the same errors at the same positions, the same output bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -150,6 +150,37 @@ TEST(RowKeysAtTheEnd, InputEndingInAKnownKey) {
       EXPECT_EQ(read_elements(payload, build), std::vector<std::string>{"error: " + message})
           << payload;
     }
+  }
+}
+
+// Strings of every length with a special byte at every place: read from one block when short
+// and followed by enough input, byte by byte near the end of the input. Both give the same text,
+// or the same error at the same place.
+TEST(ShortStrings, SameFromOneBlockAsNearTheEnd) {
+  for (std::size_t length = 0; length < 20; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const char* special : {"", "\\n", "\x01", "\xC3\xA9", "\xFF", "\""}) {
+        std::string body(length, 'a');
+        body.insert(at, special);
+        const std::string at_the_end = "[\"" + body + "\"]";
+        const std::string followed = "[\"" + body + "\"" + std::string(20, ' ') + "]";
+        EXPECT_EQ(read_elements(followed, Build::Rows), read_elements(at_the_end, Build::Rows))
+            << ::testing::PrintToString(followed);
+      }
+    }
+  }
+}
+
+// The read position that a short string leaves, seen through the error of the byte after it.
+TEST(ShortStrings, PositionAfterTheString) {
+  for (std::size_t length = 0; length < 40; ++length) {
+    std::string body;
+    for (std::size_t i = 0; i < length; ++i)
+      body += static_cast<char>('a' + i % 26);
+    const std::string payload = "[\"" + body + "\" x" + std::string(20, ' ') + "]";
+    EXPECT_EQ(read_elements(payload, Build::Rows),
+              std::vector<std::string>{"error: expected `,` or `]` at line 1 column " +
+                                       std::to_string(length + 5)});
   }
 }
 
