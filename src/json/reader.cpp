@@ -501,16 +501,31 @@ class Deserializer {
     const std::size_t keys_base = deferred_keys_.size();
     if (*pos_ != '}') {
       if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
+      // Objects that begin with the same key mostly go on with the same keys: those of the last
+      // such object are expected, and taken without reading them again.
+      KeyShape shape;
+      std::size_t expected = 1;
+      bool as_shape = false;  // every key so far is the shape's, in the shape's order
       for (;;) {
         ++pos_;
-        const char* const key_start = pos_;
         std::string_view key;
-        if (!parse_str(key, /*keep=*/false)) return false;
-        if (!escapes_as_written_) canonical_ = false;
-        // Keys are compared by their text in the input: two spellings of one key would need
-        // decoding, and the text with escapes is no longer canonical anyway.
-        if (canonical_)
-          note_key({key_start, static_cast<std::size_t>(pos_ - 1 - key_start)}, keys_base);
+        if (!as_shape || !take_expected_key(shape_keys(shape), expected, key)) {
+          const char* const key_start = pos_;
+          if (!parse_str(key, /*keep=*/false)) return false;
+          if (!escapes_as_written_) canonical_ = false;
+          // Keys are compared by their text in the input: two spellings of one key would need
+          // decoding, and the text with escapes is no longer canonical anyway.
+          key = {key_start, static_cast<std::size_t>(pos_ - 1 - key_start)};
+          as_shape = false;
+          if (deferred_keys_.size() == keys_base) {
+            shape = shape_beginning_with(key);
+            as_shape = shape.count != 0;
+          } else if (canonical_) {
+            note_key(key, keys_base);
+          }
+        }
+        // A key taken from the shape differs from every key before it, all the shape's.
+        deferred_keys_.push_back(key);
         skip_whitespace_noting();
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
         if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
@@ -525,6 +540,9 @@ class Deserializer {
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
         if (*pos_ == '"') continue;
         return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
+      }
+      if (!as_shape && canonical_ && deferred_keys_.size() - keys_base >= kLeastShapeKeys) {
+        remember_shape(keys_base);
       }
     }
     deferred_keys_.resize(keys_base);
@@ -547,7 +565,55 @@ class Deserializer {
         return;
       }
     }
-    deferred_keys_.push_back(key);
+  }
+
+  // The keys of an object below the rows, as written, kept as a run of shape_keys_ to be
+  // expected in the next object that begins with the same key. Only objects whose text is
+  // canonical are kept: their keys are distinct, and their escapes are those the writer would
+  // write, so a key taken from a shape changes neither.
+  struct KeyShape {
+    std::uint32_t begin = 0;
+    std::uint32_t count = 0;
+  };
+
+  // Smaller objects are read as fast key by key: they have few keys to compare.
+  static constexpr std::size_t kLeastShapeKeys = 8;
+  // Shapes are found by their first key; one per slot, the last one seen.
+  static constexpr int kShapeSlotBits = 6;
+  // shape_keys_ only grows, so that a shape stays valid while its object is read; it stops
+  // taking shapes at this many keys.
+  static constexpr std::size_t kMostShapeKeys = std::size_t{1} << 16;
+
+  static std::size_t shape_slot(std::string_view first_key) {
+    const std::uint64_t print =
+        first_key.empty()
+            ? 0
+            : (std::uint64_t{first_key.size()} << 16) |
+                  (std::uint64_t{static_cast<unsigned char>(first_key.front())} << 8) |
+                  static_cast<unsigned char>(first_key.back());
+    return static_cast<std::size_t>((print * 0x9E3779B97F4A7C15ULL) >> (64 - kShapeSlotBits));
+  }
+
+  std::span<const std::string_view> shape_keys(const KeyShape& shape) const {
+    return std::span<const std::string_view>(shape_keys_).subspan(shape.begin, shape.count);
+  }
+
+  KeyShape shape_beginning_with(std::string_view first_key) const {
+    const KeyShape& shape = key_shapes_[shape_slot(first_key)];
+    if (shape.count == 0 || !same_key(shape_keys_[shape.begin], first_key)) return {};
+    return shape;
+  }
+
+  // Keeps the keys of the object just read, from keys_base on, as the shape of the objects
+  // beginning with its first key.
+  void remember_shape(std::size_t keys_base) {
+    const std::span<const std::string_view> keys =
+        std::span<const std::string_view>(deferred_keys_).subspan(keys_base);
+    if (keys.size() > kMostShapeKeys - shape_keys_.size()) return;
+    KeyShape& shape = key_shapes_[shape_slot(keys.front())];
+    shape.begin = static_cast<std::uint32_t>(shape_keys_.size());
+    shape.count = static_cast<std::uint32_t>(keys.size());
+    shape_keys_.insert(shape_keys_.end(), keys.begin(), keys.end());
   }
 
   // null, true or false, starting at its first letter.
@@ -697,11 +763,12 @@ class Deserializer {
   // The key at the read position when it is keys[expected], or keys[expected + 1] (a member
   // that the row before held is missing here): consumed with its closing quote, and `expected`
   // moves past it. Keys taken this way stand in the order of `keys`.
-  bool take_expected_key(std::span<const Map::Entry> keys, std::size_t& expected,
+  template <class Keyed>
+  bool take_expected_key(std::span<const Keyed> keys, std::size_t& expected,
                          std::string_view& key) {
     for (std::size_t i = expected; i < keys.size() && i < expected + 2; ++i) {
-      if (take_known_key(keys[i].key)) {
-        key = keys[i].key;
+      if (take_known_key(key_of(keys[i]))) {
+        key = key_of(keys[i]);
         expected = i + 1;
         return true;
       }
@@ -709,17 +776,29 @@ class Deserializer {
     return false;
   }
 
+  static std::string_view key_of(const Map::Entry& entry) { return entry.key; }
+  static std::string_view key_of(std::string_view key) { return key; }
+
   // Consumes `key` and its closing quote if they come next. A key whose text lies in the input
   // was read without escapes, so it holds no quote, backslash or control byte and is valid
   // UTF-8: the same bytes before a quote are a string with that text, which reading it again
   // would find without fault. A key with escapes is not taken: its bytes in the input differ.
+  // A short key is compared with its quote in one block: the key's text in the input is
+  // followed by its own closing quote.
   bool take_known_key(std::string_view key) {
     const std::size_t size = key.size();
     const auto start = reinterpret_cast<std::uintptr_t>(key.data());
     const bool in_input = start >= reinterpret_cast<std::uintptr_t>(begin_) &&
                           start + size <= reinterpret_cast<std::uintptr_t>(end_);
-    if (!in_input || static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
-        !same_bytes(pos_, key.data(), size)) {
+    if (!in_input) return false;
+    if (size < 16 && end_ - pos_ >= 16 && end_ - key.data() >= 16) {
+      const __m128i same =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data())));
+      const auto unequal = ~static_cast<std::uint32_t>(_mm_movemask_epi8(same));
+      if ((unequal & ((std::uint32_t{2} << size) - 1)) != 0) return false;  // the quote too
+    } else if (static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
+               !same_bytes(pos_, key.data(), size)) {
       return false;
     }
     pos_ += size + 1;
@@ -1184,11 +1263,13 @@ class Deserializer {
   bool escapes_as_written_ = true;               // of the string read last
   bool string_had_escapes_ = false;              // of the string read last
   std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
-  NumberText number_{begin_};                    // the number being read
-  std::string buffer_;                           // the decoded text of a string with escapes
-  std::vector<Value> elements_;                  // elements of every open array, innermost on top
-  std::vector<Member> members_;                  // members of every open object, innermost on top
-  const Map* previous_row_ = nullptr;            // the object read last at the depth of the rows
+  std::array<KeyShape, std::size_t{1} << kShapeSlotBits> key_shapes_{};
+  std::vector<std::string_view> shape_keys_;  // the keys of every shape, run after run
+  NumberText number_{begin_};                 // the number being read
+  std::string buffer_;                        // the decoded text of a string with escapes
+  std::vector<Value> elements_;               // elements of every open array, innermost on top
+  std::vector<Member> members_;               // members of every open object, innermost on top
+  const Map* previous_row_ = nullptr;         // the object read last at the depth of the rows
   std::optional<Error> error_;
 };
 
