@@ -838,81 +838,99 @@ class Deserializer {
     return parse_long_str(out, keep);
   }
 
-  // parse_str for any string.
+  // parse_str for any string. Only a string that is kept is decoded: one that is only read
+  // through has its escapes checked, and `out` is then empty when it held any.
   [[gnu::noinline]] bool parse_long_str(std::string_view& out, bool keep) {
+    return keep ? parse_long_str<true>(out) : parse_long_str<false>(out);
+  }
+
+  template <bool kDecode>
+  bool parse_long_str(std::string_view& out) {
     const char* run = pos_;
     escapes_as_written_ = true;
-    bool non_ascii = false;  // whether any raw byte was 0x80 or above
+    // Escapes decode to whole characters, so the decoded text is valid UTF-8 exactly when every
+    // raw run between them is; the fault is reported at the closing quote all the same.
+    bool valid_utf8 = true;
     bool escaped = false;
     for (;;) {
       const StringRun scanned = scan_string_run(pos_, end_);
       pos_ = scanned.stop;
-      non_ascii |= scanned.non_ascii;
+      if (scanned.non_ascii && valid_utf8) {
+        valid_utf8 = is_valid_utf8({run, static_cast<std::size_t>(pos_ - run)});
+      }
       if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
       const unsigned char byte = peek();
       if (byte == '"') {
-        std::string_view text(run, static_cast<std::size_t>(pos_ - run));
-        if (escaped) {
-          buffer_.append(text);
-          text = buffer_;
-        }
+        const std::string_view text(run, static_cast<std::size_t>(pos_ - run));
         ++pos_;
-        if (non_ascii && !is_valid_utf8(text)) {
-          return fail(ErrorCode::InvalidUnicodeCodePoint);
-        }
+        if (!valid_utf8) return fail(ErrorCode::InvalidUnicodeCodePoint);
         string_had_escapes_ = escaped;
-        out = escaped && keep ? arena_.copy_string(text) : text;
+        if (!escaped) {
+          out = text;
+        } else if constexpr (kDecode) {
+          buffer_.append(text);
+          out = arena_.copy_string(buffer_);
+        } else {
+          out = {};
+        }
         return true;
       }
       if (byte != '\\') {
         ++pos_;
         return fail(ErrorCode::ControlCharacterWhileParsingString);
       }
-      if (!escaped) {
-        buffer_.clear();
-        escaped = true;
+      if constexpr (kDecode) {
+        if (!escaped) buffer_.clear();
+        buffer_.append(run, static_cast<std::size_t>(pos_ - run));
       }
-      buffer_.append(run, static_cast<std::size_t>(pos_ - run));
-      ++pos_;
-      if (!parse_escape()) return false;
+      escaped = true;
+      // Escapes often come in runs (text spelled in \u escapes): read on without a scan.
+      do {
+        ++pos_;
+        if (!parse_escape<kDecode>()) return false;
+      } while (pos_ != end_ && *pos_ == '\\');
       run = pos_;
     }
   }
 
-  // The escape after a consumed backslash, appended to the buffer.
+  // The escape after a consumed backslash, appended to the buffer when decoding.
+  template <bool kDecode>
   bool parse_escape() {
     if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
+    char decoded;
     switch (*pos_++) {
       case '"':
-        buffer_ += '"';
-        return true;
+        decoded = '"';
+        break;
       case '\\':
-        buffer_ += '\\';
-        return true;
+        decoded = '\\';
+        break;
       case '/':
-        buffer_ += '/';
+        decoded = '/';
         escapes_as_written_ = false;  // the writer leaves the solidus unescaped
-        return true;
+        break;
       case 'b':
-        buffer_ += '\b';
-        return true;
+        decoded = '\b';
+        break;
       case 'f':
-        buffer_ += '\f';
-        return true;
+        decoded = '\f';
+        break;
       case 'n':
-        buffer_ += '\n';
-        return true;
+        decoded = '\n';
+        break;
       case 'r':
-        buffer_ += '\r';
-        return true;
+        decoded = '\r';
+        break;
       case 't':
-        buffer_ += '\t';
-        return true;
+        decoded = '\t';
+        break;
       case 'u':
-        return parse_unicode_escape();
+        return parse_unicode_escape<kDecode>();
       default:
         return fail(ErrorCode::InvalidEscape);
     }
+    if constexpr (kDecode) buffer_ += decoded;
+    return true;
   }
 
   // Four hex digits into a 16-bit code unit. With fewer than four bytes left the read position
@@ -938,6 +956,7 @@ class Deserializer {
     return true;
   }
 
+  template <bool kDecode>
   bool parse_unicode_escape() {
     std::uint16_t unit = 0;
     const char* const digits = pos_;
@@ -947,7 +966,7 @@ class Deserializer {
     }
     if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(ErrorCode::LoneLeadingSurrogateInHexEscape);
     if (unit < 0xD800 || unit > 0xDBFF) {
-      append_utf8(unit);
+      if constexpr (kDecode) append_utf8(unit);
       return true;
     }
     std::uint16_t trail = 0;
@@ -955,7 +974,9 @@ class Deserializer {
       return false;
     }
     if (trail < 0xDC00 || trail > 0xDFFF) return fail(ErrorCode::LoneLeadingSurrogateInHexEscape);
-    append_utf8(0x10000 + ((static_cast<char32_t>(unit - 0xD800) << 10) | (trail - 0xDC00)));
+    if constexpr (kDecode) {
+      append_utf8(0x10000 + ((static_cast<char32_t>(unit - 0xD800) << 10) | (trail - 0xDC00)));
+    }
     return true;
   }
 

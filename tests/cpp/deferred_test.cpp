@@ -137,6 +137,34 @@ TEST(DeferredValues, EqualityAndCopyFollowTheValueTheyStandFor) {
   EXPECT_TRUE(copy == *built_row.get("y"));
 }
 
+// Strings read through below the rows are checked without being decoded: a fault in a raw run
+// between escapes, in an escape, or in a run of escapes must fail as decoding it does.
+TEST(DeferredStrings, FailLikeDecodedStrings) {
+  const char* const strings[] = {
+      "\"\xe3\x81\\n\"",
+      "\"\\n\xe3\x81\"",
+      "\"\\u3042\xe3\x81\x82\\u3044\"",
+      "\"\\u3042\\u3044\xff\"",
+      "\"\xff\\q\"",
+      "\"\\u3042\\q\"",
+      "\"\\u3042\\udc00\"",
+      "\"\\ud800\\u3042\"",
+      "\"\\ud800\"",
+      "\"\\u30\"",
+      "\"\\u3042\\",
+      "\"\\u3042\x01\"",
+      "\"\xed\xa0\x80\\u0041\"",
+      "\"\\n\\t\\u00e9\\/\"",
+      "\"\\ud83d\\ude00\xf0\x9f\x98\x80\"",
+  };
+  for (const std::string text : strings) {
+    for (const std::string& payload : {"[{\"c\":[" + text + "]}]", "[{\"c\":{\"k\":" + text + "}}]",
+                                       "[{\"c\":{" + text + ":1}}]", "[{\"c\":" + text + "}]"}) {
+      EXPECT_EQ(deferred_result(payload), built_result(payload)) << payload;
+    }
+  }
+}
+
 // Every file of the suite, and every prefix of the short ones, gives the same result either way:
 // the deferring reader reports exactly the errors of the building one.
 TEST(DeferredConformance, SameResultsAsBuildingEverything) {
