@@ -18,6 +18,7 @@
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
 #include "json/decimal_to_double.hpp"
+#include "json/first_bytes.hpp"
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
 #include "json/pow10.hpp"
@@ -70,17 +71,6 @@ inline std::int32_t saturate_exponent(std::int64_t exponent) {
                                std::numeric_limits<std::int32_t>::max()));
 }
 
-// 10^i for every i whose power fits 64 bits.
-constexpr std::array<std::uint64_t, 20> POW10_U64 = [] {
-  std::array<std::uint64_t, 20> table{};
-  std::uint64_t power = 1;
-  for (std::uint64_t& entry : table) {
-    entry = power;
-    power *= 10;
-  }
-  return table;
-}();
-
 // INV_POW5[k] × 5^k = 1 modulo 2^64, so a multiple of 10^k divided by 10^k is a shift and a
 // product.
 constexpr std::array<std::uint64_t, 17> INV_POW5 = [] {
@@ -94,14 +84,6 @@ constexpr std::array<std::uint64_t, 17> INV_POW5 = [] {
     entry = inverse;
     power *= 5;
   }
-  return table;
-}();
-
-// Sixteen bytes of 0xFF, then sixteen of 0: the sixteen from 16 - n on keep the first n bytes.
-constexpr std::array<unsigned char, 32> FIRST_BYTES_MASK = [] {
-  std::array<unsigned char, 32> table{};
-  for (int i = 0; i < 16; ++i)
-    table[i] = 0xFF;
   return table;
 }();
 
@@ -122,8 +104,7 @@ inline DigitRun read_digit_run(const char* p, int most) {
   const int count = std::min(std::countr_zero(~digits), most);  // ~digits has bit 16 set
   // The run followed by zeros reads as a sixteen-digit number, the run's value × 10^(16-count):
   // neighbouring digits combine into pairs, fours and eights.
-  const __m128i run = _mm_and_si128(
-      values, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&FIRST_BYTES_MASK[16 - count])));
+  const __m128i run = _mm_and_si128(values, first_bytes(count));
   const __m128i pairs =
       _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(run, _mm_set1_epi16(0xFF)), _mm_set1_epi16(10)),
                     _mm_srli_epi16(run, 8));
@@ -476,23 +457,7 @@ class Deserializer {
   }
 
   bool skip_elements() {
-    skip_whitespace_noting();
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
-    if (*pos_ != ']') {
-      for (;;) {
-        if (!skip_any()) return false;
-        skip_whitespace_noting();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
-        if (*pos_ == ']') break;
-        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedListCommaOrEnd);
-        ++pos_;
-        skip_whitespace_noting();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-        if (*pos_ == ']') return fail_peek(ErrorCode::TrailingComma);
-      }
-    }
-    ++pos_;
-    return true;
+    return read_elements<Whitespace::Noted>([this] { return skip_any(); });
   }
 
   bool skip_members() {
@@ -678,19 +643,41 @@ class Deserializer {
   // next_element and end_seq: pushes the elements of an array whose "[" has been consumed onto
   // the scratch stack, then consumes the "]".
   bool parse_elements() {
-    skip_whitespace();
+    return read_elements<Whitespace::Skipped>([this] {
+      Value element;
+      if (!parse_any(element)) return false;
+      elements_.push_back(element);
+      return true;
+    });
+  }
+
+  // Whitespace between the tokens of text kept as written makes it differ from the written text.
+  enum class Whitespace { Skipped, Noted };
+
+  template <Whitespace kWhitespace>
+  void skip_between_tokens() {
+    if constexpr (kWhitespace == Whitespace::Noted) {
+      skip_whitespace_noting();
+    } else {
+      skip_whitespace();
+    }
+  }
+
+  // The elements of an array whose "[" has been consumed, each read by `read_element`, then
+  // the "]".
+  template <Whitespace kWhitespace, class ReadElement>
+  bool read_elements(ReadElement read_element) {
+    skip_between_tokens<kWhitespace>();
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
     if (*pos_ != ']') {
       for (;;) {
-        Value element;
-        if (!parse_any(element)) return false;
-        elements_.push_back(element);
-        skip_whitespace();
+        if (!read_element()) return false;
+        skip_between_tokens<kWhitespace>();
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
         if (*pos_ == ']') break;
         if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedListCommaOrEnd);
         ++pos_;
-        skip_whitespace();
+        skip_between_tokens<kWhitespace>();
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
         if (*pos_ == ']') return fail_peek(ErrorCode::TrailingComma);
       }

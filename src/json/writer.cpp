@@ -10,8 +10,10 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
+#include "json/first_bytes.hpp"
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
+#include "json/pow10.hpp"
 #include "json/reader.hpp"
 
 namespace tarvik::json {
@@ -92,25 +94,6 @@ constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1
 // fixed-width stores that may reach past its end.
 constexpr std::size_t kFloatRoom = 40;
 
-// 10^i for i up to 17.
-constexpr std::array<std::uint64_t, 18> POW10_U64 = [] {
-  std::array<std::uint64_t, 18> table{};
-  std::uint64_t power = 1;
-  for (std::uint64_t& entry : table) {
-    entry = power;
-    power *= 10;
-  }
-  return table;
-}();
-
-// Sixteen bytes of 0xFF, then sixteen of 0: the sixteen from 16 - n on keep the first n bytes.
-constexpr std::array<unsigned char, 32> FIRST_BYTES_MASK = [] {
-  std::array<unsigned char, 32> table{};
-  for (int i = 0; i < 16; ++i)
-    table[i] = 0xFF;
-  return table;
-}();
-
 void store_16(char* at, __m128i bytes) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
 }
@@ -164,7 +147,7 @@ char* write_decimal(DecimalFloat decimal, char* p) {
     return p + e + 3;
   }
   // d1..d(e+1), the point, d(e+2)..dn: the first e of the sixteen stay, the rest move one on.
-  const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&FIRST_BYTES_MASK[16 - e]));
+  const __m128i keep = first_bytes(e);
   store_16(p + 1, _mm_or_si128(_mm_and_si128(keep, tail),
                                _mm_andnot_si128(keep, _mm_slli_si128(tail, 1))));
   p[e + 1] = '.';
