@@ -165,6 +165,50 @@ TEST(DeferredStrings, FailLikeDecodedStrings) {
   }
 }
 
+// Objects below the rows whose keys are taken from the last object that began with the same
+// key: each pair of cells, as two rows and within one array, must write and fail exactly as
+// built values do, so every repeated key must still make its text non-canonical.
+TEST(DeferredKeys, SameAsBuiltValues) {
+  const std::string head = R"("a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8)";
+  const std::string same = "{" + head + "}";
+  const std::vector<std::string> seconds = {
+      same,
+      "{" + head + R"(,"i":9})",
+      R"({"a":1,"b":2,"c":3,"d":4})",
+      R"({"a":1,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"b":2,"x":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"bb":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      "{" + head + R"(,"a":9})",
+      "{" + head + R"(,"h":9})",
+      R"({"a":1,"b":2,"c":3,"a":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"c":3,"b":2,"d":4,"e":5,"f":6,"g":7,"c":8})",
+      R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"b":9})",
+      R"({"a":1,"d":2,"b":3,"c":4,"d":5,"e":6,"f":7,"g":8,"h":9})",
+      R"({"a":1,"b\"":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"b\/":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"b":2,"a":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1, "b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"b":2,"c" 3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+      R"({"a":1,"b":2,"c)",
+      R"({"a":1,"b":2,"c")",
+  };
+  const std::vector<std::string> firsts = {same,
+                                           R"({"a":1,"b\"":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+                                           R"({"a":1, "b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+                                           R"({"a":1,"b\/":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
+                                           R"({"a":1,"b":2,"a":3,"d":4,"e":5,"f":6,"g":7,"h":8})"};
+  for (const std::string& first : firsts) {
+    for (const std::string& second : seconds) {
+      for (const std::string& payload : {"[{\"x\":" + first + "},{\"x\":" + second + "}]",
+                                         "[{\"x\":[" + first + "," + second + "]}]",
+                                         "[{\"x\":" + first + ",\"y\":{\"z\":" + second + "}}]"}) {
+        EXPECT_EQ(deferred_result(payload), built_result(payload)) << payload;
+      }
+    }
+  }
+}
+
 // Every file of the suite, and every prefix of the short ones, gives the same result either way:
 // the deferring reader reports exactly the errors of the building one.
 TEST(DeferredConformance, SameResultsAsBuildingEverything) {

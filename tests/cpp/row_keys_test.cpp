@@ -216,65 +216,6 @@ TEST(PlainStrings, WrittenAsReadAtEveryLength) {
             R"({"columns":["c"],"rows":[["a\"b\\c\nd\u0001"],[1]],"constants":{}})");
 }
 
-// The pipeline with every value built: the reference for the one that defers.
-std::string built_result(std::string_view payload) {
-  Arena arena;
-  auto rows = json::parse_value_list(payload, arena, Build::Everything);
-  if (!rows.ok()) return "error: invalid row-oriented JSON: " + rows.error().display();
-  auto document = columnarize_rows(std::move(rows).value(), arena);
-  if (!document.ok()) return "error: " + document.error();
-  return text_of(document.value());
-}
-
-std::string deferred_result(std::string_view payload) {
-  auto result = columnarize_json(payload);
-  return result.ok() ? std::string(result.value().view()) : "error: " + result.error();
-}
-
-// Objects below the rows whose keys are taken from the last object that began with the same
-// key: each pair of cells, as two rows and within one array, must write and fail exactly as
-// built values do, so every repeated key must still make its text non-canonical.
-TEST(DeferredKeys, SameAsBuiltValues) {
-  const std::string head = R"("a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8)";
-  const std::string same = "{" + head + "}";
-  const std::vector<std::string> seconds = {
-      same,
-      "{" + head + R"(,"i":9})",
-      R"({"a":1,"b":2,"c":3,"d":4})",
-      R"({"a":1,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"b":2,"x":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"bb":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      "{" + head + R"(,"a":9})",
-      "{" + head + R"(,"h":9})",
-      R"({"a":1,"b":2,"c":3,"a":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"c":3,"b":2,"d":4,"e":5,"f":6,"g":7,"c":8})",
-      R"({"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"b":9})",
-      R"({"a":1,"d":2,"b":3,"c":4,"d":5,"e":6,"f":7,"g":8,"h":9})",
-      R"({"a":1,"b\"":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"b\/":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"b":2,"a":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1, "b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"b":2,"c" 3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-      R"({"a":1,"b":2,"c)",
-      R"({"a":1,"b":2,"c")",
-  };
-  const std::vector<std::string> firsts = {same,
-                                           R"({"a":1,"b\"":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-                                           R"({"a":1, "b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-                                           R"({"a":1,"b\/":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8})",
-                                           R"({"a":1,"b":2,"a":3,"d":4,"e":5,"f":6,"g":7,"h":8})"};
-  for (const std::string& first : firsts) {
-    for (const std::string& second : seconds) {
-      for (const std::string& payload : {"[{\"x\":" + first + "},{\"x\":" + second + "}]",
-                                         "[{\"x\":[" + first + "," + second + "]}]",
-                                         "[{\"x\":" + first + ",\"y\":{\"z\":" + second + "}}]"}) {
-        EXPECT_EQ(deferred_result(payload), built_result(payload)) << payload;
-      }
-    }
-  }
-}
-
 // A reference transform for rows of integers and strings, written plainly: the pipeline must
 // place every cell under its name however the member order and the member set change.
 TEST(RowKeysInTheTransform, CellsFollowTheirNames) {
