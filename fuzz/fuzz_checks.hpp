@@ -112,6 +112,13 @@ inline std::string check_pipeline(std::string_view payload) {
   if (!result.ok()) return "pipeline failed on rows that are all objects: " + result.error();
 
   const std::string output(result.value().view());
+  // The pipeline keeps what lies below the rows as text; building every value must give the
+  // same bytes.
+  auto built = columnarize_rows(std::vector<json::Value>(rows.value()), arena);
+  if (!built.ok()) return "building every value failed: " + built.error();
+  json::Buffer built_output;
+  json::serialize_value(built.value(), built_output);
+  if (built_output.view() != output) return "output differs from building every value: " + output;
   // Strings without escapes refer into the text read, so it must outlive the values.
   const std::string wrapped = "[" + output + "]";
   const auto reread = json::parse_value_list(wrapped, arena);

@@ -291,10 +291,66 @@ class Deserializer {
   // deferred value.
   Value parse_whole_value() {
     Value value;
-    if (!parse_any(value) || pos_ != end_) {
-      throw std::logic_error("deferred JSON text does not read back as one value");
-    }
+    if (!parse_any(value) || pos_ != end_) throw_not_one_value();
     return value;
+  }
+
+  // The input, the text of a deferred value without a repeated key, in the pieces that make
+  // what the writer writes for its value: runs of the text that stay as they are, and the
+  // strings and numbers that it spells otherwise. Whitespace is left out. No value is built and
+  // nothing nests, so the depth of the text costs nothing here.
+  void respell_whole_value(DeferredSpeller& out) {
+    const char* run = pos_;
+    const auto copy_run = [&](const char* until) {
+      if (until != run) out.copy({run, static_cast<std::size_t>(until - run)});
+    };
+    while (pos_ != end_) {
+      const char* const start = pos_;
+      switch (*pos_) {
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+          copy_run(start);
+          skip_whitespace();
+          run = pos_;
+          break;
+        case '[':
+        case ']':
+        case '{':
+        case '}':
+        case ',':
+        case ':':
+          ++pos_;
+          break;
+        case '"': {
+          ++pos_;
+          std::string_view text;
+          if (!parse_str(text, StringUse::Decoded)) throw_not_one_value();
+          if (!escapes_as_written_) {
+            copy_run(start);
+            out.string(text);
+            run = pos_;
+          }
+          break;
+        }
+        default: {
+          Value scalar;
+          if (!parse_any(scalar)) throw_not_one_value();
+          if (scalar.kind() == Kind::Number && scalar.as_number().form() == NumberForm::Float &&
+              !is_written_float(number_, pos_, scalar.as_number().as_float())) {
+            copy_run(start);
+            out.number(scalar.as_number());
+            run = pos_;
+          }
+        }
+      }
+    }
+    copy_run(pos_);
+  }
+
+  [[noreturn]] static void throw_not_one_value() {
+    throw std::logic_error("deferred JSON text does not read back as one value");
   }
 
   Result<std::vector<Value>, Error> parse_value_list() {
@@ -396,7 +452,7 @@ class Deserializer {
   // Below the rows nothing is built: arrays and objects are read with the same rules and
   // errors, and kept as their text. The text is canonical when the writer would write exactly
   // it: no whitespace, no escapes, every number in the form the writer gives it, no repeated
-  // key.
+  // key. Without a repeated key it can at least be respelled piece by piece.
 
   // The depth budget left while the elements of the top-level array, the rows, are read.
   static constexpr std::uint8_t kRowDepth = kDepthBudget - 1;
@@ -406,8 +462,12 @@ class Deserializer {
   bool defer_container(Kind kind, Value& out) {
     const char* const start = pos_;
     canonical_ = true;
+    keys_distinct_ = true;
     if (!skip_container()) return false;
-    out = Value::deferred(kind, {start, static_cast<std::size_t>(pos_ - start)}, canonical_);
+    const TextForm form = canonical_       ? TextForm::Written
+                          : keys_distinct_ ? TextForm::Respelled
+                                           : TextForm::Other;
+    out = Value::deferred(kind, {start, static_cast<std::size_t>(pos_ - start)}, form);
     return true;
   }
 
@@ -436,7 +496,7 @@ class Deserializer {
       case '"': {
         ++pos_;
         std::string_view text;
-        if (!parse_str(text, /*keep=*/false)) return false;
+        if (!parse_str(text, StringUse::Checked)) return false;
         if (!escapes_as_written_) canonical_ = false;
         return true;
       }
@@ -476,16 +536,16 @@ class Deserializer {
         std::string_view key;
         if (!as_shape || !take_expected_key(shape_keys(shape), expected, key)) {
           const char* const key_start = pos_;
-          if (!parse_str(key, /*keep=*/false)) return false;
-          if (!escapes_as_written_) canonical_ = false;
+          if (!parse_str(key, StringUse::Checked)) return false;
           // Keys are compared by their text in the input: two spellings of one key would need
-          // decoding, and the text with escapes is no longer canonical anyway.
+          // decoding, so a key spelled otherwise than the writer spells it may repeat another.
+          if (!escapes_as_written_) canonical_ = keys_distinct_ = false;
           key = {key_start, static_cast<std::size_t>(pos_ - 1 - key_start)};
           as_shape = false;
           if (deferred_keys_.size() == keys_base) {
             shape = shape_beginning_with(key);
             as_shape = shape.count != 0;
-          } else if (canonical_) {
+          } else if (keys_distinct_) {
             note_key(key, keys_base);
           }
         }
@@ -506,7 +566,7 @@ class Deserializer {
         if (*pos_ == '"') continue;
         return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
       }
-      if (!as_shape && canonical_ && deferred_keys_.size() - keys_base >= kLeastShapeKeys) {
+      if (!as_shape && keys_distinct_ && deferred_keys_.size() - keys_base >= kLeastShapeKeys) {
         remember_shape(keys_base);
       }
     }
@@ -517,25 +577,25 @@ class Deserializer {
 
   // A repeated key makes the written object differ from its text (the last value moves to the
   // first position). Keys are compared as written; an object with very many keys is simply
-  // taken as not canonical.
+  // taken as one that may repeat a key.
   void note_key(std::string_view key, std::size_t keys_base) {
     constexpr std::size_t kMostKeysCompared = 64;
     if (deferred_keys_.size() - keys_base >= kMostKeysCompared) {
-      canonical_ = false;
+      canonical_ = keys_distinct_ = false;
       return;
     }
     for (std::size_t i = keys_base; i < deferred_keys_.size(); ++i) {
       if (same_key(deferred_keys_[i], key)) {
-        canonical_ = false;
+        canonical_ = keys_distinct_ = false;
         return;
       }
     }
   }
 
   // The keys of an object below the rows, as written, kept as a run of shape_keys_ to be
-  // expected in the next object that begins with the same key. Only objects whose text is
-  // canonical are kept: their keys are distinct, and their escapes are those the writer would
-  // write, so a key taken from a shape changes neither.
+  // expected in the next object that begins with the same key. Only objects whose keys are
+  // known distinct are kept: their keys are also spelled as the writer spells them, so a key
+  // taken from a shape changes neither.
   struct KeyShape {
     std::uint32_t begin = 0;
     std::uint32_t count = 0;
@@ -795,18 +855,21 @@ class Deserializer {
   // The body of a string whose opening quote has been consumed, up to and including the closing
   // quote. Without escapes the text is the run in the input itself; with escapes it is decoded
   // into the reused buffer and copied into the arena.
-  bool parse_str(std::string_view& out) { return parse_str(out, /*keep=*/true); }
+  bool parse_str(std::string_view& out) { return parse_str(out, StringUse::Kept); }
 
-  // `keep`: a decoded text is copied into the arena; otherwise it is only validated and `out`
-  // is valid until the next string. Afterwards `string_had_escapes_` tells whether the string
-  // held any escape, and `escapes_as_written_` whether every escape is the one the writer would
-  // write for its character.
+  // What becomes of a string with escapes: Kept, decoded and copied into the arena; Decoded,
+  // decoded into the reused buffer, so that `out` is valid until the next string; Checked, only
+  // validated, and `out` is then empty. Afterwards `string_had_escapes_` tells whether the
+  // string held any escape, and `escapes_as_written_` whether every escape is the one the
+  // writer would write for its character.
   //
   // Most strings are short and plain: one whose closing quote lies within the next sixteen
   // bytes, after plain ASCII bytes only, is taken from that one block here. Any other string
   // (longer, with an escape, a control or non-ASCII byte, or within sixteen bytes of the end of
   // the input) is read by parse_long_str from its start.
-  [[gnu::always_inline]] bool parse_str(std::string_view& out, bool keep) {
+  enum class StringUse { Checked, Decoded, Kept };
+
+  [[gnu::always_inline]] bool parse_str(std::string_view& out, StringUse use) {
     if (end_ - pos_ >= 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
       const std::uint32_t ends = string_scan_detail::run_ends(block);
@@ -822,17 +885,25 @@ class Deserializer {
         }
       }
     }
-    return parse_long_str(out, keep);
+    return parse_long_str(out, use);
   }
 
-  // parse_str for any string. Only a string that is kept is decoded: one that is only read
-  // through has its escapes checked, and `out` is then empty when it held any.
-  [[gnu::noinline]] bool parse_long_str(std::string_view& out, bool keep) {
-    return keep ? parse_long_str<true>(out) : parse_long_str<false>(out);
+  // parse_str for any string.
+  [[gnu::noinline]] bool parse_long_str(std::string_view& out, StringUse use) {
+    switch (use) {
+      case StringUse::Checked:
+        return parse_long_str<StringUse::Checked>(out);
+      case StringUse::Decoded:
+        return parse_long_str<StringUse::Decoded>(out);
+      case StringUse::Kept:
+        break;
+    }
+    return parse_long_str<StringUse::Kept>(out);
   }
 
-  template <bool kDecode>
+  template <StringUse kUse>
   bool parse_long_str(std::string_view& out) {
+    constexpr bool kDecode = kUse != StringUse::Checked;
     const char* run = pos_;
     escapes_as_written_ = true;
     // Escapes decode to whole characters, so the decoded text is valid UTF-8 exactly when every
@@ -856,7 +927,7 @@ class Deserializer {
           out = text;
         } else if constexpr (kDecode) {
           buffer_.append(text);
-          out = arena_.copy_string(buffer_);
+          out = kUse == StringUse::Kept ? arena_.copy_string(buffer_) : std::string_view(buffer_);
         } else {
           out = {};
         }
@@ -1268,6 +1339,7 @@ class Deserializer {
   std::uint8_t remaining_depth_ = kDepthBudget;
   const Build build_;
   bool canonical_ = true;                        // of the deferred text being read
+  bool keys_distinct_ = true;                    // of the deferred text being read
   bool escapes_as_written_ = true;               // of the string read last
   bool string_had_escapes_ = false;              // of the string read last
   std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
@@ -1292,6 +1364,12 @@ Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena
 Value build_deferred(const Value& deferred, Arena& arena) {
   Deserializer deserializer(deferred.deferred_text(), arena, Build::Everything);
   return deserializer.parse_whole_value();
+}
+
+void respell_deferred(const Value& deferred, DeferredSpeller& out) {
+  Arena unused;  // nothing is built
+  Deserializer deserializer(deferred.deferred_text(), unused, Build::Everything);
+  deserializer.respell_whole_value(out);
 }
 
 }  // namespace tarvik::json

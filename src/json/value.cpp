@@ -66,8 +66,7 @@ std::span<const Value> deep_copy_elements(std::span<const Value> elements, Arena
 }
 
 Value Value::deep_copy(Arena& arena) const {
-  if (is_deferred())
-    return deferred(kind(), arena.copy_string(deferred_text()), deferred_is_canonical());
+  if (is_deferred()) return deferred(kind(), arena.copy_string(deferred_text()), deferred_form());
   switch (kind()) {
     case Kind::String: {
       const std::string_view text = arena.copy_string(as_string());

@@ -67,6 +67,14 @@ class Number {
   std::uint64_t bits_;  // the unsigned value, the two's complement value or the IEEE bits
 };
 
+// How the text of a deferred value stands to the text the writer writes for its value.
+enum class TextForm : std::uint8_t {
+  Written,    // the very same text
+  Respelled,  // the same once whitespace is dropped and strings and numbers are spelled as the
+              // writer spells them: no object in it repeats a key
+  Other,      // may repeat a key, which moves a value when the text is read
+};
+
 // A JSON value. Copying a Value copies the handle: the text, elements or members it refers to
 // are immutable once built and live in an Arena that must outlive every handle to them.
 // `deep_copy` makes a copy whose storage belongs to another arena.
@@ -100,10 +108,12 @@ class Value {
   }
   // An array or object kept as its validated JSON text instead of being built: the reader
   // defers what lies below the rows, so a cell that is only carried from input to output costs
-  // no allocation. `canonical` says the text is exactly what the writer would write for it.
+  // no allocation. `form` says how the text stands to what the writer would write for it.
   // The text is not copied: it must live as long as the value.
-  static Value deferred(Kind kind, std::string_view text, bool canonical) {
-    return Value(kind, kDeferredBit | (canonical ? kCanonicalBit : 0) | (text.size() << kSizeShift),
+  static Value deferred(Kind kind, std::string_view text, TextForm form) {
+    return Value(kind,
+                 kDeferredBit | (static_cast<std::uint64_t>(form) << kTextFormShift) |
+                     (text.size() << kSizeShift),
                  reinterpret_cast<std::uintptr_t>(text.data()));
   }
 
@@ -114,7 +124,10 @@ class Value {
   // as_array and as_object must not be called on it.
   bool is_deferred() const { return (tag_ & kDeferredBit) != 0; }
   std::string_view deferred_text() const { return as_string(); }
-  bool deferred_is_canonical() const { return (tag_ & kCanonicalBit) != 0; }
+  TextForm deferred_form() const {
+    return static_cast<TextForm>((tag_ >> kTextFormShift) & kTextFormMask);
+  }
+  bool deferred_is_canonical() const { return deferred_form() == TextForm::Written; }
   // A string made by `plain_string`, whose text needs no escape.
   bool is_plain_string() const { return (tag_ & kPlainBit) != 0; }
 
@@ -140,9 +153,10 @@ class Value {
   static constexpr int kFormShift = 3;
   static constexpr std::uint64_t kFormMask = 0x3;
   static constexpr std::uint64_t kDeferredBit = 0x20;
-  static constexpr std::uint64_t kCanonicalBit = 0x40;
-  static constexpr std::uint64_t kPlainBit = 0x80;
-  static constexpr int kSizeShift = 8;
+  static constexpr int kTextFormShift = 6;
+  static constexpr std::uint64_t kTextFormMask = 0x3;
+  static constexpr std::uint64_t kPlainBit = 0x100;
+  static constexpr int kSizeShift = 9;
 
   Value(Kind kind, std::uint64_t extra, std::uint64_t bits)
       : tag_(static_cast<std::uint64_t>(kind) | extra), bits_(bits) {}

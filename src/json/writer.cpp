@@ -519,15 +519,46 @@ template <class Sink>
   return write_container(value, at, out);
 }
 
-// A deferred array or object: its text when that is what the value would be written as,
-// otherwise the value built from it, written as usual.
+// Writes the pieces of a respelled deferred text as they come.
+template <class Sink>
+class SpellingWriter final : public DeferredSpeller {
+ public:
+  SpellingWriter(char* at, Sink& out) : at_(at), out_(out) {}
+
+  void copy(std::string_view text) override {
+    at_ = out_.room(at_, text.size());
+    std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
+  }
+  void string(std::string_view text) override { at_ = serialize_str(text, at_, out_); }
+  void number(Number number) override { at_ = write_number(number, at_, out_); }
+
+  char* at() const { return at_; }
+
+ private:
+  char* at_;
+  Sink& out_;
+};
+
+// A deferred array or object: its text when that is what the value would be written as, the
+// text respelled piece by piece when it holds no repeated key, otherwise the value built from
+// it, written as usual.
 template <class Sink>
 char* write_deferred(const Value& value, char* at, Sink& out) {
-  const std::string_view text = value.deferred_text();
-  if (value.deferred_is_canonical()) {
-    at = out.room(at, text.size());
-    std::memcpy(at, text.data(), text.size());
-    return at + text.size();
+  switch (value.deferred_form()) {
+    case TextForm::Written: {
+      const std::string_view text = value.deferred_text();
+      at = out.room(at, text.size());
+      std::memcpy(at, text.data(), text.size());
+      return at + text.size();
+    }
+    case TextForm::Respelled: {
+      SpellingWriter<Sink> writer(at, out);
+      respell_deferred(value, writer);
+      return writer.at();
+    }
+    case TextForm::Other:
+      break;
   }
   Arena scratch;
   return write_container(build_deferred(value, scratch), at, out);

@@ -228,6 +228,32 @@ TEST(DeferredConformance, SameResultsAsBuildingEverything) {
   }
 }
 
+// `text` with whitespace of every kind after each bracket, brace, colon and comma outside
+// strings, as an indenting writer lays JSON out.
+std::string spread_out(std::string_view text) {
+  const char* const spaces[] = {"\n  ", " ", "\t", "\r\n"};
+  std::string out;
+  out.reserve(text.size() * 2);
+  bool in_string = false;
+  std::size_t next_space = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char byte = text[i];
+    out += byte;
+    if (in_string) {
+      if (byte == '\\') {
+        out += text[++i];
+      } else if (byte == '"') {
+        in_string = false;
+      }
+    } else if (byte == '"') {
+      in_string = true;
+    } else if (std::string_view("[]{},:").find(byte) != std::string_view::npos) {
+      out += spaces[next_space++ % std::size(spaces)];
+    }
+  }
+  return out;
+}
+
 // The bundled sample and, when they are present, the shared real payloads.
 TEST(DeferredPayloads, SameOutputAsBuildingEverything) {
   std::vector<fs::path> payloads = {fs::path(TARVIK_SOURCE_DIR) / "examples" / "instruments.json"};
@@ -240,6 +266,10 @@ TEST(DeferredPayloads, SameOutputAsBuildingEverything) {
     const std::string text = read_file(path);
     ASSERT_FALSE(text.empty()) << path;
     EXPECT_EQ(deferred_result(text), built_result(text)) << path.filename();
+    // Laid out with whitespace, every value below the rows is respelled or rebuilt.
+    const std::string spread = spread_out(text);
+    EXPECT_EQ(deferred_result(spread), built_result(spread)) << path.filename() << " spread out";
+    EXPECT_EQ(deferred_result(spread), deferred_result(text)) << path.filename() << " spread out";
   }
 }
 
