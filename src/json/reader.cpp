@@ -380,7 +380,26 @@ class Deserializer {
   std::size_t read_position() const { return static_cast<std::size_t>(pos_ - begin_); }
   unsigned char peek() const { return static_cast<unsigned char>(*pos_); }
 
+  // Compact text has no whitespace between tokens, so only its absence is checked inline;
+  // laid-out text has runs of it (a line break and the indentation), taken a block at a time.
   void skip_whitespace() {
+    if (pos_ != end_ && is_whitespace(peek())) skip_whitespace_run();
+  }
+
+  [[gnu::noinline]] void skip_whitespace_run() {
+    while (end_ - pos_ >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
+      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
+                                         _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+      const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
+      if (other != 0) {
+        pos_ += std::countr_zero(other);
+        return;
+      }
+      pos_ += 16;
+    }
     while (pos_ != end_ && is_whitespace(peek()))
       ++pos_;
   }

@@ -2,6 +2,7 @@
 // for a payload that is not an array, and the quoted form of strings in that message.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -286,6 +287,29 @@ TEST(ErrorPosition, CountsLineFeedsAndBytesWhenBuilt) {
     EXPECT_EQ(err.line(), c.line) << ::testing::PrintToString(c.input) << " " << c.read_position;
     EXPECT_EQ(err.column(), c.column)
         << ::testing::PrintToString(c.input) << " " << c.read_position;
+  }
+}
+
+// Whitespace runs of every length and mix, ending anywhere within a block of sixteen bytes and
+// at the end of the input: skipped up to the first other byte, which errors then locate.
+TEST(ErrorPosition, AfterWhitespaceRunsOfEveryLength) {
+  const std::string kinds = " \n\t\r";
+  for (std::size_t length = 0; length <= 40; ++length) {
+    std::string run;
+    for (std::size_t i = 0; i < length; ++i)
+      run += kinds[(i * 7 + length) % kinds.size()];
+    const std::string before = "[1," + run;
+    const std::size_t line_start =
+        before.rfind('\n') == std::string::npos ? 0 : before.rfind('\n') + 1;
+    const std::string at =
+        " at line " + std::to_string(1 + std::ranges::count(before, '\n')) + " column ";
+    const std::size_t column = before.size() - line_start;
+    EXPECT_EQ(read_error(before + "]"), "trailing comma" + at + std::to_string(column + 1));
+    EXPECT_EQ(read_error(before), "EOF while parsing a value" + at + std::to_string(column));
+    EXPECT_EQ(read_error(run + "[" + run + "1" + run + "," + run + "{" + run + "\"a\"" + run + ":" +
+                         run + "[" + run + "]" + run + "}" + run + "]" + run),
+              "accepted")
+        << length;
   }
 }
 
