@@ -23,7 +23,7 @@ Arena::~Arena() {
   while (chunks_ != nullptr) {
     Chunk* next = chunks_->next;
     if (is_large_block(chunks_->size)) {
-      std::free(chunks_);
+      release_large_block({chunks_, chunks_->size});
     } else {
       ::operator delete(chunks_);
     }
@@ -36,9 +36,15 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   // remainder of the current chunk stays usable for the small requests that follow.
   const bool dedicated = bytes > next_chunk_size_ / 4;
   if (bytes > SIZE_MAX - kHeaderSize - align) throw std::bad_alloc();
-  const std::size_t size = dedicated ? kHeaderSize + bytes + align : next_chunk_size_;
-  auto* chunk =
-      static_cast<Chunk*>(is_large_block(size) ? allocate_large_block(size) : ::operator new(size));
+  std::size_t size = dedicated ? kHeaderSize + bytes + align : next_chunk_size_;
+  Chunk* chunk = nullptr;
+  if (is_large_block(size)) {
+    const LargeBlock block = allocate_large_block(size);
+    chunk = static_cast<Chunk*>(block.data);
+    size = block.size;
+  } else {
+    chunk = static_cast<Chunk*>(::operator new(size));
+  }
   chunk->next = chunks_;
   chunk->size = size;
   chunks_ = chunk;

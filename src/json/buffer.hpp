@@ -37,7 +37,7 @@ class Buffer {
   }
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
-  ~Buffer() { std::free(data_); }
+  ~Buffer() { release(); }
 
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
@@ -68,20 +68,30 @@ class Buffer {
 
   void reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
-    void* grown = nullptr;
     if (is_large_block(capacity)) {
-      grown = allocate_large_block(capacity);
-      if (size_ > 0) std::memcpy(grown, data_, size_);
-      std::free(data_);
+      const LargeBlock grown = allocate_large_block(capacity);
+      if (size_ > 0) std::memcpy(grown.data, data_, size_);
+      release();
+      data_ = static_cast<char*>(grown.data);
+      capacity_ = grown.size;
     } else {
-      grown = std::realloc(data_, capacity);
+      void* const grown = std::realloc(data_, capacity);
       if (grown == nullptr) throw std::bad_alloc();
+      data_ = static_cast<char*>(grown);
+      capacity_ = capacity;
     }
-    data_ = static_cast<char*>(grown);
-    capacity_ = capacity;
   }
 
  private:
+  // A large capacity is that of a large block; a smaller one, of a block from realloc.
+  void release() noexcept {
+    if (is_large_block(capacity_)) {
+      release_large_block({data_, capacity_});
+    } else {
+      std::free(data_);
+    }
+  }
+
   void grow(std::size_t extra) {
     if (extra > SIZE_MAX / 2 - size_) throw std::bad_alloc();
     const std::size_t needed = size_ + extra;

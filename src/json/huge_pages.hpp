@@ -1,12 +1,8 @@
-// Large blocks on transparent huge pages: a block the kernel has to hand out afresh then costs
-// one page fault per 2 MB instead of one per 4 KB.
+// Large blocks on transparent huge pages, and freed ones kept for the next calls: a block the
+// kernel hands out afresh costs a page fault and the zeroing of every page it touches.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <cstddef>
-#include <cstdlib>
-#include <new>
 
 namespace tarvik::json {
 
@@ -17,16 +13,18 @@ inline bool is_large_block(std::size_t size) {
   return size >= kHugePage;
 }
 
+struct LargeBlock {
+  void* data;
+  std::size_t size;  // at least the size asked for; what release_large_block takes back
+};
+
 // A block of at least `size` bytes aligned to the huge page size, advised to be backed by huge
-// pages (only an advice: a refusal changes nothing). Released with std::free. Throws
-// std::bad_alloc when memory runs out.
-inline void* allocate_large_block(std::size_t size) {
-  if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
-  const std::size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
-  void* block = std::aligned_alloc(kHugePage, rounded);
-  if (block == nullptr) throw std::bad_alloc();
-  madvise(block, rounded, MADV_HUGEPAGE);
-  return block;
-}
+// pages (only an advice: a refusal changes nothing); a kept block when one fits. Throws
+// std::bad_alloc when memory runs out, after giving back every kept block.
+LargeBlock allocate_large_block(std::size_t size);
+
+// Takes back a block from allocate_large_block: kept for a later call while the kept blocks stay
+// small in total, freed otherwise. Safe to call from any thread.
+void release_large_block(LargeBlock block) noexcept;
 
 }  // namespace tarvik::json

@@ -1,0 +1,70 @@
+// Large blocks: aligned to huge pages, at least as large as asked, and kept across calls so that
+// the next call of a similar size reuses mapped memory instead of faulting in fresh pages.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "json/huge_pages.hpp"
+
+namespace tarvik::json {
+namespace {
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+TEST(LargeBlocks, AlignedAndAtLeastTheSizeAsked) {
+  for (const std::size_t size : {2 * kMiB, 2 * kMiB + 1, 5 * kMiB, 33 * kMiB}) {
+    const LargeBlock block = allocate_large_block(size);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.data) % kHugePage, 0u) << size;
+    EXPECT_GE(block.size, size);
+    EXPECT_EQ(block.size % kHugePage, 0u);
+    std::memset(block.data, 0xAB, block.size);  // every byte is usable
+    release_large_block(block);
+  }
+}
+
+TEST(LargeBlocks, AReleasedBlockServesTheNextRequestOfItsSize) {
+  const LargeBlock first = allocate_large_block(3 * kMiB);
+  release_large_block(first);
+  const LargeBlock again = allocate_large_block(3 * kMiB + 5);
+  EXPECT_EQ(again.data, first.data);
+  EXPECT_EQ(again.size, first.size);
+  release_large_block(again);
+}
+
+TEST(LargeBlocks, AKeptBlockIsNotSpentOnAMuchSmallerRequest) {
+  const LargeBlock large = allocate_large_block(16 * kMiB);
+  release_large_block(large);
+  const LargeBlock small = allocate_large_block(2 * kMiB);
+  EXPECT_LE(small.size, 4 * kMiB);
+  EXPECT_NE(small.data, large.data);
+  release_large_block(small);
+}
+
+// Blocks pass between threads through the kept ones: each thread's block holds only what that
+// thread wrote into it.
+TEST(LargeBlocks, ThreadsNeverShareABlock) {
+  std::vector<std::thread> threads;
+  std::vector<int> faults(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &faults] {
+      for (int round = 0; round < 50; ++round) {
+        const LargeBlock block = allocate_large_block((2 + (round + t) % 4) * kMiB);
+        auto* const bytes = static_cast<unsigned char*>(block.data);
+        std::memset(bytes, t, block.size);
+        std::this_thread::yield();
+        for (std::size_t i = 0; i < block.size; i += 4096)
+          faults[t] += bytes[i] != t;
+        release_large_block(block);
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(faults, std::vector<int>(8, 0));
+}
+
+}  // namespace
+}  // namespace tarvik::json
