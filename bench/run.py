@@ -1,19 +1,19 @@
 # Times tarvik_codec.columnarize against three peers (stdlib json, orjson, simdjson parse + minify)
-# on every corpus, checks that the Python pipelines agree, and writes results.md and results.png.
+# on every corpus and size, checks that the Python pipelines agree, and writes results.md and .png.
 """Benchmark of tarvik_codec against the pipelines a developer would otherwise use.
 
-For every corpus, at its natural size and repeated to about 10 MB, the four pipelines run
-interleaved in one process (the native one in a helper process that times itself), and each
-figure is the median of --runs runs. See bench/README.md for what each pipeline does.
+For every corpus, cut to about 1, 4, 16 and 64 KB, at its natural size and repeated to about
+10 MB, the four pipelines run interleaved in one process (the native one in a helper process that
+times itself), and each figure is the median of --runs samples. See bench/README.md.
 """
 
 import argparse
 import gc
+import itertools
 import json
+import math
 import os
-import platform
 import statistics
-import subprocess
 import sys
 import threading
 import time
@@ -22,166 +22,50 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import columnar_reference
+import memory
+import native_peer
+import report
+from payloads import CorpusMissing, copies_for, corpora, first_rows, scale_payload
+from pipelines import python_pipelines
 
 BENCH_DIR = Path(__file__).resolve().parent
-REPO_DIR = BENCH_DIR.parent
-OUT_DIR = BENCH_DIR / "out"
-NATIVE_SOURCE = BENCH_DIR / "native" / "simdjson_roundtrip.cpp"
-NATIVE_BINARY = OUT_DIR / "simdjson_roundtrip"
+KB = 1_000
 MB = 1_000_000
-PIPELINES = ("tarvik", "orjson", "stdlib", "native")
-PEERS = ("orjson", "stdlib", "native")
+SMALL_SIZES = (1 * KB, 4 * KB, 16 * KB, 64 * KB)
+# The tiny payloads of the per-call cost: no rows, and one short row.
+CALL_COST_PAYLOADS = (b"[]", b'[{"id":1,"name":"x"}]')
 
 
-def data_dir() -> Path:
-    """The folder of row corpora: $TARVIK_DATA_DIR, else shared/ beside the repository."""
-    if "TARVIK_DATA_DIR" in os.environ:
-        return Path(os.environ["TARVIK_DATA_DIR"])
-    beside = REPO_DIR.parent / "shared" / "data" / "rows"
-    return beside if beside.is_dir() else Path("/work/shared/data/rows")
+@dataclass
+class Measurement:
+    corpus: str
+    size_label: str
+    payload_bytes: int
+    copies: int
+    samples: dict = field(default_factory=dict)  # pipeline -> ns per call, one per sample
+    native_parse_ns: list = field(default_factory=list)
+    thread_walls: dict = field(default_factory=dict)  # pipeline -> ns per round of N threads
+    scaling: dict = field(default_factory=dict)  # pipeline -> N threads over 1, one per round
+    failures: dict = field(default_factory=dict)  # pipeline -> error text
+    mismatches: list = field(default_factory=list)
+    checks: int = 0  # output comparisons made
+    note: str | None = None  # why a size has no payload for this corpus
 
+    def mb_per_s(self, pipeline: str) -> float | None:
+        values = self.samples.get(pipeline)
+        return self.payload_bytes / MB / (statistics.median(values) / 1e9) if values else None
 
-def copies_for(size: int, target: int) -> int:
-    return max(1, round(target / size))
+    def native_parse_mb_per_s(self) -> float | None:
+        if not self.native_parse_ns:
+            return None
+        return self.payload_bytes / MB / (statistics.median(self.native_parse_ns) / 1e9)
 
-
-def scale_payload(payload: bytes, copies: int) -> bytes:
-    """The payload's rows repeated `copies` times, as one JSON array.
-
-    The rows' bytes are joined as they are, so every copy keeps the corpus's own escapes and number
-    text (re-dumping twitterescaped would turn its escapes into raw UTF-8).
-    """
-    text = payload.strip()
-    if not (text.startswith(b"[") and text.endswith(b"]")):
-        raise ValueError("a row payload must be one JSON array")
-    rows = text[1:-1].strip()
-    if copies == 1 or not rows:
-        return payload
-    return b"[" + b",".join([rows] * copies) + b"]"
-
-
-def load_tarvik():
-    """tarvik_codec.columnarize, or None with the reason when the module does not import."""
-    try:
-        import tarvik_codec
-    except ImportError as error:
-        return None, f"tarvik_codec does not import ({error})"
-    return tarvik_codec.columnarize, None
-
-
-def python_pipelines() -> tuple[dict, dict]:
-    """The in-process pipelines by name, and the reason for each one that is missing."""
-    pipelines, missing = {}, {}
-    tarvik, reason = load_tarvik()
-    if tarvik is None:
-        missing["tarvik"] = reason
-    else:
-        pipelines["tarvik"] = tarvik
-    if columnar_reference.orjson is None:
-        missing["orjson"] = "orjson is not installed"
-    else:
-        pipelines["orjson"] = columnar_reference.columnarize_orjson
-    pipelines["stdlib"] = columnar_reference.columnarize_stdlib
-    return pipelines, missing
-
-
-def build_native() -> str | None:
-    """Builds the simdjson program into bench/out if it is stale; returns why not, on failure."""
-    if NATIVE_BINARY.exists() and NATIVE_BINARY.stat().st_mtime >= NATIVE_SOURCE.stat().st_mtime:
-        return None
-    OUT_DIR.mkdir(parents=True, exist_ok=True)
-    command = ["g++", "-std=c++20", "-O2", "-Wall", "-Wextra", "-Wshadow", "-Werror"]
-    command += ["-o", str(NATIVE_BINARY), str(NATIVE_SOURCE), "-lsimdjson"]
-    try:
-        built = subprocess.run(command, check=False, capture_output=True, text=True)
-    except OSError as error:
-        return f"g++ did not start ({error})"
-    if built.returncode != 0:
-        return "building it failed (is libsimdjson-dev installed?):\n" + built.stderr[-2000:]
-    return None
-
-
-class NativeRoundtrip:
-    """The simdjson program as a helper process that times each parse + minify itself."""
-
-    def __init__(self):
-        self.process = subprocess.Popen(
-            [str(NATIVE_BINARY)], stdin=subprocess.PIPE, stdout=subprocess.PIPE
-        )
-        ready = self._reply()
-        self.implementation = ready.split()[1]
-
-    def _reply(self) -> str:
-        line = self.process.stdout.readline().decode().strip()
-        if not line:
-            raise RuntimeError("the native program ended")
-        if line.startswith("error "):
-            raise RuntimeError(line[len("error ") :])
-        return line
-
-    def _ask(self, command: bytes) -> str:
-        self.process.stdin.write(command)
-        self.process.stdin.flush()
-        return self._reply()
-
-    def load(self, payload: bytes) -> None:
-        self._ask(b"load %d\n" % len(payload) + payload)
-
-    def time_once(self) -> tuple[int, int]:
-        """Nanoseconds of one parse + minify, and of its parse alone."""
-        total, parse, _written = self._ask(b"time\n").split()
-        return int(total), int(parse)
-
-    def time_threads(self, threads: int) -> int:
-        return int(self._ask(b"threads %d\n" % threads))
-
-    def close(self) -> None:
-        self.process.stdin.close()
-        self.process.wait()
-
-
-def timed_call(function, payload: bytes) -> int:
-    gc.collect()  # garbage of the previous run is not charged to this one
-    start = time.perf_counter_ns()
-    function(payload)
-    return time.perf_counter_ns() - start
-
-
-# Each thread makes this many calls in a row: the figure is what N threads sustain together,
-# not the moment they start (a call begins by copying its payload with the interpreter lock held,
-# which lines up threads that all start at once, for one call only).
-CALLS_PER_THREAD = 4
-
-
-def threaded_call(function, payload: bytes, threads: int) -> int:
-    """Wall nanoseconds per round of `threads` threads released together, each calling function
-    CALLS_PER_THREAD times in a row.
-
-    The workers clock themselves, from the first start to the last end, so a main thread
-    descheduled at the release does not shorten the figure.
-    """
-    start_line = threading.Barrier(threads)
-    starts, ends, failures = [], [], []
-
-    def worker():
-        start_line.wait()
-        starts.append(time.perf_counter_ns())
-        try:
-            for _ in range(CALLS_PER_THREAD):
-                function(payload)
-        except Exception as error:  # noqa: BLE001  reported once all threads are done
-            failures.append(error)
-        ends.append(time.perf_counter_ns())
-
-    workers = [threading.Thread(target=worker) for _ in range(threads)]
-    gc.collect()
-    for thread in workers:
-        thread.start()
-    for thread in workers:
-        thread.join()
-    if failures:
-        raise failures[0]
-    return (max(ends) - min(starts)) // CALLS_PER_THREAD
+    def threads_mb_per_s(self, pipeline: str, threads: int) -> list[float]:
+        """Aggregate MB/s of each round of N threads."""
+        return [
+            threads * self.payload_bytes / MB / (wall / 1e9)
+            for wall in self.thread_walls.get(pipeline, [])
+        ]
 
 
 def count_differences(a, b) -> tuple[int, str | None]:
@@ -217,28 +101,6 @@ def short(value, limit: int = 80) -> str:
     return text if len(text) <= limit else text[: limit - 3] + "..."
 
 
-@dataclass
-class Measurement:
-    corpus: str
-    size_label: str
-    payload_bytes: int
-    copies: int
-    seconds: dict = field(default_factory=dict)  # pipeline -> median seconds of one call
-    native_parse_seconds: float | None = None
-    thread_seconds: dict = field(default_factory=dict)  # pipeline -> median wall of N at once
-    failures: dict = field(default_factory=dict)  # pipeline -> error text
-    mismatches: list = field(default_factory=list)
-    checks: int = 0  # output comparisons made
-
-    def mb_per_s(self, pipeline: str) -> float | None:
-        seconds = self.seconds.get(pipeline)
-        return self.payload_bytes / MB / seconds if seconds else None
-
-    def threads_mb_per_s(self, pipeline: str, threads: int) -> float | None:
-        seconds = self.thread_seconds.get(pipeline)
-        return threads * self.payload_bytes / MB / seconds if seconds else None
-
-
 def check_outputs(payload: bytes, pipelines: dict, measurement: Measurement) -> None:
     """Compares the loaded outputs of the Python peers with tarvik's (or with each other)."""
     loaded = {}
@@ -260,277 +122,209 @@ def check_outputs(payload: bytes, pipelines: dict, measurement: Measurement) -> 
                 )
 
 
-def measure(payload: bytes, measurement: Measurement, pipelines: dict, native, args) -> None:
-    """Times every pipeline on one payload, interleaved round by round."""
-    check_outputs(payload, pipelines, measurement)
-    live = {name: f for name, f in pipelines.items() if name not in measurement.failures}
+def timed_calls(function, payload: bytes, calls: int) -> float:
+    """Nanoseconds per call over `calls` calls in a row, garbage of earlier samples collected."""
+    gc.collect()
+    start = time.perf_counter_ns()
+    for _ in itertools.repeat(None, calls):
+        function(payload)
+    return (time.perf_counter_ns() - start) / calls
+
+
+def calls_per_sample(one_call_ns: float, sample_ns: int) -> int:
+    """So many calls that a sample lasts about sample_ns: one for large payloads, many for small
+    ones, whose single call is too short for the clock and the collector's pause around it."""
+    return max(1, math.ceil(sample_ns / max(one_call_ns, 1)))
+
+
+# Each thread makes this many calls in a row: the figure is what N threads sustain together,
+# not the moment they start, when every thread sets up its call at once.
+CALLS_PER_THREAD = 4
+
+
+def threaded_call(function, payload: bytes, threads: int) -> int:
+    """Wall nanoseconds per round of `threads` threads released together, each calling function
+    CALLS_PER_THREAD times in a row.
+
+    The workers clock themselves, from the first start to the last end, so a main thread
+    descheduled at the release does not shorten the figure.
+    """
+    start_line = threading.Barrier(threads)
+    starts, ends, failures = [], [], []
+
+    def worker():
+        start_line.wait()
+        starts.append(time.perf_counter_ns())
+        try:
+            for _ in range(CALLS_PER_THREAD):
+                function(payload)
+        except Exception as error:  # noqa: BLE001  reported once all threads are done
+            failures.append(error)
+        ends.append(time.perf_counter_ns())
+
+    workers = [threading.Thread(target=worker) for _ in range(threads)]
+    gc.collect()
+    for thread in workers:
+        thread.start()
+    for thread in workers:
+        thread.join()
+    if failures:
+        raise failures[0]
+    return (max(ends) - min(starts)) // CALLS_PER_THREAD
+
+
+def rotations(names: list, rounds: int):
+    """The names once per round, the order rotated each round, so that no pipeline always runs
+    right after the same one."""
+    for run in range(rounds):
+        shift = run % len(names) if names else 0
+        yield names[shift:] + names[:shift]
+
+
+# Pipelines that release the interpreter lock, whose N-thread figure is set against one thread
+# round by round; the others run one thread at a time anyway.
+SCALING_PIPELINES = ("tarvik", "native")
+
+
+def measure(payload: bytes, m: Measurement, pipelines: dict, native, args, threads: bool) -> None:
+    """Times every pipeline on one payload, interleaved sample by sample."""
+    check_outputs(payload, pipelines, m)
+    live = {name: f for name, f in pipelines.items() if name not in m.failures}
+    calls = {}
+    for name, function in live.items():  # the first call of check_outputs was the warm-up
+        calls[name] = calls_per_sample(timed_calls(function, payload, 1), args.sample_ns)
     names = list(live)
     if native is not None:
         try:
             native.load(payload)
-            native.time_once()  # warm-up, like the Python pipelines' first call in check_outputs
+            calls["native"] = calls_per_sample(native.time_runs()[0], args.sample_ns)
             names.append("native")
         except RuntimeError as error:
-            measurement.failures["native"] = str(error)
-    samples = {name: [] for name in names}
-    parse_samples = []
-    for run in range(args.runs):
-        # Rotating the order keeps any pipeline from always running right after the same one.
-        for name in names[run % len(names) :] + names[: run % len(names)]:
+            m.failures["native"] = str(error)
+    m.samples = {name: [] for name in names}
+    for order in rotations(names, args.runs):
+        for name in order:
             if name == "native":
-                total, parse = native.time_once()
-                samples[name].append(total)
-                parse_samples.append(parse)
+                total, parse = native.time_runs(calls[name])
+                m.samples[name].append(total)
+                m.native_parse_ns.append(parse)
             else:
-                samples[name].append(timed_call(live[name], payload))
-    for name, values in samples.items():
-        measurement.seconds[name] = statistics.median(values) / 1e9
-    if parse_samples:
-        measurement.native_parse_seconds = statistics.median(parse_samples) / 1e9
+                m.samples[name].append(timed_calls(live[name], payload, calls[name]))
 
-    if args.threads > 1:
-        thread_samples = {name: [] for name in names}
-        for run in range(args.runs):
-            for name in names[run % len(names) :] + names[: run % len(names)]:
-                if name in measurement.failures:
-                    continue
-                try:
-                    if name == "native":
-                        wall = native.time_threads(args.threads)
-                    else:
-                        wall = threaded_call(live[name], payload, args.threads)
-                except Exception as error:  # noqa: BLE001  reported like check_outputs does
-                    measurement.failures[name] = f"with threads: {type(error).__name__}: {error}"
-                    continue
-                thread_samples[name].append(wall)
-        for name, values in thread_samples.items():
-            if name not in measurement.failures:
-                measurement.thread_seconds[name] = statistics.median(values) / 1e9
-
-
-def resident_bytes(field_name: str) -> int:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field_name + ":"):
-                return int(line.split()[1]) * 1024
-    raise RuntimeError(f"no {field_name} in /proc/self/status")
+    if not threads:
+        return
+    for order in rotations(names, args.thread_rounds):
+        for name in order:
+            if name in m.failures:
+                continue
+            try:
+                if name == "native":
+                    single = native.time_threads(1)
+                    wall = native.time_threads(args.threads)
+                else:
+                    single = (
+                        threaded_call(live[name], payload, 1) if name in SCALING_PIPELINES else None
+                    )
+                    wall = threaded_call(live[name], payload, args.threads)
+            except Exception as error:  # noqa: BLE001  reported like check_outputs does
+                m.failures[name] = f"with threads: {type(error).__name__}: {error}"
+                continue
+            m.thread_walls.setdefault(name, []).append(wall)
+            if single is not None:
+                m.scaling.setdefault(name, []).append(args.threads * single / wall)
 
 
-def memory_child(pipeline: str, corpus: Path, copies: int) -> None:
-    """In a fresh process: the peak resident bytes that one call adds on top of its payload."""
-    pipelines, missing = python_pipelines()
-    if pipeline not in pipelines:
-        sys.exit(missing[pipeline])
-    payload = scale_payload(corpus.read_bytes(), copies)
-    gc.collect()
-    # Writing 5 resets the peak (VmHWM) to the current resident size.
-    with open("/proc/self/clear_refs", "w") as clear_refs:
-        clear_refs.write("5")
-    before = resident_bytes("VmRSS")
-    output = pipelines[pipeline](payload)
-    print(resident_bytes("VmHWM") - before, len(output))
+def orjson_roundtrip(payload: bytes) -> bytes:
+    return columnar_reference.orjson.dumps(columnar_reference.orjson.loads(payload))
 
 
-def measure_memory(corpus: Path, target: int, names: list) -> tuple[int, dict]:
-    """Peak extra resident bytes of one call per pipeline, each in a fresh process."""
-    natural = corpus.read_bytes()
-    copies = copies_for(len(natural), target)
-    payload = scale_payload(natural, copies)
-    peaks = {}
-    for name in names:
-        if name == "native":
-            done = subprocess.run(
-                [str(NATIVE_BINARY), "--memory"],
-                check=False,
-                input=payload,
-                capture_output=True,
-            )
-        else:
-            command = [
-                sys.executable,
-                __file__,
-                "--memory-child",
-                name,
-                str(corpus),
-                str(copies),
-            ]
-            done = subprocess.run(command, check=False, capture_output=True)
-        if done.returncode == 0:
-            peaks[name] = int(done.stdout.split()[0])
-        else:
-            lines = done.stderr.decode(errors="replace").strip().splitlines()
-            peaks[name] = lines[-1] if lines else f"exit status {done.returncode}"
-    return len(payload), peaks
+def measure_call_cost(pipelines: dict, args) -> list[tuple[bytes | None, str, list[float]]]:
+    """Nanoseconds per call on the tiny payloads, one per round: (payload, call, samples).
 
-
-def figure(value: float | None) -> str:
-    if value is None:
-        return "—"
-    return f"{value:,.0f}" if value >= 100 else f"{value:.1f}"
-
-
-def ratio(numerator: float | None, denominator: float | None) -> str:
-    if not numerator or not denominator:
-        return "—"
-    return f"{numerator / denominator:.2f}×"
-
-
-def throughput_table(measurements: list, threads: int | None = None) -> list[str]:
-    """Markdown rows of MB/s per pipeline and tarvik's ratios to the peers (above 1: faster)."""
-    head = "| corpus | MB | tarvik | orjson | stdlib | native | native parse only |"
-    head += " tarvik/orjson | tarvik/stdlib | tarvik/native |"
-    lines = [head, "|" + "---|" * 10]
-    for m in measurements:
-        if threads:
-            speed = {name: m.threads_mb_per_s(name, threads) for name in PIPELINES}
-            parse = None
-        else:
-            speed = {name: m.mb_per_s(name) for name in PIPELINES}
-            parse = (
-                m.payload_bytes / MB / m.native_parse_seconds if m.native_parse_seconds else None
-            )
-        cells = [m.corpus, f"{m.payload_bytes / MB:.1f}"]
-        cells += [figure(speed[name]) for name in PIPELINES] + [figure(parse)]
-        cells += [ratio(speed["tarvik"], speed[peer]) for peer in PEERS]
-        lines.append("| " + " | ".join(cells) + " |")
-    return lines
-
-
-def memory_table(memory: list) -> list[str]:
-    lines = ["| corpus | MB | " + " | ".join(PIPELINES) + " |", "|" + "---|" * 6]
-    for corpus, size, peaks in memory:
-        cells = [corpus, f"{size / MB:.0f}"]
-        for name in PIPELINES:
-            peak = peaks.get(name)
-            if peak is None:
-                cells.append("—")
-            elif isinstance(peak, int):
-                cells.append(f"{peak / size:.2f}× ({peak / MB:,.0f} MB)")
-            else:
-                cells.append("failed: " + peak[:60])
-        lines.append("| " + " | ".join(cells) + " |")
-    return lines
-
-
-def machine_lines(native_implementation: str | None, args, load_before: float) -> list[str]:
-    cpu = "unknown CPU"
-    try:
-        with open("/proc/cpuinfo") as cpuinfo:
-            cpu = next(line.split(":", 1)[1].strip() for line in cpuinfo if "model name" in line)
-    except (OSError, StopIteration):
-        pass
-    orjson = columnar_reference.orjson
-    return [
-        f"- Machine: {cpu}, {os.cpu_count()} cores; {platform.system()} {platform.release()}",
-        (
-            f"- Python {platform.python_version()};"
-            f" orjson {orjson.__version__ if orjson else '—'};"
-            f" simdjson implementation: {native_implementation or '—'}"
-        ),
-        (
-            f"- Median of {args.runs} interleaved runs per figure;"
-            f" {time.strftime('%Y-%m-%d %H:%M', time.gmtime())} UTC"
-        ),
-        # Other work on the machine skews the figures; the load average tells how much there was.
-        f"- Load average (1 min) at the start: {load_before:.1f}; at the end: {os.getloadavg()[0]:.1f}",
+    Each sample is a plain loop of calls; the loop's own cost is the first line, a call of len.
+    """
+    cases = [(None, "len(payload): the loop's own cost", len)]
+    for payload in CALL_COST_PAYLOADS:
+        if "tarvik" in pipelines:
+            cases.append((payload, "tarvik_codec.columnarize", pipelines["tarvik"]))
+        if "orjson" in pipelines:
+            cases.append((payload, "orjson.dumps(orjson.loads(p))", orjson_roundtrip))
+            cases.append((payload, "orjson pipeline", pipelines["orjson"]))
+        cases.append((payload, "stdlib pipeline", pipelines["stdlib"]))
+    # A longer sample than a corpus's: the calls are short, and the figure is in nanoseconds.
+    calls = [
+        calls_per_sample(timed_calls(function, payload or b"[]", 1000), 5 * args.sample_ns)
+        for payload, _call, function in cases
     ]
-
-
-def write_report(path: Path, args, results: dict, memory: list, notes: list, machine: list):
-    lines = ["# Benchmark results", "", *machine, ""]
-    lines += [
-        "MB/s of input (1 MB = 10^6 bytes); a ratio above 1× means tarvik is faster.",
-        "",
-    ]
-    for label, measurements in results.items():
-        lines += [f"## {label}", "", *throughput_table(measurements), ""]
-        if args.threads > 1:
-            lines += [
-                f"### {label}, {args.threads} threads at once (aggregate MB/s)",
-                "",
-            ]
-            lines += [*throughput_table(measurements, args.threads), ""]
-    if memory:
-        lines += ["## Peak resident memory of one call", ""]
-        lines += ["Extra resident bytes at the peak of one call over the payload size, each in a"]
-        lines += ["fresh process (the caller's payload itself not counted).", ""]
-        lines += [*memory_table(memory), ""]
-    lines += ["## Output check", ""]
-    lines += [f"- {note}" for note in notes]
-    path.write_text("\n".join(lines) + "\n")
-
-
-def write_chart(path: Path, results: dict, missing: dict) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-    from matplotlib.ticker import ScalarFormatter
-
-    colours = {
-        "tarvik": "#d62728",
-        "orjson": "#1f77b4",
-        "stdlib": "#7f7f7f",
-        "native": "#2ca02c",
-    }
-    fig, axes = plt.subplots(len(results), 1, figsize=(13, 4.2 * len(results)), squeeze=False)
-    for axis, (label, measurements) in zip(axes[:, 0], results.items()):
-        width = 0.2
-        for offset, name in enumerate(PIPELINES):
-            xs = [i + (offset - 1.5) * width for i in range(len(measurements))]
-            heights = [m.mb_per_s(name) or 0 for m in measurements]
-            legend = f"{name} (not measured)" if name in missing else name
-            axis.bar(xs, heights, width, label=legend, color=colours[name])
-        axis.set_xticks(range(len(measurements)))
-        axis.set_xticklabels([m.corpus for m in measurements], rotation=20, ha="right")
-        axis.set_yscale("log")
-        axis.yaxis.set_major_formatter(ScalarFormatter())
-        axis.set_ylabel("MB/s of input")
-        axis.set_title(label)
-        axis.grid(axis="y", which="both", alpha=0.3)
-        axis.legend(ncols=4, fontsize="small")
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
+    samples = [[] for _ in cases]
+    for order in rotations(list(range(len(cases))), args.runs):
+        for index in order:
+            payload, _call, function = cases[index]
+            samples[index].append(timed_calls(function, payload or b"[]", calls[index]))
+    return [(payload, call, values) for (payload, call, _f), values in zip(cases, samples)]
 
 
 def parse_args(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=7, help="runs per median (at least 7)")
-    parser.add_argument("--threads", type=int, default=1, help="also time N threads at once")
+    parser.add_argument("--quick", action="store_true", help="a small subset, to check the bench")
+    parser.add_argument("--runs", type=int, help="samples per median (at least 7; quick: 3)")
+    parser.add_argument("--threads", type=int, default=2, help="threads at once; 1: none")
     parser.add_argument("--corpus", action="append", help="only this corpus (repeatable)")
-    parser.add_argument("--scaled-mb", type=float, default=10, help="scaled size; 0: none")
-    parser.add_argument("--memory-mb", type=float, default=100, help="memory payload; 0: skip")
-    parser.add_argument("--out", type=Path, default=BENCH_DIR, help="folder for results.*")
-    parser.add_argument("--memory-child", nargs=3, help=argparse.SUPPRESS)
+    parser.add_argument("--scaled-mb", type=float, help="scaled size (10; quick: 1); 0: none")
+    parser.add_argument("--memory-mb", type=float, help="memory payload (100; quick: 10); 0: skip")
+    parser.add_argument("--no-small", action="store_true", help="skip the 1-64 KB cuts")
+    parser.add_argument("--no-square", action="store_true", help="skip the N × N tables")
+    parser.add_argument("--out", type=Path, help="folder for results.* (quick: bench/out/quick)")
     args = parser.parse_args(argv)
-    if args.memory_child is None and args.runs < 7:
-        parser.error("--runs must be at least 7")
+    quick = args.quick
+    args.runs = args.runs or (3 if quick else 7)
+    if args.runs < (1 if quick else 7):
+        parser.error("--runs must be at least 7 (or use --quick)")
     if args.threads < 1:
         parser.error("--threads must be at least 1")
+    if args.corpus is None and quick:
+        args.corpus = ["canada", "twitter"]
+    args.scaled_mb = (1 if quick else 10) if args.scaled_mb is None else args.scaled_mb
+    args.memory_mb = (10 if quick else 100) if args.memory_mb is None else args.memory_mb
+    args.out = args.out or (BENCH_DIR / "out" / "quick" if quick else BENCH_DIR)
+    args.thread_rounds = max(args.runs, 5)  # the thread figure is reported with its spread
+    args.sample_ns = (1 if quick else 10) * 1_000_000
+    args.square_rows = memory.SQUARE_ROWS[:1] if quick else memory.SQUARE_ROWS
     return args
+
+
+def payload_sizes(args) -> list[tuple[str, str, int | None]]:
+    """(label, how it is made, target bytes) of every size, smallest first."""
+    sizes = [] if args.no_small else [(f"cut to about {s // KB} KB", "cut", s) for s in SMALL_SIZES]
+    sizes.append(("natural size", "natural", None))
+    if args.scaled_mb > 0:
+        sizes.append((f"scaled to about {args.scaled_mb:g} MB", "scaled", int(args.scaled_mb * MB)))
+    return sizes
+
+
+def make_payload(natural: bytes, how: str, target: int | None) -> tuple[bytes | None, int]:
+    """The payload of one size and the copies of the corpus in it (0 for a cut)."""
+    if how == "cut":
+        return first_rows(natural, target), 0
+    copies = copies_for(len(natural), target) if how == "scaled" else 1
+    return scale_payload(natural, copies), copies
 
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    if args.memory_child:
-        pipeline, corpus, copies = args.memory_child
-        memory_child(pipeline, Path(corpus), int(copies))
-        return 0
-
-    corpora = sorted(data_dir().glob("*.json"))
-    if args.corpus:
-        corpora = [path for path in corpora if path.stem in args.corpus]
-    if not corpora:
-        sys.exit(f"no corpus found in {data_dir()}")
+    try:
+        paths = corpora(args.corpus)
+    except CorpusMissing as problem:
+        sys.exit(f"bench: {problem}")
 
     load_before = os.getloadavg()[0]
+    started = time.monotonic()
     pipelines, missing = python_pipelines()
-    native_problem = build_native()
+    native_problem = native_peer.build_native()
     native = None
     if native_problem is None:
         try:
-            native = NativeRoundtrip()
+            native = native_peer.NativeRoundtrip()
         except (OSError, RuntimeError) as error:
             native_problem = f"did not start ({error})"
     if native_problem:
@@ -538,28 +332,29 @@ def main(argv=None) -> int:
     for name, reason in missing.items():
         print(f"{name}: not measured: {reason}", file=sys.stderr)
 
-    sizes = [("natural size", None)]
-    if args.scaled_mb > 0:
-        sizes.append((f"scaled to about {args.scaled_mb:g} MB", int(args.scaled_mb * MB)))
-    results = {label: [] for label, _ in sizes}
+    print("per-call cost on tiny payloads ...", file=sys.stderr)
+    call_cost = measure_call_cost(pipelines, args)
+
+    sizes = payload_sizes(args)
+    results = {label: [] for label, _how, _target in sizes}
     notes = [f"{name} not measured: {reason.splitlines()[0]}" for name, reason in missing.items()]
-    for corpus in corpora:
+    for corpus in paths:
         natural = corpus.read_bytes()
-        for label, target in sizes:
-            copies = copies_for(len(natural), target) if target else 1
-            payload = scale_payload(natural, copies)
+        for label, how, target in sizes:
+            payload, copies = make_payload(natural, how, target)
+            if payload is None:
+                m = Measurement(corpus.stem, label, 0, 0, note="its first row is larger")
+                results[label].append(m)
+                continue
             m = Measurement(corpus.stem, label, len(payload), copies)
-            print(
-                f"{corpus.stem} ({label}, {len(payload) / MB:.1f} MB) ...",
-                file=sys.stderr,
-            )
-            measure(payload, m, pipelines, native, args)
+            print(f"{corpus.stem} ({label}, {len(payload):,} bytes) ...", file=sys.stderr)
+            measure(payload, m, pipelines, native, args, threads=args.threads > 1 and how != "cut")
             results[label].append(m)
             notes += [f"{m.corpus} ({label}): {text}" for text in m.mismatches]
             notes += [f"{m.corpus} ({label}): {n} failed: {e}" for n, e in m.failures.items()]
     if native is not None:
         native.close()
-    measured = [m for group in results.values() for m in group]
+    measured = [m for group in results.values() for m in group if m.payload_bytes]
     checks = sum(m.checks for m in measured)
     mismatched = sum(1 for m in measured if m.mismatches)
     compared = "stdlib and orjson against tarvik" if "tarvik" in pipelines else "orjson to stdlib"
@@ -569,30 +364,29 @@ def main(argv=None) -> int:
         f" on {len(measured)} payloads, {mismatched} payloads with a mismatch",
     )
 
-    memory = []
+    memory_results = []
     if args.memory_mb > 0:
-        names = [name for name in PIPELINES if name not in missing]
-        for corpus in corpora:
+        names = [name for name in report.PIPELINES if name not in missing]
+        for corpus in paths:
             print(f"{corpus.stem}: memory of one call ...", file=sys.stderr)
-            size, peaks = measure_memory(corpus, int(args.memory_mb * MB), names)
-            memory.append((corpus.stem, size, peaks))
+            size, found = memory.measure_corpus(corpus, int(args.memory_mb * MB), names)
+            memory_results.append((corpus.stem, size, found))
+    squares = []
+    if not args.no_square:
+        print("N × N tables ...", file=sys.stderr)
+        squares = memory.measure_squares(args.square_rows)
 
-    machine = machine_lines(native and native.implementation, args, load_before)
-    for label, measurements in results.items():
-        print(f"\n{label} (MB/s; ratios above 1× mean tarvik is faster)")
-        print("\n".join(throughput_table(measurements)))
-        if args.threads > 1:
-            print(f"\n{label}, {args.threads} threads at once (aggregate MB/s)")
-            print("\n".join(throughput_table(measurements, args.threads)))
-    if memory:
-        print("\npeak resident memory of one call, over the payload size")
-        print("\n".join(memory_table(memory)))
-    print("\noutput check:", *notes, sep="\n- ")
-
+    sections = report.Sections(args, call_cost, results, memory_results, squares, notes)
+    machine = report.machine_lines(native and native.implementation, args, load_before, measured)
+    print("\n".join(sections.lines()))
     args.out.mkdir(parents=True, exist_ok=True)
-    write_report(args.out / "results.md", args, results, memory, notes, machine)
-    write_chart(args.out / "results.png", results, missing)
-    print(f"\nwrote {args.out / 'results.md'} and {args.out / 'results.png'}")
+    (args.out / "results.md").write_text(
+        "\n".join(["# Benchmark results", "", *machine, "", *sections.lines()]) + "\n"
+    )
+    report.write_chart(args.out / "results.png", results, args.threads, missing)
+    print(
+        f"\n{time.monotonic() - started:.0f} s; wrote {args.out / 'results.md'} and {args.out / 'results.png'}"
+    )
     return 0
 
 
