@@ -37,6 +37,10 @@ def volunteer_for_oom_killer() -> None:
         pass
 
 
+def memory_error(error: MemoryError) -> str:
+    return f"MemoryError: {error}" if str(error) else "MemoryError"
+
+
 def call_child(pipeline: str, corpus: Path, copies: int) -> dict:
     """One call on the corpus repeated `copies` times: the peak resident bytes it adds on top of
     its payload, and the resident bytes still added once its result is dropped."""
@@ -52,7 +56,7 @@ def call_child(pipeline: str, corpus: Path, copies: int) -> dict:
     try:
         output = pipelines[pipeline](payload)
     except MemoryError as error:
-        return {"error": f"MemoryError: {error}"}
+        return {"error": memory_error(error)}
     peak = resident_bytes("VmHWM") - before
     size = len(output)
     del output
@@ -72,7 +76,7 @@ def square_child(rows: int) -> dict:
     try:
         result["output"] = len(columnarize(payload))
     except MemoryError as error:
-        result["error"] = f"MemoryError: {error}"
+        result["error"] = memory_error(error)
     result["seconds"] = time.perf_counter() - start
     result["peak"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     return result
