@@ -65,11 +65,11 @@ STRUCTURE = re.compile(rb'"(?:[^"\\]|\\.)*+"|[\[\]{},]', re.DOTALL)
 
 
 def first_rows(payload: bytes, limit: int) -> bytes | None:
-    """The longest array of the payload's first rows, each row's bytes as they are and joined by
-    commas, that is at most `limit` bytes; None when even the first row does not fit."""
+    """The payload's first k rows as one array of at most `limit` bytes, k as large as fits: its
+    own bytes up to the end of the k-th row, closed by a bracket; None when no row fits."""
     body = array_body(payload)
     depth, end = 0, None
-    # The array's brackets and the row separators take len(b"[]") + commas of the limit.
+    # A comma at depth 0 ends a row; the rows before it fit when they and two brackets do.
     for token in STRUCTURE.finditer(body):
         start = token.start()
         if start + 2 > limit:
