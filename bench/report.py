@@ -170,6 +170,15 @@ def noise(measured: list) -> str:
     )
 
 
+def cpu_share(cpu_ns: int, wall_ns: int) -> str:
+    if not wall_ns:
+        return "- CPU share: not measured"
+    return (
+        f"- CPU share: the timed Python calls had a core for {cpu_ns / wall_ns:.0%} of their wall"
+        " time (well below 100%: other work took the cores, and the figures are slowed unevenly)"
+    )
+
+
 def machine_lines(
     native_implementation: str | None, args, load_before: float, measured
 ) -> list[str]:
@@ -285,7 +294,8 @@ def write_chart(path, results: dict, threads: int, missing: dict) -> None:
             for ms in results.values()
             if ms[index].mb_per_s("tarvik") and ms[index].mb_per_s("orjson")
         ]
-        axis.plot(*zip(*sorted(points)), marker="o", label=corpus)
+        if points:
+            axis.plot(*zip(*sorted(points)), marker="o", label=corpus)
     axis.set_xscale("log")
     axis.set_xlabel("payload bytes")
     axis.set_ylabel("tarvik / orjson pipeline")
