@@ -12,7 +12,7 @@
 
 #include "json/arena.hpp"
 #include "json/map.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
 #include "transform/columnarize.hpp"

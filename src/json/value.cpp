@@ -3,7 +3,7 @@
 #include "json/value.hpp"
 
 #include "json/map.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 

@@ -14,7 +14,7 @@
 #include "json/float_digits.hpp"
 #include "json/map.hpp"
 #include "json/pow10.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 namespace {

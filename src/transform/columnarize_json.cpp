@@ -2,7 +2,7 @@
 #include <string>
 #include <utility>
 
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 #include "json/writer.hpp"
 #include "transform/columnarize.hpp"
 

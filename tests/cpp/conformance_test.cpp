@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "json/arena.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 namespace {

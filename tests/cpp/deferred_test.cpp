@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "json/map.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 #include "json/writer.hpp"
 #include "transform/columnarize.hpp"
 

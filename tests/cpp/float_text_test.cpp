@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "json/decimal_to_double.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 #include "json/writer.hpp"
 
 namespace tarvik::json {

@@ -12,7 +12,7 @@
 #include "json/arena.hpp"
 #include "json/hash.hpp"
 #include "json/map.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {

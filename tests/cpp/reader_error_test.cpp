@@ -8,7 +8,7 @@
 
 #include "json/arena.hpp"
 #include "json/error.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 namespace {

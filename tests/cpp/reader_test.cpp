@@ -13,7 +13,7 @@
 #include "documents.hpp"
 #include "json/buffer.hpp"
 #include "json/pow10.hpp"
-#include "json/reader.hpp"
+#include "json/read/reader.hpp"
 #include "json/writer.hpp"
 
 namespace tarvik::testing {
