@@ -6,8 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "json/float_text.hpp"
 #include "json/unicode_escape_ranges.hpp"
-#include "json/writer.hpp"
 
 namespace tarvik::json {
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "json/decimal_to_double.hpp"
+#include "json/float_text.hpp"
 #include "json/read/reader.hpp"
 #include "json/writer.hpp"
 

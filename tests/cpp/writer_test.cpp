@@ -17,6 +17,7 @@
 
 #include "documents.hpp"
 #include "json/buffer.hpp"
+#include "json/float_text.hpp"
 #include "json/writer.hpp"
 
 namespace tarvik::testing {

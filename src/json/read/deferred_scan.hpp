@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "json/float_text.hpp"
 #include "json/read/known_keys.hpp"
 #include "json/read/reader.hpp"
-#include "json/read/written_float.hpp"
 
 namespace tarvik::json::reading {
 

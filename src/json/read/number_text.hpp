@@ -15,6 +15,7 @@
 
 #include "json/decimal_to_double.hpp"
 #include "json/first_bytes.hpp"
+#include "json/float_text.hpp"
 #include "json/pow10.hpp"
 #include "json/read/cursor.hpp"
 
@@ -78,25 +79,6 @@ inline DigitRun read_digit_run(const char* p, int most) {
   const int zeros = 16 - count;
   return {count, (padded >> zeros) * INV_POW5[zeros]};
 }
-
-// A number as the reader saw it: where its parts stand in the text and the decimal it spells.
-// The marks are left from earlier numbers unless they lie past `digits`, which spares clearing
-// them for every number: the read position only grows.
-struct NumberText {
-  explicit NumberText(const char* input)
-      : digits(input), point(input), exponent_letter(input), truncation(input) {}
-  bool has_point() const { return point > digits; }
-  bool has_exponent() const { return exponent_letter > digits; }
-  bool truncated() const { return truncation > digits; }
-
-  const char* digits;           // the first digit, after any "-"
-  const char* point;            // the "." if past `digits`
-  const char* exponent_letter;  // the "e" or "E" if past `digits`
-  const char* truncation;       // past `digits` when digits beyond 64 bits were dropped
-  // Unless truncated, the number is significand × 10^exponent.
-  std::uint64_t significand = 0;
-  std::int32_t exponent = 0;
-};
 
 // Reads numbers, and the literals and numbers together as the scalars that are neither strings
 // nor containers; `number_` keeps the parts of the number read last.

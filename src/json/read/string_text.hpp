@@ -12,27 +12,12 @@
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
 #include "json/arena.hpp"
+#include "json/escape_text.hpp"
 #include "json/read/number_text.hpp"
 #include "json/string_scan.hpp"
 #include "json/utf8.hpp"
 
 namespace tarvik::json::reading {
-
-// Digit values for \u escapes: HEX0[b] is the value of hex digit b, HEX1[b] that value shifted
-// left by four; any other byte maps to -1, so or-ing two entries stays negative.
-constexpr std::array<std::int16_t, 256> make_hex_table(int shift) {
-  std::array<std::int16_t, 256> table{};
-  for (int byte = 0; byte < 256; ++byte) {
-    int digit = -1;
-    if (byte >= '0' && byte <= '9') digit = byte - '0';
-    if (byte >= 'a' && byte <= 'f') digit = byte - 'a' + 10;
-    if (byte >= 'A' && byte <= 'F') digit = byte - 'A' + 10;
-    table[byte] = static_cast<std::int16_t>(digit < 0 ? -1 : digit << shift);
-  }
-  return table;
-}
-constexpr std::array<std::int16_t, 256> HEX0 = make_hex_table(0);
-constexpr std::array<std::int16_t, 256> HEX1 = make_hex_table(4);
 
 // A string as read: its text (see StringUse), whether it held any escape, and whether every
 // escape is the one the writer would write for its character.
@@ -226,17 +211,6 @@ class StringReader : public NumberReader {
       append_utf8(0x10000 + ((static_cast<char32_t>(unit - 0xD800) << 10) | (trail - 0xDC00)));
     }
     return true;
-  }
-
-  // The writer spells a control character without a letter escape as \u00 and two lowercase
-  // hex digits, and writes every other character itself.
-  static bool is_written_unicode_escape(std::uint16_t unit, const char* digits) {
-    const bool has_letter =
-        unit == '\b' || unit == '\t' || unit == '\n' || unit == '\f' || unit == '\r';
-    if (unit >= 0x20 || has_letter) return false;
-    constexpr char kHex[] = "0123456789abcdef";
-    const char expected[4] = {'0', '0', kHex[unit >> 4], kHex[unit & 0xF]};
-    return std::memcmp(digits, expected, 4) == 0;
   }
 
   void append_utf8(char32_t c) {
