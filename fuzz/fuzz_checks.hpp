@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "json/arena.hpp"
+#include "json/deferred.hpp"
 #include "json/map.hpp"
 #include "json/read/reader.hpp"
 #include "json/value.hpp"

@@ -10,11 +10,11 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
+#include "json/deferred.hpp"
 #include "json/escape_text.hpp"
 #include "json/first_bytes.hpp"
 #include "json/float_text.hpp"
 #include "json/map.hpp"
-#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "json/deferred.hpp"
 #include "json/map.hpp"
 #include "json/writer.hpp"
 #include "transform/columnarize.hpp"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "documents.hpp"
+#include "json/deferred.hpp"
 #include "json/hash.hpp"
 
 namespace tarvik::testing {

@@ -12,6 +12,7 @@
 
 #include "documents.hpp"
 #include "json/buffer.hpp"
+#include "json/deferred.hpp"
 #include "json/pow10.hpp"
 #include "json/read/reader.hpp"
 #include "json/writer.hpp"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "documents.hpp"
+#include "json/deferred.hpp"
 #include "json/writer.hpp"
 #include "transform/columnarize.hpp"
 

@@ -11,17 +11,18 @@
 
 #include "json/float_text.hpp"
 #include "json/read/known_keys.hpp"
-#include "json/read/reader.hpp"
+#include "json/read/reader.hpp"  // Build
 
 namespace tarvik::json::reading {
 
 class DeferredScanner : public KeyReader {
  public:
-  // The input, the text of a deferred value without a repeated key, in the pieces that make
-  // what the writer writes for its value: runs of the text that stay as they are, and the
-  // strings and numbers that it spells otherwise. Whitespace is left out. No value is built and
-  // nothing nests, so the depth of the text costs nothing here.
-  void respell_whole_value(DeferredSpeller& out) {
+  // The input, the text of a deferred value without a repeated key, given to `out` (copy, string,
+  // number) in the pieces that make what the writer writes for its value: runs of the text that
+  // stay as they are, and the strings and numbers that it spells otherwise. Whitespace is left out.
+  // No value is built and nothing nests, so the depth of the text costs nothing here.
+  template <class Speller>
+  void respell_whole_value(Speller& out) {
     const char* run = pos_;
     const auto copy_run = [&](const char* until) {
       if (until != run) out.copy({run, static_cast<std::size_t>(until - run)});
