@@ -14,6 +14,9 @@
 #include "json/value.hpp"
 
 namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file.
+namespace {
 
 // The reader's nesting budget: the 128th nested "[" or "{" on one path fails.
 constexpr std::uint8_t kDepthBudget = 128;
@@ -147,4 +150,5 @@ class Cursor {
   std::optional<Error> error_;
 };
 
+}  // namespace
 }  // namespace tarvik::json::reading

@@ -14,6 +14,9 @@
 #include "json/read/reader.hpp"  // Build
 
 namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file.
+namespace {
 
 class DeferredScanner : public KeyReader {
  public:
@@ -230,4 +233,5 @@ class DeferredScanner : public KeyReader {
   std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
 };
 
+}  // namespace
 }  // namespace tarvik::json::reading

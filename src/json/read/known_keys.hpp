@@ -15,6 +15,9 @@
 #include "json/read/string_text.hpp"
 
 namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file.
+namespace {
 
 // The keys of an object below the rows, as written, kept as a run of the shape keys to be
 // expected in the next object that begins with the same key. Only objects whose keys are known
@@ -112,4 +115,5 @@ class KeyReader : public StringReader {
   std::vector<std::string_view> shape_keys_;  // the keys of every shape, run after run
 };
 
+}  // namespace
 }  // namespace tarvik::json::reading

@@ -20,6 +20,9 @@
 #include "json/read/cursor.hpp"
 
 namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file.
+namespace {
 
 // s * 10 + d overflows 64 bits exactly when s > this, or s == this and d > 5.
 constexpr std::uint64_t kMaxSignificandDiv10 = std::numeric_limits<std::uint64_t>::max() / 10;
@@ -310,4 +313,5 @@ class NumberReader : public Cursor {
   NumberText number_{begin_};  // the number being read
 };
 
+}  // namespace
 }  // namespace tarvik::json::reading

@@ -18,6 +18,9 @@
 #include "json/utf8.hpp"
 
 namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file.
+namespace {
 
 // A string as read: its text (see StringUse), whether it held any escape, and whether every
 // escape is the one the writer would write for its character.
@@ -242,4 +245,5 @@ class StringReader : public NumberReader {
   std::string buffer_;  // the decoded text of a string with escapes
 };
 
+}  // namespace
 }  // namespace tarvik::json::reading

@@ -13,6 +13,9 @@
 #include "json/read/reader.hpp"
 
 namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file.
+namespace {
 
 class Reader : public DeferredScanner {
  public:
@@ -120,14 +123,15 @@ class Reader : public DeferredScanner {
 
   // Pushes the elements of an array whose "[" has been consumed onto the scratch stack, then
   // consumes the "]".
-  bool read_array_elements() {
-    return read_elements([this] { skip_whitespace(); },
-                         [this] {
-                           Value element;
-                           if (!read_any(element)) return false;
-                           elements_.push_back(element);
-                           return true;
-                         });
+  // Out of line, with the element's reading inlined into the loop.
+  [[gnu::noinline]] bool read_array_elements() {
+    const auto read_element = [this]() __attribute__((always_inline)) {
+      Value element;
+      if (!read_any(element)) return false;
+      elements_.push_back(element);
+      return true;
+    };
+    return read_elements([this] { skip_whitespace(); }, read_element);
   }
 
   bool read_object(Value& out) {
@@ -261,4 +265,5 @@ class Reader : public DeferredScanner {
   const Map* previous_row_ = nullptr;  // the object read last at the depth of the rows
 };
 
+}  // namespace
 }  // namespace tarvik::json::reading
