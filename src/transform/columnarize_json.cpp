@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "json/read/reader.hpp"
-#include "json/writer.hpp"
+#include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "json/arena.hpp"
+#include "json/memory/arena.hpp"
 #include "json/read/reader.hpp"
 
 namespace tarvik::json {

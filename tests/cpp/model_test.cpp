@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "documents.hpp"
-#include "json/deferred.hpp"
-#include "json/hash.hpp"
+#include "json/model/hash.hpp"
+#include "json/read/deferred.hpp"
 
 namespace tarvik::testing {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "json/arena.hpp"
-#include "json/error.hpp"
+#include "json/memory/arena.hpp"
+#include "json/read/error.hpp"
 #include "json/read/reader.hpp"
 
 namespace tarvik::json {

@@ -10,8 +10,8 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/error.hpp"
-#include "json/value.hpp"
+#include "json/model/value.hpp"
+#include "json/read/error.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "json/float_text.hpp"
 #include "json/read/known_keys.hpp"
 #include "json/read/reader.hpp"  // Build
+#include "json/text/float_text.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines

@@ -10,7 +10,7 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/map.hpp"
+#include "json/model/map.hpp"
 #include "json/read/key_guess.hpp"
 #include "json/read/string_text.hpp"
 

@@ -13,11 +13,11 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/decimal_to_double.hpp"
-#include "json/first_bytes.hpp"
-#include "json/float_text.hpp"
-#include "json/pow10.hpp"
 #include "json/read/cursor.hpp"
+#include "json/text/decimal_to_double.hpp"
+#include "json/text/first_bytes.hpp"
+#include "json/text/float_text.hpp"
+#include "json/text/pow10.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines

@@ -5,10 +5,10 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.hpp"
-#include "json/error.hpp"
-#include "json/result.hpp"
-#include "json/value.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/result.hpp"
+#include "json/model/value.hpp"
+#include "json/read/error.hpp"
 
 namespace tarvik::json {
 
@@ -32,7 +32,7 @@ namespace tarvik::json {
 // elements and the members of the elements that are objects (the rows), and keeps every array
 // and object below them, and every element that is an array, as a deferred value: its text,
 // read with the same rules and errors, which equality, deep_copy and the writer treat as the
-// value it stands for (json/deferred.hpp). Both give the same errors, equal values and the same
+// value it stands for (read/deferred.hpp). Both give the same errors, equal values and the same
 // written text.
 enum class Build { Everything, Rows };
 Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,

@@ -11,11 +11,11 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/arena.hpp"
-#include "json/escape_text.hpp"
+#include "json/memory/arena.hpp"
 #include "json/read/number_text.hpp"
-#include "json/string_scan.hpp"
-#include "json/utf8.hpp"
+#include "json/text/escape_text.hpp"
+#include "json/text/string_scan.hpp"
+#include "json/text/utf8.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "json/map.hpp"
+#include "json/model/map.hpp"
 #include "json/read/deferred_scan.hpp"
 #include "json/read/reader.hpp"
 

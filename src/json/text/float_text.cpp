@@ -1,6 +1,6 @@
 // The writer's spelling of a float, both ways: writing the shortest digits in their layout, and
 // judging a read text against it (the layout first, the neighbouring decimals, the shortest).
-#include "json/float_text.hpp"
+#include "json/text/float_text.hpp"
 
 #include <array>
 #include <bit>
@@ -10,9 +10,9 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/first_bytes.hpp"
-#include "json/float_digits.hpp"
-#include "json/pow10.hpp"
+#include "json/text/first_bytes.hpp"
+#include "json/text/float_digits.hpp"
+#include "json/text/pow10.hpp"
 
 namespace tarvik::json {
 

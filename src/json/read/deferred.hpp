@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "json/arena.hpp"
-#include "json/value.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/value.hpp"
 
 namespace tarvik::json {
 

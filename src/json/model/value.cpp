@@ -1,8 +1,8 @@
 // Deep copy of document values. It recurses once per nesting level; the reader bounds nesting at
 // 127 levels.
-#include "json/value.hpp"
+#include "json/model/value.hpp"
 
-#include "json/map.hpp"
+#include "json/model/map.hpp"
 
 namespace tarvik::json {
 

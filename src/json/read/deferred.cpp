@@ -1,8 +1,8 @@
 // Deferred values: built and respelled by the reader's layers, compared as what they stand for.
 // Equality recurses once per nesting level; the reader bounds nesting at 127 levels.
-#include "json/deferred.hpp"
+#include "json/read/deferred.hpp"
 
-#include "json/map.hpp"
+#include "json/model/map.hpp"
 #include "json/read/value_reader.hpp"
 
 namespace tarvik::json {

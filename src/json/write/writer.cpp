@@ -1,6 +1,6 @@
 // The JSON writer. One template over the output sink writes both the output buffer and message
 // text, so the two can never differ by a byte.
-#include "json/writer.hpp"
+#include "json/write/writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,11 +10,11 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/deferred.hpp"
-#include "json/escape_text.hpp"
-#include "json/first_bytes.hpp"
-#include "json/float_text.hpp"
-#include "json/map.hpp"
+#include "json/model/map.hpp"
+#include "json/read/deferred.hpp"
+#include "json/text/escape_text.hpp"
+#include "json/text/first_bytes.hpp"
+#include "json/text/float_text.hpp"
 
 namespace tarvik::json {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "json/buffer.hpp"
-#include "json/value.hpp"
+#include "json/memory/buffer.hpp"
+#include "json/model/value.hpp"
 
 namespace tarvik::json {
 

@@ -19,7 +19,7 @@ struct Uint128Parts {
   std::uint64_t low;
 };
 
-#include "json/float_digits_table.inc"
+#include "json/text/float_digits_table.inc"
 
 inline int floor_log10_pow2(int e) {
   return (e * kLog10Pow2Multiplier) >> kLog10Pow2Shift;
