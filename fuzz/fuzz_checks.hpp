@@ -10,11 +10,12 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.hpp"
-#include "json/map.hpp"
-#include "json/reader.hpp"
-#include "json/value.hpp"
-#include "json/writer.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/map.hpp"
+#include "json/model/value.hpp"
+#include "json/read/deferred.hpp"
+#include "json/read/reader.hpp"
+#include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik::fuzz {

@@ -28,8 +28,9 @@ ensure_venv() {
   echo "$venv"
 }
 
-# install_module ROOT VENV: builds this checkout's module into the venv. The build directory
-# under build/wheel is kept between runs, so a rebuild compiles only what changed.
+# install_module ROOT VENV: builds this checkout's module into the venv, warnings as errors. The
+# build directory under build/wheel is kept between runs, so a rebuild compiles only what changed.
 install_module() {
-  "$2/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation "$1" >&2
+  "$2/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation \
+    --config-settings=cmake.define.TARVIK_WERROR=ON "$1" >&2
 }

@@ -1,6 +1,6 @@
-"""Generates src/json/float_digits_table.inc, the 128-bit powers of ten of the float writer.
+"""Generates src/json/text/float_digits_table.inc, the 128-bit powers of ten of the float writer.
 
-Run: python tools/gen_float_digits_table.py > src/json/float_digits_table.inc
+Run: python tools/gen_float_digits_table.py > src/json/text/float_digits_table.inc
 
 Besides the table it derives the multiply-shift logarithm constants and proves, with exact
 rational arithmetic, the two facts the digit generator relies on:

@@ -1,5 +1,5 @@
-"""Generates src/json/unicode_escape_ranges.hpp, the code points that the quoted form of a string
-in a reader error writes as \\u{...}, from a local copy of the Unicode Character Database.
+"""Generates src/json/text/unicode_escape_ranges.hpp, the code points that the quoted form of a
+string in a reader error writes as \\u{...}, from a local copy of the Unicode Character Database.
 
 Usage: python tools/gen_unicode_tables.py [UCD_DIR] [OUTPUT]
 UCD_DIR defaults to /usr/share/unicode (Debian's unicode-data package).
@@ -11,7 +11,7 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
 DEFAULT_UCD = Path("/usr/share/unicode")
-DEFAULT_OUTPUT = REPO / "src" / "json" / "unicode_escape_ranges.hpp"
+DEFAULT_OUTPUT = REPO / "src" / "json" / "text" / "unicode_escape_ranges.hpp"
 
 # General categories written escaped: controls, format characters, private use, unassigned.
 ESCAPED_CATEGORIES = {"Cc", "Cf", "Co", "Cn"}

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.hpp"
-#include "json/buffer.hpp"
-#include "json/result.hpp"
-#include "json/value.hpp"
+#include "json/memory/arena.hpp"
+#include "json/memory/buffer.hpp"
+#include "json/model/result.hpp"
+#include "json/model/value.hpp"
 
 namespace tarvik {
 

@@ -2,8 +2,8 @@
 #include <string>
 #include <utility>
 
-#include "json/reader.hpp"
-#include "json/writer.hpp"
+#include "json/read/reader.hpp"
+#include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {

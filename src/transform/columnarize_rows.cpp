@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "json/map.hpp"
-#include "json/writer.hpp"
+#include "json/model/map.hpp"
+#include "json/read/deferred.hpp"
+#include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "json/arena.hpp"
-#include "json/reader.hpp"
+#include "json/memory/arena.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 namespace {

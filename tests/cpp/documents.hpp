@@ -5,9 +5,9 @@
 #include <string_view>
 #include <utility>
 
-#include "json/arena.hpp"
-#include "json/map.hpp"
-#include "json/value.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/map.hpp"
+#include "json/model/value.hpp"
 
 namespace tarvik::testing {
 

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "json/decimal_to_double.hpp"
-#include "json/reader.hpp"
-#include "json/writer.hpp"
+#include "json/read/reader.hpp"
+#include "json/text/decimal_to_double.hpp"
+#include "json/text/float_text.hpp"
+#include "json/write/writer.hpp"
 
 namespace tarvik::json {
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "../../fuzz/fuzz_checks.hpp"
-#include "json/arena.hpp"
-#include "json/hash.hpp"
-#include "json/map.hpp"
-#include "json/reader.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/hash.hpp"
+#include "json/model/map.hpp"
+#include "json/read/reader.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "json/huge_pages.hpp"
+#include "json/memory/huge_pages.hpp"
 
 namespace tarvik::json {
 namespace {

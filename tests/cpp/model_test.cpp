@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "documents.hpp"
-#include "json/hash.hpp"
+#include "json/model/hash.hpp"
+#include "json/read/deferred.hpp"
 
 namespace tarvik::testing {
 namespace {

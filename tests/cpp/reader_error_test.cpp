@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "json/arena.hpp"
-#include "json/error.hpp"
-#include "json/reader.hpp"
+#include "json/memory/arena.hpp"
+#include "json/read/error.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik::json {
 namespace {

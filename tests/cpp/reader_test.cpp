@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "documents.hpp"
-#include "json/buffer.hpp"
-#include "json/pow10.hpp"
-#include "json/reader.hpp"
-#include "json/writer.hpp"
+#include "json/memory/buffer.hpp"
+#include "json/read/deferred.hpp"
+#include "json/read/reader.hpp"
+#include "json/text/pow10.hpp"
+#include "json/write/writer.hpp"
 
 namespace tarvik::testing {
 namespace {

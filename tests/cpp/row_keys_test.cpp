@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "json/map.hpp"
-#include "json/reader.hpp"
-#include "json/writer.hpp"
+#include "json/model/map.hpp"
+#include "json/read/reader.hpp"
+#include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {

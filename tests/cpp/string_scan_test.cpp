@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/string_scan.hpp"
+#include "json/text/string_scan.hpp"
 
 namespace tarvik::testing {
 namespace {

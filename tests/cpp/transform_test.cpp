@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "documents.hpp"
-#include "json/writer.hpp"
+#include "json/read/deferred.hpp"
+#include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik::testing {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "json/utf8.hpp"
+#include "json/text/utf8.hpp"
 
 namespace tarvik::testing {
 namespace {

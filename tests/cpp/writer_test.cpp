@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "documents.hpp"
-#include "json/buffer.hpp"
-#include "json/writer.hpp"
+#include "json/memory/buffer.hpp"
+#include "json/text/float_text.hpp"
+#include "json/write/writer.hpp"
 
 namespace tarvik::testing {
 namespace {

@@ -4,7 +4,7 @@
 import re
 from pathlib import Path
 
-SOURCES = Path(__file__).resolve().parents[2] / "src"
+SOURCES = Path(__file__).resolve().parents[2] / "src" / "binding"
 
 # A call of the C API: Py..., _Py... or a Py_ macro with arguments.
 API_CALL = re.compile(r"\b_?Py[A-Za-z_]\w*\s*\(")

@@ -1,5 +1,5 @@
-// A mask that keeps the first n bytes of a sixteen-byte block, for the reader's digit runs and
-// the writer's float layout.
+// Sixteen-byte blocks: a mask that keeps the first n bytes, for the reader's digit runs and the
+// float layout, and an unaligned store.
 #pragma once
 
 #include <array>
@@ -23,6 +23,10 @@ inline constexpr std::array<unsigned char, 32> MASKS = [] {
 // 0xFF in the first `count` bytes (0 to 16), 0 in the others.
 inline __m128i first_bytes(int count) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(&first_bytes_detail::MASKS[16 - count]));
+}
+
+inline void store_16(char* at, __m128i bytes) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
 }
 
 }  // namespace tarvik::json

@@ -9,9 +9,9 @@
 #include <span>
 #include <string_view>
 
-#include "json/arena.hpp"
-#include "json/hash.hpp"
-#include "json/value.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/hash.hpp"
+#include "json/model/value.hpp"
 
 namespace tarvik::json {
 

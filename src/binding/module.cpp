@@ -1,7 +1,7 @@
 // The tarvik_codec module: its definition, the exec function that adds `columnarize` and
 // `__all__`, and PyInit_tarvik_codec, the one symbol the shared object exports.
-#include "binding_errors.hpp"
-#include "columnarize_call.hpp"
+#include "binding/binding_errors.hpp"
+#include "binding/columnarize_call.hpp"
 
 namespace tarvik::binding {
 

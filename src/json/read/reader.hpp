@@ -5,10 +5,10 @@
 #include <string_view>
 #include <vector>
 
-#include "json/arena.hpp"
-#include "json/error.hpp"
-#include "json/result.hpp"
-#include "json/value.hpp"
+#include "json/memory/arena.hpp"
+#include "json/model/result.hpp"
+#include "json/model/value.hpp"
+#include "json/read/error.hpp"
 
 namespace tarvik::json {
 
@@ -32,31 +32,10 @@ namespace tarvik::json {
 // elements and the members of the elements that are objects (the rows), and keeps every array
 // and object below them, and every element that is an array, as a deferred value: its text,
 // read with the same rules and errors, which equality, deep_copy and the writer treat as the
-// value it stands for. Both give the same errors, equal values and the same written text.
+// value it stands for (read/deferred.hpp). Both give the same errors, equal values and the same
+// written text.
 enum class Build { Everything, Rows };
 Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,
                                                    Build build = Build::Everything);
-
-// The value that a deferred value stands for, built in `arena` (strings may refer into the
-// deferred text). Throws std::logic_error if the text is not one JSON value, which the reader
-// never produces.
-Value build_deferred(const Value& deferred, Arena& arena);
-
-// Takes the text the writer writes for a value in pieces, in order.
-class DeferredSpeller {
- public:
-  virtual void copy(std::string_view text) = 0;    // bytes written as they are
-  virtual void string(std::string_view text) = 0;  // a decoded string, to be written as one
-  virtual void number(Number number) = 0;          // a number, to be written as one
-
- protected:
-  ~DeferredSpeller() = default;
-};
-
-// Gives `out` what the writer writes for a deferred value of TextForm::Respelled, without
-// building it: the text itself, less whitespace, with the strings and numbers that it spells
-// otherwise than the writer handed over decoded. Throws std::logic_error if the text is not
-// one JSON value, which the reader never produces.
-void respell_deferred(const Value& deferred, DeferredSpeller& out);
 
 }  // namespace tarvik::json

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "json/arena.hpp"
+#include "json/memory/arena.hpp"
 
 namespace tarvik::json {
 
@@ -120,7 +120,7 @@ class Value {
   Kind kind() const { return static_cast<Kind>(tag_ & kKindMask); }
   bool is_null() const { return kind() == Kind::Null; }
   bool is_object() const { return kind() == Kind::Object; }
-  // A deferred array or object: its content is reached through build_deferred (reader.hpp);
+  // A deferred array or object: its content is reached through build_deferred (read/deferred.hpp);
   // as_array and as_object must not be called on it.
   bool is_deferred() const { return (tag_ & kDeferredBit) != 0; }
   std::string_view deferred_text() const { return as_string(); }
@@ -166,10 +166,6 @@ class Value {
 };
 
 static_assert(sizeof(Value) == 16);
-
-// Deep equality: same kind and equal content. Numbers compare by form and value, arrays in
-// order, objects by members regardless of their order.
-bool operator==(const Value& a, const Value& b);
 
 // A copy of an element sequence whose storage belongs to `arena`.
 std::span<const Value> deep_copy_elements(std::span<const Value> elements, Arena& arena);

@@ -1,13 +1,13 @@
 // Reader errors: fixed texts, positions computed from the input when an error is built, display
 // text and the "invalid type" message with its quoted form of strings.
-#include "json/error.hpp"
+#include "json/read/error.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
-#include "json/unicode_escape_ranges.hpp"
-#include "json/writer.hpp"
+#include "json/text/float_text.hpp"
+#include "json/text/unicode_escape_ranges.hpp"
 
 namespace tarvik::json {
 

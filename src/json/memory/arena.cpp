@@ -1,10 +1,10 @@
 // Chunk management of the document arena.
-#include "json/arena.hpp"
+#include "json/memory/arena.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "json/huge_pages.hpp"
+#include "json/memory/huge_pages.hpp"
 
 namespace tarvik::json {
 

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "json/float_digits.hpp"
+#include "json/text/float_digits.hpp"
 
 namespace tarvik::json {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "json/huge_pages.hpp"
+#include "json/memory/huge_pages.hpp"
 
 namespace tarvik::json {
 

@@ -1,6 +1,6 @@
 // The columnarize call boundary: argument binding and its messages, the payload copy, the
 // transform with the interpreter lock released, and the mapping of every outcome to Python.
-#include "columnarize_call.hpp"
+#include "binding/columnarize_call.hpp"
 
 #include <climits>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "binding_errors.hpp"
+#include "binding/binding_errors.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik::binding {

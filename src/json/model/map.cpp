@@ -1,5 +1,5 @@
 // Insertion-ordered map: entry storage, the hashed index and lookups.
-#include "json/map.hpp"
+#include "json/model/map.hpp"
 
 #include <algorithm>
 #include <bit>

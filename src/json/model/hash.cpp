@@ -1,5 +1,5 @@
 // The per-thread random seed behind every map's keyed hash.
-#include "json/hash.hpp"
+#include "json/model/hash.hpp"
 
 #include <sys/random.h>
 

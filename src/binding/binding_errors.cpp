@@ -1,6 +1,6 @@
 // The binding's error machinery: taking and raising host errors, PanicException, notes, the
 // type-mismatch message and the lossy text of host strings.
-#include "binding_errors.hpp"
+#include "binding/binding_errors.hpp"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // Strict UTF-8 validation: a sequence-by-sequence check for any x86-64 processor and a 32-byte
 // AVX2 check driven by three nibble tables, chosen once at run time.
-#include "json/utf8.hpp"
+#include "json/text/utf8.hpp"
 
 #include <array>
 #include <bit>

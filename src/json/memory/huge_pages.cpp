@@ -1,6 +1,6 @@
 // The large blocks of calls (payload copies, arena chunks, outputs), kept across calls: calls on
 // payloads of similar sizes, in any thread, then reuse memory that is already mapped.
-#include "json/huge_pages.hpp"
+#include "json/memory/huge_pages.hpp"
 
 #include <sys/mman.h>
 

@@ -1,11 +1,22 @@
-// Equality and deep copy of document values. Both recurse once per nesting level; the reader
-// bounds nesting at 127 levels.
-#include "json/value.hpp"
+// Deferred values: built and respelled by the reader's layers, compared as what they stand for.
+// Equality recurses once per nesting level; the reader bounds nesting at 127 levels.
+#include "json/read/deferred.hpp"
 
-#include "json/map.hpp"
-#include "json/reader.hpp"
+#include "json/model/map.hpp"
+#include "json/read/value_reader.hpp"
 
 namespace tarvik::json {
+
+Value build_deferred(const Value& deferred, Arena& arena) {
+  reading::Reader reader(deferred.deferred_text(), arena, Build::Everything);
+  return reader.read_whole_value();
+}
+
+void respell_deferred(const Value& deferred, DeferredSpeller& out) {
+  Arena unused;  // nothing is built
+  reading::Reader reader(deferred.deferred_text(), unused, Build::Everything);
+  reader.respell_whole_value(out);
+}
 
 namespace {
 
@@ -55,33 +66,6 @@ bool operator==(const Value& a, const Value& b) {
     }
   }
   return false;
-}
-
-std::span<const Value> deep_copy_elements(std::span<const Value> elements, Arena& arena) {
-  if (elements.empty()) return {};
-  Value* copy = arena.allocate_array<Value>(elements.size());
-  for (std::size_t i = 0; i < elements.size(); ++i)
-    copy[i] = elements[i].deep_copy(arena);
-  return {copy, elements.size()};
-}
-
-Value Value::deep_copy(Arena& arena) const {
-  if (is_deferred()) return deferred(kind(), arena.copy_string(deferred_text()), deferred_form());
-  switch (kind()) {
-    case Kind::String: {
-      const std::string_view text = arena.copy_string(as_string());
-      return is_plain_string() ? plain_string(text) : string(text);
-    }
-    case Kind::Array:
-      return array(deep_copy_elements(as_array(), arena));
-    case Kind::Object:
-      return object(as_object().deep_copy(arena));
-    case Kind::Null:
-    case Kind::Bool:
-    case Kind::Number:
-      break;
-  }
-  return *this;
 }
 
 }  // namespace tarvik::json

@@ -1,6 +1,6 @@
 // The JSON writer. One template over the output sink writes both the output buffer and message
 // text, so the two can never differ by a byte.
-#include "json/writer.hpp"
+#include "json/write/writer.hpp"
 
 #include <algorithm>
 #include <array>
@@ -10,33 +10,14 @@
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
-#include "json/first_bytes.hpp"
-#include "json/float_digits.hpp"
-#include "json/map.hpp"
-#include "json/pow10.hpp"
-#include "json/reader.hpp"
+#include "json/model/map.hpp"
+#include "json/read/deferred.hpp"
+#include "json/text/escape_text.hpp"
+#include "json/text/first_bytes.hpp"
+#include "json/text/float_text.hpp"
 
 namespace tarvik::json {
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "digit words put the first digit low");
-
-// The escape letter of each byte; 0 copies the byte unchanged, 'u' writes \u00XX.
-constexpr std::array<char, 256> ESCAPE = [] {
-  std::array<char, 256> table{};
-  for (int byte = 0; byte < 0x20; ++byte)
-    table[byte] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
-  return table;
-}();
-
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
 
 // "00", "01", ..., "99" back to back.
 constexpr std::array<char, 200> DECIMAL_PAIRS = [] {
@@ -47,132 +28,6 @@ constexpr std::array<char, 200> DECIMAL_PAIRS = [] {
   }
   return table;
 }();
-
-// "e-324" to "e+308": the exponent part of a float, indexed by the exponent + 324.
-struct ExponentText {
-  char bytes[7];
-  std::uint8_t length;
-};
-constexpr int kMinDecimalExponent = -324;
-constexpr int kMaxDecimalExponent = 308;
-constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1> EXPONENT_TEXT =
-    [] {
-      std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1> table{};
-      for (int e = kMinDecimalExponent; e <= kMaxDecimalExponent; ++e) {
-        ExponentText& entry = table[e - kMinDecimalExponent];
-        int magnitude = e < 0 ? -e : e;
-        const int digits = magnitude >= 100 ? 3 : magnitude >= 10 ? 2 : 1;
-        entry.bytes[0] = 'e';
-        entry.bytes[1] = e < 0 ? '-' : '+';
-        for (int i = digits - 1; i >= 0; --i) {
-          entry.bytes[2 + i] = static_cast<char>('0' + magnitude % 10);
-          magnitude /= 10;
-        }
-        entry.length = static_cast<std::uint8_t>(2 + digits);
-      }
-      return table;
-    }();
-
-// The sixteen decimal digits of high × 10^8 + low (both below 10^8) as byte values 0..9, the
-// first digit in the lowest byte. Each step splits all groups at once, with multiply-shift
-// divisions exact in their ranges: by 10^4 below 2^32, by 100 below 10^4, by 10 below 100.
-[[gnu::always_inline]] inline __m128i sixteen_digit_values(std::uint32_t high, std::uint32_t low) {
-  const __m128i eights = _mm_set_epi64x(low, high);
-  const __m128i fours_high = _mm_srli_epi64(_mm_mul_epu32(eights, _mm_set1_epi64x(0xD1B71759)), 45);
-  const __m128i fours_low =
-      _mm_sub_epi64(eights, _mm_mul_epu32(fours_high, _mm_set1_epi64x(10000)));
-  const __m128i fours = _mm_or_si128(fours_high, _mm_slli_epi64(fours_low, 32));
-  const __m128i twos_high = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
-  const __m128i twos_low = _mm_sub_epi16(fours, _mm_mullo_epi16(twos_high, _mm_set1_epi16(100)));
-  const __m128i twos = _mm_or_si128(twos_high, _mm_slli_epi32(twos_low, 16));
-  const __m128i tens = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
-  const __m128i units = _mm_sub_epi16(twos, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
-  return _mm_or_si128(tens, _mm_slli_epi16(units, 8));
-}
-
-// Room write_float_text needs: the text is at most kMaxFloatText bytes, but it is laid out with
-// fixed-width stores that may reach past its end.
-constexpr std::size_t kFloatRoom = 40;
-
-void store_16(char* at, __m128i bytes) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
-}
-
-// Lays out significand × 10^exponent at `p` and returns the end of the text. The significand is
-// first scaled to exactly 17 digits d1..d17 (trailing zeros are digits too), so the first digit
-// is known to lead and the other sixteen sit in one vector in order; each layout is then a few
-// stores of that vector at its place, and the plain layout with a point among the digits blends
-// the vector with itself moved by one byte. Needs 36 bytes of room at `p`.
-char* write_decimal(DecimalFloat decimal, char* p) {
-  constexpr std::uint64_t kTen8 = 100'000'000;
-  constexpr std::uint64_t kTen16 = kTen8 * kTen8;
-  constexpr int kDigits = 17;
-  // 1233 / 2^12 is just above log10(2); the significand is never 0.
-  const int guess = (std::bit_width(decimal.significand | 1) * 1233) >> 12;
-  const int count = guess + (decimal.significand >= POW10_U64[guess] ? 1 : 0);
-  const std::uint64_t scaled = decimal.significand * POW10_U64[kDigits - count];
-  const int e = decimal.exponent + count - 1;  // the exponent of d1
-  const std::uint64_t first = scaled / kTen16;
-  const std::uint64_t rest = scaled - first * kTen16;
-  const std::uint64_t upper = rest / kTen8;
-  const __m128i values = sixteen_digit_values(static_cast<std::uint32_t>(upper),
-                                              static_cast<std::uint32_t>(rest - upper * kTen8));
-  // Bit i is set when d(i+2) is not zero; d1 never is.
-  const auto nonzero = static_cast<unsigned>(
-      ~_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128())) & 0xFFFF);
-  const int n = 1 + std::bit_width(nonzero);                      // significant digits
-  const __m128i tail = _mm_or_si128(values, _mm_set1_epi8('0'));  // d2..d17 as text
-  const char lead = static_cast<char>('0' + first);
-
-  if (e < 0 && e >= -5) {
-    std::memcpy(p, "0.000000", 8);
-    p[1 - e] = lead;
-    store_16(p + 2 - e, tail);
-    return p + 1 - e + n;
-  }
-  if (e < 0 || e > 15) {
-    p[0] = lead;
-    p[1] = '.';
-    store_16(p + 2, tail);
-    p += n > 1 ? n + 1 : 1;
-    const ExponentText& exponent = EXPONENT_TEXT[e - kMinDecimalExponent];
-    std::memcpy(p, exponent.bytes, sizeof exponent.bytes);
-    return p + exponent.length;
-  }
-  p[0] = lead;
-  if (e >= n - 1) {
-    // Integral: d1..d(e+1), zeros included, then ".0".
-    store_16(p + 1, tail);
-    std::memcpy(p + e + 1, ".0", 2);
-    return p + e + 3;
-  }
-  // d1..d(e+1), the point, d(e+2)..dn: the first e of the sixteen stay, the rest move one on.
-  const __m128i keep = first_bytes(e);
-  store_16(p + 1, _mm_or_si128(_mm_and_si128(keep, tail),
-                               _mm_andnot_si128(keep, _mm_slli_si128(tail, 1))));
-  p[e + 1] = '.';
-  p[17] = static_cast<char>(_mm_extract_epi16(tail, 7) >> 8);  // d17, which moved past the store
-  return p + n + 1;
-}
-
-// Writes the text of a float at `out`, which has kFloatRoom bytes, and returns its length.
-std::size_t write_float_text(double value, char* out) {
-  constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-  constexpr std::uint64_t kExponentBits = std::uint64_t{0x7FF} << 52;
-  const auto bits = std::bit_cast<std::uint64_t>(value);
-  if ((bits & kExponentBits) == kExponentBits) {
-    std::memcpy(out, "null", 4);
-    return 4;
-  }
-  char* p = out;
-  if ((bits & kSignBit) != 0) *p++ = '-';
-  const std::uint64_t magnitude = bits & ~kSignBit;
-  if (magnitude == 0) {
-    std::memcpy(p, "0.0", 3);
-    return static_cast<std::size_t>(p + 3 - out);
-  }
-  return static_cast<std::size_t>(write_decimal(shortest_decimal(magnitude), p) - out);
-}
 
 // Copies a short run with a few overlapping word moves instead of a call; long runs use memcpy.
 inline void copy_bytes(char* to, const char* from, std::size_t count) {
@@ -596,13 +451,6 @@ void write_document(const Value& value, Sink& out) {
 }
 
 }  // namespace
-
-std::size_t write_float(double value, char* out) {
-  char text[kFloatRoom];
-  const std::size_t length = write_float_text(value, text);
-  std::memcpy(out, text, length);
-  return length;
-}
 
 void serialize_value(const Value& value, Buffer& out) {
   BufferSink sink(out);

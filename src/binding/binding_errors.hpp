@@ -16,7 +16,7 @@
 #include <string_view>
 #include <utility>
 
-#include "json/result.hpp"
+#include "json/model/result.hpp"
 
 namespace tarvik::binding {
 

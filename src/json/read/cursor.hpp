@@ -1,0 +1,155 @@
+// The reader's position in the payload and its first error: whitespace, the literals, the nesting
+// budget and the loop over an array's elements. The other reader layers build on it.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+
+#include "json/model/value.hpp"
+#include "json/read/error.hpp"
+
+namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file (in a named namespace it inlines
+// less, and the reader is measurably slower).
+namespace {  // NOLINT(cert-dcl59-cpp)
+
+// The reader's nesting budget: the 128th nested "[" or "{" on one path fails.
+inline constexpr std::uint8_t kDepthBudget = 128;
+
+inline bool is_digit(unsigned char byte) {
+  return static_cast<unsigned char>(byte - '0') < 10;
+}
+
+inline bool is_whitespace(unsigned char byte) {
+  constexpr std::uint64_t kWhitespace =
+      (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r');
+  return byte <= ' ' && ((1ULL << byte) & kWhitespace) != 0;
+}
+
+// Every read_* and parse_* step returns false after storing the error of the first fault;
+// callers then return false at once, so nothing more is read.
+class Cursor {
+ protected:
+  explicit Cursor(std::string_view input)
+      : begin_(input.data()), end_(input.data() + input.size()), pos_(begin_) {}
+
+  std::string_view input() const { return {begin_, static_cast<std::size_t>(end_ - begin_)}; }
+  std::size_t read_position() const { return static_cast<std::size_t>(pos_ - begin_); }
+  unsigned char peek() const { return static_cast<unsigned char>(*pos_); }
+
+  // Compact text has no whitespace between tokens, so only its absence is checked inline;
+  // laid-out text has runs of it (a line break and the indentation), taken a block at a time.
+  void skip_whitespace() {
+    if (pos_ != end_ && is_whitespace(peek())) skip_whitespace_run();
+  }
+
+  [[gnu::noinline]] void skip_whitespace_run() {
+    while (end_ - pos_ >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
+      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
+                                         _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+      const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
+      if (other != 0) {
+        pos_ += std::countr_zero(other);
+        return;
+      }
+      pos_ += 16;
+    }
+    while (pos_ != end_ && is_whitespace(peek()))
+      ++pos_;
+  }
+
+  // Stamped with the read position (just past the byte consumed last).
+  [[gnu::cold, gnu::noinline]] bool fail(ErrorCode code) {
+    error_.emplace(error(input(), read_position(), code));
+    return false;
+  }
+
+  // Stamped with the position of the next, unconsumed byte.
+  [[gnu::cold, gnu::noinline]] bool fail_peek(ErrorCode code) {
+    error_.emplace(peek_error(input(), read_position(), code));
+    return false;
+  }
+
+  // null, true or false, starting at its first letter.
+  bool read_literal(Value& out) {
+    switch (*pos_++) {
+      case 'n':
+        out = Value::null();
+        return read_ident("ull");
+      case 't':
+        out = Value::boolean(true);
+        return read_ident("rue");
+      default:
+        out = Value::boolean(false);
+        return read_ident("alse");
+    }
+  }
+
+  // The remaining letters of a literal whose first letter has been consumed.
+  bool read_ident(std::string_view rest) {
+    if (static_cast<std::size_t>(end_ - pos_) >= rest.size() &&
+        std::memcmp(pos_, rest.data(), rest.size()) == 0) {
+      pos_ += rest.size();
+      return true;
+    }
+    return read_ident_slow(rest);
+  }
+
+  // Letter by letter, so the error stands just past the first wrong byte.
+  [[gnu::cold, gnu::noinline]] bool read_ident_slow(std::string_view rest) {
+    for (const char letter : rest) {
+      if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
+      if (*pos_++ != letter) return fail(ErrorCode::ExpectedSomeIdent);
+    }
+    return true;
+  }
+
+  bool enter_nested() {
+    if (--remaining_depth_ == 0) {
+      ++remaining_depth_;
+      return fail_peek(ErrorCode::RecursionLimitExceeded);
+    }
+    return true;
+  }
+
+  // The elements of an array whose "[" has been consumed, each read by `read_element`, then
+  // the "]"; `skip_between` takes the whitespace between the tokens.
+  template <class SkipBetween, class ReadElement>
+  bool read_elements(SkipBetween skip_between, ReadElement read_element) {
+    skip_between();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
+    if (*pos_ != ']') {
+      for (;;) {
+        if (!read_element()) return false;
+        skip_between();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
+        if (*pos_ == ']') break;
+        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedListCommaOrEnd);
+        ++pos_;
+        skip_between();
+        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+        if (*pos_ == ']') return fail_peek(ErrorCode::TrailingComma);
+      }
+    }
+    ++pos_;
+    return true;
+  }
+
+  const char* const begin_;
+  const char* const end_;
+  const char* pos_;  // the read position: only grows
+  std::uint8_t remaining_depth_ = kDepthBudget;
+  std::optional<Error> error_;
+};
+
+}  // namespace
+}  // namespace tarvik::json::reading

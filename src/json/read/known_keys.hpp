@@ -1,0 +1,120 @@
+// Keys the reader already knows, matched as bytes instead of being read again: the keys of the
+// row before for the next row, and the key shapes of objects below the rows.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+
+#include "json/model/map.hpp"
+#include "json/read/key_guess.hpp"
+#include "json/read/string_text.hpp"
+
+namespace tarvik::json::reading {
+// Internal to each file that includes it, like all reader layers: the compiler then inlines
+// and specializes them as freely as code of that one file (in a named namespace it inlines
+// less, and the reader is measurably slower).
+namespace {  // NOLINT(cert-dcl59-cpp)
+
+// The keys of an object below the rows, as written, kept as a run of the shape keys to be
+// expected in the next object that begins with the same key. Only objects whose keys are known
+// distinct are kept: their keys are also spelled as the writer spells them, so a key taken from
+// a shape changes neither.
+struct KeyShape {
+  std::uint32_t begin = 0;
+  std::uint32_t count = 0;
+};
+
+class KeyReader : public StringReader {
+ protected:
+  KeyReader(std::string_view input, Arena& arena) : StringReader(input, arena) {}
+
+  // The key at the read position when it is the one take_guessed_key expects from `keys`:
+  // consumed with its closing quote, and `expected` moves past it.
+  template <class Keyed>
+  bool take_expected_key(std::span<const Keyed> keys, std::size_t& expected,
+                         std::string_view& key) {
+    return take_guessed_key(keys.size(), expected, [&](std::size_t i) {
+      if (!take_known_key(key_of(keys[i]))) return false;
+      key = key_of(keys[i]);
+      return true;
+    });
+  }
+
+  static std::string_view key_of(const Map::Entry& entry) { return entry.key; }
+  static std::string_view key_of(std::string_view key) { return key; }
+
+  // Consumes `key` and its closing quote if they come next. A key whose text lies in the input
+  // was read without escapes, so it holds no quote, backslash or control byte and is valid
+  // UTF-8: the same bytes before a quote are a string with that text, which reading it again
+  // would find without fault. A key with escapes is not taken: its bytes in the input differ.
+  // A short key is compared with its quote in one block: the key's text in the input is
+  // followed by its own closing quote.
+  bool take_known_key(std::string_view key) {
+    const std::size_t size = key.size();
+    const auto start = reinterpret_cast<std::uintptr_t>(key.data());
+    const bool in_input = start >= reinterpret_cast<std::uintptr_t>(begin_) &&
+                          start + size <= reinterpret_cast<std::uintptr_t>(end_);
+    if (!in_input) return false;
+    if (size < 16 && end_ - pos_ >= 16 && end_ - key.data() >= 16) {
+      const __m128i same =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data())));
+      const auto unequal = ~static_cast<std::uint32_t>(_mm_movemask_epi8(same));
+      if ((unequal & ((std::uint32_t{2} << size) - 1)) != 0) return false;  // the quote too
+    } else if (static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
+               !same_bytes(pos_, key.data(), size)) {
+      return false;
+    }
+    pos_ += size + 1;
+    return true;
+  }
+
+  // Smaller objects are read as fast key by key: they have few keys to compare.
+  static constexpr std::size_t kLeastShapeKeys = 8;
+  // Shapes are found by their first key; one per slot, the last one seen.
+  static constexpr int kShapeSlotBits = 6;
+  // shape_keys_ only grows, so that a shape stays valid while its object is read; it stops
+  // taking shapes at this many keys.
+  static constexpr std::size_t kMostShapeKeys = std::size_t{1} << 16;
+
+  static std::size_t shape_slot(std::string_view first_key) {
+    const std::uint64_t print =
+        first_key.empty()
+            ? 0
+            : (std::uint64_t{first_key.size()} << 16) |
+                  (std::uint64_t{static_cast<unsigned char>(first_key.front())} << 8) |
+                  static_cast<unsigned char>(first_key.back());
+    return static_cast<std::size_t>((print * 0x9E3779B97F4A7C15ULL) >> (64 - kShapeSlotBits));
+  }
+
+  std::span<const std::string_view> shape_keys(const KeyShape& shape) const {
+    return std::span<const std::string_view>(shape_keys_).subspan(shape.begin, shape.count);
+  }
+
+  KeyShape shape_beginning_with(std::string_view first_key) const {
+    const KeyShape& shape = key_shapes_[shape_slot(first_key)];
+    if (shape.count == 0 || !same_key(shape_keys_[shape.begin], first_key)) return {};
+    return shape;
+  }
+
+  // Keeps `keys`, those of the object just read, as the shape of the objects beginning with its
+  // first key.
+  void remember_shape(std::span<const std::string_view> keys) {
+    if (keys.size() > kMostShapeKeys - shape_keys_.size()) return;
+    KeyShape& shape = key_shapes_[shape_slot(keys.front())];
+    shape.begin = static_cast<std::uint32_t>(shape_keys_.size());
+    shape.count = static_cast<std::uint32_t>(keys.size());
+    shape_keys_.insert(shape_keys_.end(), keys.begin(), keys.end());
+  }
+
+  std::array<KeyShape, std::size_t{1} << kShapeSlotBits> key_shapes_{};
+  std::vector<std::string_view> shape_keys_;  // the keys of every shape, run after run
+};
+
+}  // namespace
+}  // namespace tarvik::json::reading

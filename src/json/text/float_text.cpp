@@ -1,0 +1,291 @@
+// The writer's spelling of a float, both ways: writing the shortest digits in their layout, and
+// judging a read text against it (the layout first, the neighbouring decimals, the shortest).
+#include "json/text/float_text.hpp"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+
+#include "json/text/first_bytes.hpp"
+#include "json/text/float_digits.hpp"
+#include "json/text/pow10.hpp"
+
+namespace tarvik::json {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "digit words put the first digit low");
+
+// The writer's layouts by the exponent of the first digit: plain from kLeastPlainExponent to
+// kMostPlainExponent ("0.00001", "1000000000000000.0"), d.ddde±x outside.
+constexpr int kLeastPlainExponent = -5;
+constexpr int kMostPlainExponent = 15;
+
+// The number of decimal digits of a value from 1 up: the bit width gives it to within one.
+inline int decimal_digit_count(std::uint64_t value) {
+  // 1233 / 2^12 is just above log10(2); or-ing 1 spares the test for 0.
+  const int guess = (std::bit_width(value | 1) * 1233) >> 12;
+  return guess + (value >= POW10_U64[guess] ? 1 : 0);
+}
+
+// Whether a × 10^ea and b × 10^eb are the same decimal, for a and b from 1 up.
+inline bool same_decimal(std::uint64_t a, int ea, std::uint64_t b, int eb) {
+  if (ea < eb) {
+    std::swap(a, b);
+    std::swap(ea, eb);
+  }
+  // b has no more than 20 digits, so a × 10^(ea - eb) with a larger gap exceeds it.
+  return ea - eb < static_cast<int>(POW10_U64.size()) &&
+         static_cast<unsigned __int128>(a) * POW10_U64[ea - eb] == b;
+}
+
+// 5^i for every i whose power fits 64 bits.
+constexpr std::array<std::uint64_t, 28> POW5 = [] {
+  std::array<std::uint64_t, 28> table{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : table) {
+    entry = power;
+    power *= 5;
+  }
+  return table;
+}();
+
+enum class Verdict { Written, NotWritten, Unknown };
+
+// Whether the writer's digits for the double with bits `magnitude` are those of the text
+// significand × 10^exponent that reads back as it, which has at least 16 digits, judged by the
+// decimals next to the text; Unknown where that would take more than single correctly rounded
+// operations on exact doubles and exact integer comparisons. (Within the exponents taken, the
+// double is a normal one.)
+//
+// The decimals that read back as the double form an interval holding the text. The decimals
+// with a digit less nearest to the text, just below and just above it, lie between it and any
+// other shorter decimal, so if neither reads back, no shorter decimal does. Then the writer
+// takes, among the decimals of the text's length that read back, the nearest to the double:
+// the text, unless its neighbour on the double's side reads back and is nearer (a tie goes to
+// the even last digit). A neighbour nearer to the double than the text always reads back, the
+// interval reaching equally far to both sides, except below the lowest double of a binade.
+Verdict judge_by_neighbours(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
+  using u128 = unsigned __int128;
+  constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
+  constexpr int kExactPower = 22;
+  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 52) - 1;
+  const std::uint64_t last_digit = significand % 10;
+  const std::uint64_t shorter = significand / 10;
+  if (last_digit == 0 || shorter >= kExactSignificand || exponent < -kExactPower - 1 ||
+      exponent >= kExactPower) {
+    return Verdict::Unknown;
+  }
+  const auto reads_back = [magnitude](std::uint64_t decimal, int power) {
+    const auto f = static_cast<double>(decimal);
+    return std::bit_cast<std::uint64_t>(power >= 0 ? f * POW10[power] : f / POW10[-power]) ==
+           magnitude;
+  };
+  if (reads_back(shorter, exponent + 1) || reads_back(shorter + 1, exponent + 1)) {
+    return Verdict::NotWritten;
+  }
+  bool below_reads_back = true;
+  bool above_reads_back = true;
+  if (significand < kExactSignificand && exponent >= -kExactPower) {
+    below_reads_back = reads_back(significand - 1, exponent);
+    above_reads_back = reads_back(significand + 1, exponent);
+    if (!below_reads_back && !above_reads_back) return Verdict::Written;
+  } else if ((magnitude & kFraction) == 0) {
+    return Verdict::Unknown;
+  }
+  // The double is m × 2^q; in units of the text's last digit it is D = m × 5^-exponent ×
+  // 2^(q - exponent), compared with the significand scaled by 2^(exponent - q). With at least
+  // 16 digits the scale stays within 64 bits.
+  const int shift = static_cast<int>(magnitude >> 52) - 1075 - exponent;
+  if (exponent >= 0 || shift >= 0 || shift < -64) return Verdict::Unknown;
+  const std::uint64_t m = (magnitude & kFraction) | (kFraction + 1);
+  const u128 scaled_double = static_cast<u128>(m) * POW5[-exponent];
+  const u128 scaled_text = static_cast<u128>(significand) << -shift;
+  const bool double_above = scaled_double > scaled_text;
+  if (!(double_above ? above_reads_back : below_reads_back)) return Verdict::Written;
+  const u128 distance = double_above ? scaled_double - scaled_text : scaled_text - scaled_double;
+  const u128 half_step = static_cast<u128>(1) << (-shift - 1);
+  return distance < half_step || (distance == half_step && significand % 2 == 0)
+             ? Verdict::Written
+             : Verdict::NotWritten;
+}
+
+// Whether significand × 10^exponent is the shortest decimal of the double with bits `magnitude`.
+// Out of line: the judgements before it mostly decide without it.
+[[gnu::noinline]] bool is_shortest_decimal(std::uint64_t significand, int exponent,
+                                           std::uint64_t magnitude) {
+  const DecimalFloat shortest = shortest_decimal(magnitude);
+  return same_decimal(significand, exponent, shortest.significand, shortest.exponent);
+}
+
+// "e-324" to "e+308": the exponent part of a float, indexed by the exponent + 324.
+struct ExponentText {
+  char bytes[7];
+  std::uint8_t length;
+};
+constexpr int kMinDecimalExponent = -324;
+constexpr int kMaxDecimalExponent = 308;
+constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1> EXPONENT_TEXT =
+    [] {
+      std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1> table{};
+      for (int e = kMinDecimalExponent; e <= kMaxDecimalExponent; ++e) {
+        ExponentText& entry = table[e - kMinDecimalExponent];
+        int magnitude = e < 0 ? -e : e;
+        const int digits = magnitude >= 100 ? 3 : magnitude >= 10 ? 2 : 1;
+        entry.bytes[0] = 'e';
+        entry.bytes[1] = e < 0 ? '-' : '+';
+        for (int i = digits - 1; i >= 0; --i) {
+          entry.bytes[2 + i] = static_cast<char>('0' + magnitude % 10);
+          magnitude /= 10;
+        }
+        entry.length = static_cast<std::uint8_t>(2 + digits);
+      }
+      return table;
+    }();
+
+// The sixteen decimal digits of high × 10^8 + low (both below 10^8) as byte values 0..9, the
+// first digit in the lowest byte. Each step splits all groups at once, with multiply-shift
+// divisions exact in their ranges: by 10^4 below 2^32, by 100 below 10^4, by 10 below 100.
+[[gnu::always_inline]] inline __m128i sixteen_digit_values(std::uint32_t high, std::uint32_t low) {
+  const __m128i eights = _mm_set_epi64x(low, high);
+  const __m128i fours_high = _mm_srli_epi64(_mm_mul_epu32(eights, _mm_set1_epi64x(0xD1B71759)), 45);
+  const __m128i fours_low =
+      _mm_sub_epi64(eights, _mm_mul_epu32(fours_high, _mm_set1_epi64x(10000)));
+  const __m128i fours = _mm_or_si128(fours_high, _mm_slli_epi64(fours_low, 32));
+  const __m128i twos_high = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
+  const __m128i twos_low = _mm_sub_epi16(fours, _mm_mullo_epi16(twos_high, _mm_set1_epi16(100)));
+  const __m128i twos = _mm_or_si128(twos_high, _mm_slli_epi32(twos_low, 16));
+  const __m128i tens = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
+  const __m128i units = _mm_sub_epi16(twos, _mm_mullo_epi16(tens, _mm_set1_epi16(10)));
+  return _mm_or_si128(tens, _mm_slli_epi16(units, 8));
+}
+
+// Lays out significand × 10^exponent at `p` and returns the end of the text. The significand is
+// first scaled to exactly 17 digits d1..d17 (trailing zeros are digits too), so the first digit
+// is known to lead and the other sixteen sit in one vector in order; each layout is then a few
+// stores of that vector at its place, and the plain layout with a point among the digits blends
+// the vector with itself moved by one byte. Needs 36 bytes of room at `p`.
+char* write_decimal(DecimalFloat decimal, char* p) {
+  constexpr std::uint64_t kTen8 = 100'000'000;
+  constexpr std::uint64_t kTen16 = kTen8 * kTen8;
+  constexpr int kDigits = 17;
+  const int count = decimal_digit_count(decimal.significand);
+  const std::uint64_t scaled = decimal.significand * POW10_U64[kDigits - count];
+  const int e = decimal.exponent + count - 1;  // the exponent of d1
+  const std::uint64_t first = scaled / kTen16;
+  const std::uint64_t rest = scaled - first * kTen16;
+  const std::uint64_t upper = rest / kTen8;
+  const __m128i values = sixteen_digit_values(static_cast<std::uint32_t>(upper),
+                                              static_cast<std::uint32_t>(rest - upper * kTen8));
+  // Bit i is set when d(i+2) is not zero; d1 never is.
+  const auto nonzero = static_cast<unsigned>(
+      ~_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128())) & 0xFFFF);
+  const int n = 1 + std::bit_width(nonzero);                      // significant digits
+  const __m128i tail = _mm_or_si128(values, _mm_set1_epi8('0'));  // d2..d17 as text
+  const char lead = static_cast<char>('0' + first);
+
+  if (e < 0 && e >= kLeastPlainExponent) {
+    std::memcpy(p, "0.000000", 8);
+    p[1 - e] = lead;
+    store_16(p + 2 - e, tail);
+    return p + 1 - e + n;
+  }
+  if (e < kLeastPlainExponent || e > kMostPlainExponent) {
+    p[0] = lead;
+    p[1] = '.';
+    store_16(p + 2, tail);
+    p += n > 1 ? n + 1 : 1;
+    const ExponentText& exponent = EXPONENT_TEXT[e - kMinDecimalExponent];
+    std::memcpy(p, exponent.bytes, sizeof exponent.bytes);
+    return p + exponent.length;
+  }
+  p[0] = lead;
+  if (e >= n - 1) {
+    // Integral: d1..d(e+1), zeros included, then ".0".
+    store_16(p + 1, tail);
+    std::memcpy(p + e + 1, ".0", 2);
+    return p + e + 3;
+  }
+  // d1..d(e+1), the point, d(e+2)..dn: the first e of the sixteen stay, the rest move one on.
+  const __m128i keep = first_bytes(e);
+  store_16(p + 1, _mm_or_si128(_mm_and_si128(keep, tail),
+                               _mm_andnot_si128(keep, _mm_slli_si128(tail, 1))));
+  p[e + 1] = '.';
+  p[17] = static_cast<char>(_mm_extract_epi16(tail, 7) >> 8);  // d17, which moved past the store
+  return p + n + 1;
+}
+
+}  // namespace
+
+std::size_t write_float_text(double value, char* out) {
+  constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+  constexpr std::uint64_t kExponentBits = std::uint64_t{0x7FF} << 52;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if ((bits & kExponentBits) == kExponentBits) {
+    std::memcpy(out, "null", 4);
+    return 4;
+  }
+  char* p = out;
+  if ((bits & kSignBit) != 0) *p++ = '-';
+  const std::uint64_t magnitude = bits & ~kSignBit;
+  if (magnitude == 0) {
+    std::memcpy(p, "0.0", 3);
+    return static_cast<std::size_t>(p + 3 - out);
+  }
+  return static_cast<std::size_t>(write_decimal(shortest_decimal(magnitude), p) - out);
+}
+
+std::size_t write_float(double value, char* out) {
+  char text[kFloatRoom];
+  const std::size_t length = write_float_text(value, text);
+  std::memcpy(out, text, length);
+  return length;
+}
+
+bool is_written_float(const NumberText& number, const char* end, double value) {
+  constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+  constexpr std::uint64_t kSmallestNormal = std::uint64_t{1} << 52;
+  constexpr std::uint64_t kMostWrittenDigits = POW10_U64[17];
+  const std::uint64_t magnitude = std::bit_cast<std::uint64_t>(value) & ~kSignBit;
+  if (magnitude == 0) return end - number.digits == 3 && std::memcmp(number.digits, "0.0", 3) == 0;
+  // A float always has a point or an exponent. Its digits, with the zeros of an integral plain
+  // text, never reach 18.
+  if ((!number.has_point() && !number.has_exponent()) || number.truncated() ||
+      number.significand >= kMostWrittenDigits) {
+    return false;
+  }
+  const int digit_count = decimal_digit_count(number.significand);
+  // The exponent of the first digit; a non-zero double keeps the exponent far from its limits.
+  const int first_exponent = digit_count + number.exponent - 1;
+  if (number.has_exponent()) {
+    const char* const letter = number.exponent_letter;
+    // d[.ddd]e±x: one non-zero digit before any point, no zero last digit, a lowercase letter,
+    // a sign always, no leading zero in the exponent, which is outside the plain range.
+    const char* const integral_end = number.has_point() ? number.point : letter;
+    if (integral_end - number.digits != 1 || *number.digits == '0' || letter[-1] == '0' ||
+        letter[0] != 'e' || letter[1] != (first_exponent < 0 ? '-' : '+') || letter[2] == '0' ||
+        (first_exponent >= kLeastPlainExponent && first_exponent <= kMostPlainExponent)) {
+      return false;
+    }
+  } else {
+    // ddd.ddd, 0.000ddd or ddd000.0: a zero last digit only in ".0".
+    if (first_exponent < kLeastPlainExponent || first_exponent > kMostPlainExponent ||
+        (end[-1] == '0' && end - number.point != 2)) {
+      return false;
+    }
+  }
+  // Distinct decimals of at most 15 digits never read back as one normal double (their spacing
+  // exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
+  if (digit_count <= 15 && magnitude >= kSmallestNormal) return true;
+  if (const Verdict verdict = judge_by_neighbours(number.significand, number.exponent, magnitude);
+      verdict != Verdict::Unknown) {
+    return verdict == Verdict::Written;
+  }
+  return is_shortest_decimal(number.significand, number.exponent, magnitude);
+}
+
+}  // namespace tarvik::json
