@@ -2,13 +2,15 @@
 #include <string>
 #include <utility>
 
+#include "json/map.hpp"
 #include "json/reader.hpp"
 #include "json/writer.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {
 
-Result<json::Buffer, std::string> columnarize_json(std::string_view payload) {
+Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
+                                                   ColumnarizeCounts* counts) {
   // The rows and the output document live in this arena. Strings without escapes, and the
   // arrays and objects below the rows, which are carried over as their text, point into the
   // payload, which outlives the call.
@@ -23,6 +25,13 @@ Result<json::Buffer, std::string> columnarize_json(std::string_view payload) {
   // once, so the first growth goes to the payload's size.
   json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
   json::serialize_value(document.value(), out);
+  if (counts != nullptr) {
+    // The sizes of the document's own members: nothing is counted twice or read back.
+    const json::Map& members = document.value().as_object();
+    counts->rows = members.get("rows")->as_array().size();
+    counts->columns = members.get("columns")->as_array().size();
+    counts->constants = members.get("constants")->as_object().size();
+  }
   return out;
 }
 
