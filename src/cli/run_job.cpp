@@ -32,9 +32,10 @@ Result<Output, int> open_output(const Job& job, const StandardStreams& streams) 
 
 // The transform, with the faults of the core turned into messages as the module turns them
 // into exceptions.
-Result<json::Buffer, std::string> transform(std::string_view payload, ColumnarizeCounts& counts) {
+Result<json::Buffer, std::string> transform(std::string_view payload, bool lines,
+                                            ColumnarizeCounts& counts) {
   try {
-    return columnarize_json(payload, &counts);
+    return lines ? columnarize_json_lines(payload, &counts) : columnarize_json(payload, &counts);
   } catch (const std::bad_alloc&) {
     return failure(std::string("out of memory"));
   } catch (const std::exception& fault) {
@@ -44,8 +45,8 @@ Result<json::Buffer, std::string> transform(std::string_view payload, Columnariz
 
 // The input's result bytes, or the exit status of the failure, reported. The input is released
 // on return, so that the write holds only the output.
-Result<json::Buffer, int> transformed_input(const Job& job, const StandardStreams& streams,
-                                            Stats& stats) {
+Result<json::Buffer, int> transformed_input(const Job& job, const Options& options,
+                                            const StandardStreams& streams, Stats& stats) {
   const std::string_view source = input_name(job.input);
   const auto input = open_input(job.input, streams);
   if (!input.ok()) {
@@ -53,7 +54,7 @@ Result<json::Buffer, int> transformed_input(const Job& job, const StandardStream
     return failure(kUsageOrFileError);
   }
   stats.input_bytes = input.value().bytes().size();
-  auto result = transform(input.value().bytes(), stats.counts);
+  auto result = transform(input.value().bytes(), options.lines, stats.counts);
   if (!result.ok()) {
     report(std::string(source) + ": " + shortened(result.error()));
     return failure(kCodecError);
@@ -81,7 +82,7 @@ int run_job(const Job& job, const Options& options, const StandardStreams& strea
     return kUsageOrFileError;
   }
   Stats stats;
-  const auto result = transformed_input(job, streams, stats);
+  const auto result = transformed_input(job, options, streams, stats);
   if (!result.ok()) return result.error();
   Output& sink = output.value();
   int error = sink.write(result.value().view());

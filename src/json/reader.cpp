@@ -373,6 +373,29 @@ class Deserializer {
     return failure(std::move(*error_));
   }
 
+  // Each line read as an element of the top-level array, with end_ at its line feed.
+  Result<std::vector<Value>, Error> parse_value_lines() {
+    const char* const input_end = end_;
+    --remaining_depth_;
+    for (const char* line = begin_; line != input_end; line = end_ + (end_ != input_end)) {
+      end_ = static_cast<const char*>(std::memchr(line, '\n', input_end - line));
+      if (end_ == nullptr) end_ = input_end;
+      pos_ = line;
+      skip_whitespace();
+      if (pos_ == end_) continue;
+      Value element;
+      if (!parse_any(element)) break;
+      skip_whitespace();
+      if (pos_ != end_) {
+        fail_peek(ErrorCode::TrailingCharacters);
+        break;
+      }
+      elements_.push_back(element);
+    }
+    if (!error_) return std::move(elements_);
+    return failure(std::move(*error_));
+  }
+
  private:
   using Member = Map::Member;
 
@@ -1352,7 +1375,7 @@ class Deserializer {
   }
 
   const char* const begin_;
-  const char* const end_;
+  const char* end_;  // the end of the input, or of the line being read
   const char* pos_;  // the read position: only grows
   Arena& arena_;
   std::uint8_t remaining_depth_ = kDepthBudget;
@@ -1378,6 +1401,12 @@ Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena
                                                    Build build) {
   Deserializer deserializer(input, arena, build);
   return deserializer.parse_value_list();
+}
+
+Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Arena& arena,
+                                                    Build build) {
+  Deserializer deserializer(input, arena, build);
+  return deserializer.parse_value_lines();
 }
 
 Value build_deferred(const Value& deferred, Arena& arena) {

@@ -37,4 +37,9 @@ struct ColumnarizeCounts {
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts = nullptr);
 
+// The same for a payload in JSON Lines, one row per line (json::parse_value_lines): the result
+// is what columnarize_json gives for the array of those rows, and reader errors name the line.
+Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
+                                                         ColumnarizeCounts* counts = nullptr);
+
 }  // namespace tarvik

@@ -1,6 +1,7 @@
 // The payload pipeline: read the rows, transform them, write the output document.
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "json/map.hpp"
 #include "json/reader.hpp"
@@ -9,13 +10,18 @@
 
 namespace tarvik {
 
-Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
+namespace {
+
+using RowReader = Result<std::vector<json::Value>, json::Error> (*)(std::string_view, json::Arena&,
+                                                                    json::Build);
+
+Result<json::Buffer, std::string> columnarize_read(std::string_view payload, RowReader read_rows,
                                                    ColumnarizeCounts* counts) {
   // The rows and the output document live in this arena. Strings without escapes, and the
   // arrays and objects below the rows, which are carried over as their text, point into the
   // payload, which outlives the call.
   json::Arena arena;
-  auto rows = json::parse_value_list(payload, arena, json::Build::Rows);
+  auto rows = read_rows(payload, arena, json::Build::Rows);
   if (!rows.ok()) return failure("invalid row-oriented JSON: " + rows.error().display());
 
   auto document = columnarize_rows(std::move(rows).value(), arena);
@@ -33,6 +39,18 @@ Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
     counts->constants = members.get("constants")->as_object().size();
   }
   return out;
+}
+
+}  // namespace
+
+Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
+                                                   ColumnarizeCounts* counts) {
+  return columnarize_read(payload, json::parse_value_list, counts);
+}
+
+Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
+                                                         ColumnarizeCounts* counts) {
+  return columnarize_read(payload, json::parse_value_lines, counts);
 }
 
 }  // namespace tarvik

@@ -186,6 +186,37 @@ def test_a_closed_pipe_ends_quietly_and_stats_count_what_was_written(data_dir):
     assert stats == stats_lines(payload, expected, written)
 
 
+@pytest.mark.parametrize("source", real_payloads(), ids=lambda path: path.stem)
+def test_json_lines_give_what_the_array_of_the_lines_gives(source):
+    rows = [json.dumps(row, ensure_ascii=False).encode() for row in json.loads(source.read_bytes())]
+    finished = run("--lines", "--no-newline", stdin=b"\n".join(rows) + b"\n")
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert finished.stdout == tarvik_codec.columnarize(b"[" + b",".join(rows) + b"]")
+
+
+@pytest.mark.parametrize(
+    "lines, result",
+    [
+        # Lines of whitespace only, CRLF line ends and whitespace around a value are fine.
+        (b'{"a":1,"b":2}\r\n\r\n \t\n\t{"a":1,"b":3} ', b'[{"a":1,"b":2},{"a":1,"b":3}]'),
+        (b"", b"[]"),
+        (b'{"a":1}\n{"a":2}\n{"a":\n3}\n', "EOF while parsing a value at line 3 column 5"),
+        (b'{"a":1}\n{"a":2} {"a":3}\n', "trailing characters at line 2 column 9"),
+        (b'{"a":1}\n\n[1\n', "EOF while parsing a list at line 3 column 2"),
+    ],
+)
+def test_json_lines(lines, result):
+    finished = run("--lines", stdin=lines)
+    if isinstance(result, bytes):
+        expected = tarvik_codec.columnarize(result) + b"\n"
+        assert (finished.returncode, finished.stdout, finished.stderr) == (0, expected, b"")
+    else:
+        assert (finished.returncode, finished.stdout) == (1, b"")
+        assert finished.stderr.decode() == (
+            f"tarvik-columnarize: standard input: invalid row-oriented JSON: {result}\n"
+        )
+
+
 def test_several_files_go_to_a_directory_and_a_failure_spares_the_others(data_dir, tmp_path):
     bad = tmp_path / "bad.json"
     bad.write_bytes(b'[{"a":1},2]')
