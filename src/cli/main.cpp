@@ -2,6 +2,7 @@
 // files and standard input.
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <span>
 #include <string>
 
@@ -33,9 +34,7 @@ int print(std::string_view text, const StandardStreams& streams) {
   return kUsageOrFileError;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   const StandardStreams streams = guard_standard_streams();
   install_signal_handlers();
   const auto options = parse_options(std::span<const char* const>(argv + 1, argc - 1));
@@ -57,4 +56,18 @@ int main(int argc, char** argv) {
     status = std::max(status, run_job(job, options.value(), streams, name_stats));
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Outside a transform, which reports its own faults; said without allocating anything.
+    write_to_standard_error("tarvik-columnarize: out of memory\n");
+  } catch (...) {
+    write_to_standard_error("tarvik-columnarize: internal error\n");
+  }
+  return kUsageOrFileError;
 }

@@ -40,7 +40,8 @@ void report_os_error(std::string_view what, std::string_view name, int error) {
   message += ' ';
   message += name;
   message += ": ";
-  message += std::strerror(error);
+  char text[256];
+  message += strerror_r(error, text, sizeof text);  // the GNU form: returns the text
   report(message);
 }
 

@@ -3,6 +3,7 @@
 #include "cli/signals.hpp"
 
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -49,11 +50,11 @@ void install_signal_handlers() {
 
 TerminatingSignalsHeld::TerminatingSignalsHeld() {
   const sigset_t held = terminating_set();
-  sigprocmask(SIG_BLOCK, &held, &previous_);
+  pthread_sigmask(SIG_BLOCK, &held, &previous_);
 }
 
 TerminatingSignalsHeld::~TerminatingSignalsHeld() {
-  sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 void remove_on_signal(const std::string& path) {
@@ -67,7 +68,7 @@ void die_of_closed_pipe() {
   sigset_t pipe_set;
   sigemptyset(&pipe_set);
   sigaddset(&pipe_set, SIGPIPE);
-  sigprocmask(SIG_UNBLOCK, &pipe_set, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &pipe_set, nullptr);
   raise(SIGPIPE);
   _exit(128 + SIGPIPE);  // not reached: SIGPIPE's default action ends the process
 }
