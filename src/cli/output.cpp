@@ -33,12 +33,15 @@ Output Output::standard_output() {
 
 Result<Output, int> Output::to_file(const std::string& path) {
   struct stat existing;
-  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
-      !S_ISDIR(existing.st_mode)) {
+  const bool exists = stat(path.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return failure(errno);
     return Output(fd, {}, path);
   }
+  // A file replaced keeps its permissions.
+  const mode_t mode =
+      exists && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : new_file_mode();
   const std::size_t slash = path.rfind('/');
   const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   std::string temporary = path.substr(0, name_start) + "." + path.substr(name_start) + ".XXXXXX";
@@ -46,7 +49,7 @@ Result<Output, int> Output::to_file(const std::string& path) {
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return failure(errno);
   remove_on_signal(temporary);
-  if (fchmod(fd, new_file_mode()) != 0) {
+  if (fchmod(fd, mode) != 0) {
     const int error = errno;
     Output discarded(fd, std::move(temporary), path);
     return failure(error);

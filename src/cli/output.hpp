@@ -14,8 +14,9 @@ class Output {
  public:
   // Descriptor 1, which stays open.
   static Output standard_output();
-  // The temporary file beside `path` (or `path` itself when it is a device, pipe or socket,
-  // which cannot be replaced). Fails with the errno of the failure.
+  // The temporary file beside `path`, with the permissions of the file it replaces or those of
+  // a new file (or `path` itself when it is a device, pipe or socket, which is not replaced).
+  // Fails with the errno of the failure.
   static Result<Output, int> to_file(const std::string& path);
 
   Output(Output&& other) noexcept;

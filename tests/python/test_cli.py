@@ -244,10 +244,12 @@ def test_several_files_go_to_a_directory_and_a_failure_spares_the_others(data_di
 def test_one_input_to_a_named_file_replaces_it_whole(tmp_path):
     target = tmp_path / "rows.json"
     target.write_bytes(ROWS)
+    target.chmod(0o640)
     # Reading and replacing the same file is safe: the result is renamed over it at the end.
     finished = run(target, "-o", target)
     assert (finished.returncode, finished.stderr) == (0, b"")
     assert target.read_bytes() == COLUMNS + b"\n"
+    assert target.stat().st_mode & 0o777 == 0o640
     assert [path.name for path in tmp_path.iterdir()] == ["rows.json"]
 
 
