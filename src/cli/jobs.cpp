@@ -1,4 +1,5 @@
-// Where each input's result goes.
+// Where each input's result goes: standard output, the file -o names, or DIR/NAME, with the
+// usage errors found before anything is opened.
 #include "cli/jobs.hpp"
 
 #include <sys/stat.h>

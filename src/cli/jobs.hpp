@@ -1,4 +1,5 @@
-// The jobs of a run: each input with the place its result goes, checked before anything is read.
+// The jobs of a run: each input with the place its result goes, checked before anything is
+// read, so that a usage error costs no work.
 #pragma once
 
 #include <optional>

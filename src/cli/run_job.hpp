@@ -1,4 +1,5 @@
-// One job from input to output: read or map, transform, write, report.
+// One job from input to output: map or read, transform, write, report; and the exit statuses
+// that jobs earn.
 #pragma once
 
 #include "cli/jobs.hpp"

@@ -1,4 +1,5 @@
-// Closed standard streams: detected at start and held open on /dev/null.
+// Closed standard streams: detected at start and held open on /dev/null, so that the errors
+// they cause are reported where the stream is used.
 #include "cli/standard_streams.hpp"
 
 #include <fcntl.h>
