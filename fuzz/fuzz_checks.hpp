@@ -162,4 +162,43 @@ inline std::string check_pipeline(std::string_view payload) {
   return {};
 }
 
+// JSON Lines: when every line holds one value or only whitespace, the pipeline gives exactly
+// what it gives for the array of those values; otherwise the reader's error stands on a line of
+// the input and the pipeline reports it.
+inline std::string check_lines(std::string_view input) {
+  const auto result = columnarize_json_lines(input);
+  json::Arena arena;
+  const auto values = json::parse_value_lines(input, arena);
+  if (!values.ok()) {
+    const json::Error& err = values.error();
+    if (err.line() == 0) return "lines error without a position: " + err.display();
+    if (Position{err.line(), err.column()} > end_position(input)) {
+      return "lines error positioned past the end of the input: " + err.display();
+    }
+    const std::string expected = "invalid row-oriented JSON: " + err.display();
+    if (result.ok()) return "lines pipeline accepted input the reader rejects: " + expected;
+    if (result.error() != expected) return "lines pipeline message differs: " + result.error();
+    return {};
+  }
+  std::string array = "[";
+  std::size_t start = 0;
+  while (start <= input.size()) {
+    const std::size_t end = std::min(input.find('\n', start), input.size());
+    const std::string_view line = input.substr(start, end - start);
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
+      if (array.size() > 1) array += ',';
+      array += line;
+    }
+    start = end + 1;
+  }
+  array += ']';
+  const auto expected = columnarize_json(array);
+  if (expected.ok() != result.ok()) return "lines and their array disagree: " + array;
+  if (result.ok() ? result.value().view() != expected.value().view()
+                  : result.error() != expected.error()) {
+    return "lines give another result than their array: " + array;
+  }
+  return {};
+}
+
 }  // namespace tarvik::fuzz

@@ -2,6 +2,7 @@
 // No Python here: both run with the interpreter lock released.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,24 @@ namespace tarvik {
 Result<json::Value, std::string> columnarize_rows(std::vector<json::Value>&& rows,
                                                   json::Arena& arena);
 
+// What a transform produced, for callers that report it.
+struct ColumnarizeCounts {
+  std::size_t rows = 0;
+  std::size_t columns = 0;
+  std::size_t constants = 0;
+};
+
 // Reads `payload` as one JSON array of rows, transforms it and writes the output document.
 // Returns the output bytes or the error message ("invalid row-oriented JSON: " and the reader's
-// error, or the transform's message). Internal faults propagate as C++ exceptions, memory
-// exhaustion as std::bad_alloc; everything built is released on every path. Thread-safe.
-Result<json::Buffer, std::string> columnarize_json(std::string_view payload);
+// error, or the transform's message), and, on success, stores the output's counts in `counts`
+// when given. Internal faults propagate as C++ exceptions, memory exhaustion as std::bad_alloc;
+// everything built is released on every path. Thread-safe.
+Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
+                                                   ColumnarizeCounts* counts = nullptr);
+
+// The same for a payload in JSON Lines, one row per line (json::parse_value_lines): the result
+// is what columnarize_json gives for the array of those rows, and reader errors name the line.
+Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
+                                                         ColumnarizeCounts* counts = nullptr);
 
 }  // namespace tarvik

@@ -145,7 +145,7 @@ class Cursor {
   }
 
   const char* const begin_;
-  const char* const end_;
+  const char* end_;  // the end of the input, or of the line being read
   const char* pos_;  // the read position: only grows
   std::uint8_t remaining_depth_ = kDepthBudget;
   std::optional<Error> error_;

@@ -12,4 +12,10 @@ Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena
   return reader.parse_value_list();
 }
 
+Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Arena& arena,
+                                                    Build build) {
+  reading::Reader reader(input, arena, build);
+  return reader.parse_value_lines();
+}
+
 }  // namespace tarvik::json

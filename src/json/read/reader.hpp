@@ -38,4 +38,14 @@ enum class Build { Everything, Rows };
 Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,
                                                    Build build = Build::Everything);
 
+// Reads `input` as JSON Lines and returns the value of each line, exactly as parse_value_list
+// returns the elements of an array holding them: the same rules, depth and `build`. A line ends
+// at a line feed or at the end of the input. A line holding nothing but whitespace (a CR of a
+// CRLF line end, say) is skipped; whitespace may stand around a value, but a value must end on
+// its own line: a value cut by its line end is an EOF error there, and a second value on a line
+// is "trailing characters". Errors name the line of the input and the byte column within it.
+// Ownership, errors and threads as for parse_value_list.
+Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Arena& arena,
+                                                    Build build = Build::Everything);
+
 }  // namespace tarvik::json

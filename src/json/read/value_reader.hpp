@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <utility>
 #include <vector>
@@ -48,6 +49,30 @@ class Reader : public DeferredScanner {
         fail_peek(ErrorCode::TrailingCharacters);
       }
     }
+    return failure(std::move(*error_));
+  }
+
+  // Each line read as an element of the top-level array, with end_ at its line feed.
+  Result<std::vector<Value>, Error> parse_value_lines() {
+    const char* const input_end = end_;
+    --remaining_depth_;
+    for (const char* line = begin_; line != input_end; line = end_ + (end_ != input_end)) {
+      end_ = static_cast<const char*>(
+          std::memchr(line, '\n', static_cast<std::size_t>(input_end - line)));
+      if (end_ == nullptr) end_ = input_end;
+      pos_ = line;
+      skip_whitespace();
+      if (pos_ == end_) continue;
+      Value element;
+      if (!read_any(element)) break;
+      skip_whitespace();
+      if (pos_ != end_) {
+        fail_peek(ErrorCode::TrailingCharacters);
+        break;
+      }
+      elements_.push_back(element);
+    }
+    if (!error_) return std::move(elements_);
     return failure(std::move(*error_));
   }
 

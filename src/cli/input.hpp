@@ -1,0 +1,36 @@
+// One payload to transform: a file mapped into memory where the OS allows, otherwise read whole
+// (standard input from a pipe or a terminal, files whose size the OS does not tell).
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "json/memory/buffer.hpp"
+#include "json/model/result.hpp"
+
+namespace tarvik::cli {
+
+class Input {
+ public:
+  // The bytes of open descriptor `fd` from its current offset on; `fd` stays open. Fails with
+  // the errno of the failure.
+  static Result<Input, int> from_descriptor(int fd);
+  // The bytes of the file at `path`; its descriptor is closed before this returns.
+  static Result<Input, int> from_file(const char* path);
+
+  Input(Input&& other) noexcept;
+  Input& operator=(Input&&) = delete;
+  ~Input();
+
+  std::string_view bytes() const { return bytes_; }
+
+ private:
+  Input() = default;
+
+  void* map_ = nullptr;  // the mapping, when the bytes are mapped
+  std::size_t map_size_ = 0;
+  json::Buffer buffer_;  // the bytes, when read
+  std::string_view bytes_;
+};
+
+}  // namespace tarvik::cli

@@ -1,0 +1,45 @@
+// What the tool says on standard error: one line per failure, led by its name, and the --stats
+// report.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "cli/options.hpp"
+#include "transform/columnarize.hpp"
+
+namespace tarvik::cli {
+
+inline constexpr std::string_view kProgram = "tarvik-columnarize";
+
+// A codec message longer than this is cut: an offending row can run to megabytes.
+inline constexpr std::size_t kMessageKept = 300;
+
+// Writes `text` to standard error as it is; a failure to do so is ignored, having nowhere to go.
+void write_to_standard_error(std::string_view text);
+
+// "tarvik-columnarize: " and `message` with a line feed, in one write to standard error.
+void report(std::string_view message);
+
+// "tarvik-columnarize: " and what went wrong with `name`, with the OS reason `error`:
+// "cannot read NAME: No such file or directory".
+void report_os_error(std::string_view what, std::string_view name, int error);
+
+// `message` whole when it has at most kMessageKept bytes; otherwise its first kMessageKept bytes
+// (fewer, to end on a whole UTF-8 character), then "… (N bytes)", N being the whole length.
+std::string shortened(std::string_view message);
+
+// How an input or output is named in messages: "standard input" for "-".
+std::string_view input_name(std::string_view name);
+
+struct Stats {
+  ColumnarizeCounts counts;
+  std::size_t input_bytes = 0;
+  std::size_t output_bytes = 0;  // as written, the newline included
+};
+
+// The --stats lines, each with its line feed.
+std::string stats_text(const Stats& stats);
+
+}  // namespace tarvik::cli

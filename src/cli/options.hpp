@@ -1,0 +1,35 @@
+// The command line of tarvik-columnarize: what to read, where to write it and how, or the
+// usage error that stops the run before anything is read.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/model/result.hpp"
+
+namespace tarvik::cli {
+
+inline constexpr std::string_view kStandardStream = "-";
+
+struct Options {
+  enum class Action { Columnarize, Help, Version };
+  Action action = Action::Columnarize;
+  std::vector<std::string> inputs;    // in order; "-" is standard input, and none means "-"
+  std::optional<std::string> output;  // -o PATH: a file, or a directory for each input
+  bool lines = false;                 // --lines: JSON Lines, one row per line
+  bool stats = false;                 // --stats: counts and sizes on standard error
+  bool newline = true;                // cleared by --no-newline
+};
+
+// Reads the arguments after the program name. Options may stand before, between and after the
+// inputs; "--" makes every later argument an input. Fails with the message of a usage error.
+Result<Options, std::string> parse_options(std::span<const char* const> arguments);
+
+// The one-line synopsis and the whole --help text.
+std::string_view usage_line();
+std::string_view help_text();
+
+}  // namespace tarvik::cli

@@ -1,0 +1,297 @@
+# The command-line tool tarvik-columnarize as a user meets it: its output against the module's,
+# its --stats counts, exit statuses and messages, closed streams and pipes, -o, and signals.
+import importlib.metadata
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+import tarvik_codec
+from conftest import find_data_dir
+
+# TARVIK_CLI picks another build of the tool (the sanitized one); by default, the installed one.
+CLI = os.environ.get("TARVIK_CLI") or shutil.which(
+    "tarvik-columnarize", path=str(Path(sys.executable).parent)
+)
+
+ROWS = b'[{"id":1,"kind":"a","x":null},{"id":2,"kind":"a"},{"id":3,"kind":"a"}]'
+COLUMNS = b'{"columns":["id"],"rows":[[1],[2],[3]],"constants":{"kind":"a"}}'
+
+
+def run(*args, stdin=b"", cwd=None) -> subprocess.CompletedProcess:
+    assert CLI is not None, "tarvik-columnarize is not installed"
+    return subprocess.run(
+        [CLI, *map(str, args)], input=stdin, capture_output=True, check=False, cwd=cwd
+    )
+
+
+def run_shell(script: str, *args) -> subprocess.CompletedProcess:
+    """Runs `script` in bash with the tool as $0 and `args` as $1...: for closed descriptors."""
+    return subprocess.run(
+        ["bash", "-c", script, CLI, *map(str, args)], capture_output=True, check=False
+    )
+
+
+def stats_lines(payload: bytes, output: bytes, written: int) -> list[str]:
+    """The --stats report, counted from the module's output, for `written` bytes written."""
+    document = json.loads(output)
+    saved = len(payload) - written
+    share = saved / len(payload) if payload else 0.0
+    return [
+        f"rows:         {len(document['rows'])}",
+        f"columns:      {len(document['columns'])}",
+        f"constants:    {len(document['constants'])}",
+        f"input bytes:  {len(payload)}",
+        f"output bytes: {written}",
+        f"saved:        {saved} bytes ({share:.1%})",
+    ]
+
+
+def real_payloads() -> list[Path]:
+    return sorted(find_data_dir().glob("*.json"))
+
+
+@pytest.mark.parametrize("source", real_payloads(), ids=lambda path: path.stem)
+def test_output_and_stats_match_the_module(source):
+    payload = source.read_bytes()
+    expected = tarvik_codec.columnarize(payload)
+    # A file is mapped; standard input from a pipe is read.
+    mapped = run("--stats", source)
+    assert (mapped.returncode, mapped.stdout) == (0, expected + b"\n")
+    assert mapped.stderr.decode().splitlines() == stats_lines(payload, expected, len(expected) + 1)
+    piped = run("--no-newline", stdin=payload)
+    assert (piped.returncode, piped.stdout, piped.stderr) == (0, expected, b"")
+
+
+@pytest.mark.parametrize(
+    "args, stdin, status, message",
+    [
+        (
+            (),
+            b"[1]",
+            1,
+            "tarvik-columnarize: standard input: expected a JSON object row, got: 1\n",
+        ),
+        (
+            ("-",),
+            b"",
+            1,
+            (
+                "tarvik-columnarize: standard input: invalid row-oriented JSON: "
+                "EOF while parsing a value at line 1 column 0\n"
+            ),
+        ),
+        (
+            ("/nonexistent/rows.json",),
+            b"",
+            2,
+            "tarvik-columnarize: cannot read /nonexistent/rows.json: No such file or directory\n",
+        ),
+        (("/",), b"", 2, "tarvik-columnarize: cannot read /: Is a directory\n"),
+        (
+            ("-o", "/nonexistent/out.json"),
+            ROWS,
+            2,
+            "tarvik-columnarize: cannot write /nonexistent/out.json: No such file or directory\n",
+        ),
+        (
+            ("-o", "/dev/full"),
+            ROWS,
+            2,
+            "tarvik-columnarize: cannot write /dev/full: No space left on device\n",
+        ),
+    ],
+)
+def test_failures(args, stdin, status, message):
+    finished = run(*args, stdin=stdin)
+    assert (finished.returncode, finished.stdout, finished.stderr.decode()) == (
+        status,
+        b"",
+        message,
+    )
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (("--no-such-option",), "unknown option '--no-such-option'"),
+        (("-o",), "option '-o' needs a PATH"),
+        (("a.json", "b.json"), "several inputs need -o DIR, a directory for their results"),
+        (
+            ("-o", "/dev/null", "a.json", "b.json"),
+            "several inputs need -o DIR, and /dev/null is not a directory",
+        ),
+        (
+            ("-o", "/tmp", "-"),
+            "standard input has no name to write it under in /tmp; give -o a file",
+        ),
+        (("-o", "/tmp", "a/x.json", "b/x.json"), "two inputs would both be written to /tmp/x.json"),
+    ],
+)
+def test_usage_errors_name_the_fault_and_the_usage(args, message):
+    finished = run(*args)
+    assert finished.returncode == 2
+    lines = finished.stderr.decode().splitlines()
+    assert lines[0] == "tarvik-columnarize: " + message
+    assert lines[1].startswith("usage: tarvik-columnarize ")
+
+
+def test_version_and_help():
+    version = run("--version")
+    assert (version.returncode, version.stdout) == (
+        0,
+        f"tarvik-columnarize {importlib.metadata.version('tarvik_codec')}\n".encode(),
+    )
+    shown = run("--help")
+    assert shown.returncode == 0
+    assert shown.stdout.startswith(b"usage: tarvik-columnarize") and b"examples:" in shown.stdout
+
+
+@pytest.mark.parametrize(
+    "script, status, message",
+    [
+        ('"$0" "$1" >/dev/full', 2, "cannot write standard output: No space left on device"),
+        ('"$0" "$1" >&-', 2, "cannot write standard output: Bad file descriptor"),
+        ('"$0" <&-', 2, "cannot read standard input: Bad file descriptor"),
+        ('"$0" --version >&-', 2, "cannot write standard output: Bad file descriptor"),
+        # With standard error closed the message is lost, but not the status.
+        ('"$0" /nonexistent 2>&-', 2, None),
+        # Standard input closed does not matter when a file is given.
+        ('"$0" "$1" <&- >/dev/null', 0, None),
+    ],
+)
+def test_closed_and_full_standard_streams(script, status, message, tmp_path):
+    source = tmp_path / "rows.json"
+    source.write_bytes(ROWS)
+    finished = run_shell(script, source)
+    assert finished.returncode == status
+    expected = f"tarvik-columnarize: {message}\n".encode() if message else b""
+    assert finished.stderr == expected
+
+
+def test_a_closed_pipe_ends_quietly_and_stats_count_what_was_written(data_dir):
+    source = data_dir / "twitter.json"
+    payload = source.read_bytes()
+    expected = tarvik_codec.columnarize(payload)
+    finished = run_shell('"$0" --stats "$1" | head -c 10; echo "${PIPESTATUS[0]}"', source)
+    assert finished.stdout == expected[:10] + b"141\n"  # died of SIGPIPE, as cat does
+    stats = finished.stderr.decode().splitlines()
+    written = int(stats[4].removeprefix("output bytes: "))
+    assert written < len(expected)
+    assert stats == stats_lines(payload, expected, written)
+
+
+@pytest.mark.parametrize("source", real_payloads(), ids=lambda path: path.stem)
+def test_json_lines_give_what_the_array_of_the_lines_gives(source):
+    rows = [json.dumps(row, ensure_ascii=False).encode() for row in json.loads(source.read_bytes())]
+    finished = run("--lines", "--no-newline", stdin=b"\n".join(rows) + b"\n")
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert finished.stdout == tarvik_codec.columnarize(b"[" + b",".join(rows) + b"]")
+
+
+@pytest.mark.parametrize(
+    "lines, result",
+    [
+        # Lines of whitespace only, CRLF line ends and whitespace around a value are fine.
+        (b'{"a":1,"b":2}\r\n\r\n \t\n\t{"a":1,"b":3} ', b'[{"a":1,"b":2},{"a":1,"b":3}]'),
+        (b"", b"[]"),
+        (b'{"a":1}\n{"a":2}\n{"a":\n3}\n', "EOF while parsing a value at line 3 column 5"),
+        (b'{"a":1}\n{"a":2} {"a":3}\n', "trailing characters at line 2 column 9"),
+        (b'{"a":1}\n\n[1\n', "EOF while parsing a list at line 3 column 2"),
+    ],
+)
+def test_json_lines(lines, result):
+    finished = run("--lines", stdin=lines)
+    if isinstance(result, bytes):
+        expected = tarvik_codec.columnarize(result) + b"\n"
+        assert (finished.returncode, finished.stdout, finished.stderr) == (0, expected, b"")
+    else:
+        assert (finished.returncode, finished.stdout) == (1, b"")
+        assert finished.stderr.decode() == (
+            f"tarvik-columnarize: standard input: invalid row-oriented JSON: {result}\n"
+        )
+
+
+def test_several_files_go_to_a_directory_and_a_failure_spares_the_others(data_dir, tmp_path):
+    bad = tmp_path / "bad.json"
+    bad.write_bytes(b'[{"a":1},2]')
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "bad.json").write_bytes(b"earlier result")
+    sources = [data_dir / "twitter.json", bad, data_dir / "canada.json"]
+    finished = run("-o", out, *sources)
+    assert finished.returncode == 1
+    assert finished.stderr.decode() == (
+        f"tarvik-columnarize: {bad}: expected a JSON object row, got: 2\n"
+    )
+    # The failed one leaves the earlier file as it was and no temporary file behind.
+    assert sorted(path.name for path in out.iterdir()) == [
+        "bad.json",
+        "canada.json",
+        "twitter.json",
+    ]
+    assert (out / "bad.json").read_bytes() == b"earlier result"
+    for source in (sources[0], sources[2]):
+        expected = tarvik_codec.columnarize(source.read_bytes()) + b"\n"
+        assert (out / source.name).read_bytes() == expected
+
+
+def test_one_input_to_a_named_file_replaces_it_whole(tmp_path):
+    target = tmp_path / "rows.json"
+    target.write_bytes(ROWS)
+    target.chmod(0o640)
+    # Reading and replacing the same file is safe: the result is renamed over it at the end.
+    finished = run(target, "-o", target)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert target.read_bytes() == COLUMNS + b"\n"
+    assert target.stat().st_mode & 0o777 == 0o640
+    assert [path.name for path in tmp_path.iterdir()] == ["rows.json"]
+
+
+def cut(message: str) -> str:
+    whole = message.encode()
+    kept = 300
+    while whole[kept] & 0xC0 == 0x80:
+        kept -= 1
+    return whole[:kept].decode() + f"\u2026 ({len(whole)} bytes)"
+
+
+@pytest.mark.parametrize(
+    "element",
+    [["x"] * 500_000, "\u00e9" * 400],
+    ids=["long array", "cut inside a character"],
+)
+def test_a_long_message_is_cut(element):
+    payload = json.dumps([{"a": 1}, element], separators=(",", ":"), ensure_ascii=False).encode()
+    with pytest.raises(RuntimeError) as raised:
+        tarvik_codec.columnarize(payload)
+    finished = run(stdin=payload)
+    assert finished.returncode == 1
+    assert finished.stderr.decode() == (
+        "tarvik-columnarize: standard input: " + cut(str(raised.value)) + "\n"
+    )
+
+
+def test_an_interrupt_removes_the_temporary_file(tmp_path):
+    target = tmp_path / "out.json"
+    tool = subprocess.Popen([CLI, "-o", target], stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        tool.stdin.write(b"[" + b'{"a":1},' * 200_000)
+        tool.stdin.flush()
+        # The temporary file exists while the input is still coming.
+        deadline = time.monotonic() + 60
+        while not any(tmp_path.iterdir()) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        assert next(path.name for path in tmp_path.iterdir()).startswith(".out.json.")
+        tool.send_signal(signal.SIGINT)
+        assert tool.wait(timeout=60) == -signal.SIGINT  # 130 in a shell
+    finally:
+        tool.kill()
+        tool.stdin.close()
+    assert tool.stderr.read() == b""
+    assert list(tmp_path.iterdir()) == []
