@@ -2,6 +2,7 @@
 // every value gives — the same output bytes, the same errors — whatever the text looks like.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -255,14 +256,19 @@ std::string spread_out(std::string_view text) {
   return out;
 }
 
-// The bundled sample and, when they are present, the shared real payloads.
+// The real payloads: $TARVIK_DATA_DIR when set, else the checkout's tests/data/rows.
 TEST(DeferredPayloads, SameOutputAsBuildingEverything) {
-  std::vector<fs::path> payloads = {fs::path(TARVIK_SOURCE_DIR) / "examples" / "instruments.json"};
-  const fs::path shared = fs::path(TARVIK_SOURCE_DIR).parent_path() / "shared" / "data" / "rows";
-  if (fs::is_directory(shared)) {
-    for (const auto& entry : fs::directory_iterator(shared))
-      payloads.push_back(entry.path());
+  const char* const configured = std::getenv("TARVIK_DATA_DIR");
+  const fs::path rows = configured != nullptr && *configured != '\0'
+                            ? fs::path(configured)
+                            : fs::path(TARVIK_SOURCE_DIR) / "tests" / "data" / "rows";
+  std::vector<fs::path> payloads;
+  if (fs::is_directory(rows)) {
+    for (const auto& entry : fs::directory_iterator(rows))
+      if (entry.path().extension() == ".json") payloads.push_back(entry.path());
   }
+  ASSERT_FALSE(payloads.empty()) << "no payloads (*.json) in " << rows
+                                 << ": set TARVIK_DATA_DIR to a folder of row-oriented JSON";
   for (const fs::path& path : payloads) {
     const std::string text = read_file(path);
     ASSERT_FALSE(text.empty()) << path;

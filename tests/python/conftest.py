@@ -12,16 +12,15 @@ REPO = Path(__file__).resolve().parents[2]
 
 
 def find_data_dir() -> Path:
-    candidates = []
-    if os.environ.get("TARVIK_DATA_DIR"):
-        candidates.append(Path(os.environ["TARVIK_DATA_DIR"]))
-    candidates += [REPO.parent / "shared" / "data" / "rows", Path("/work/shared/data/rows")]
-    for candidate in candidates:
-        if candidate.is_dir() and any(candidate.glob("*.json")):
-            return candidate
+    """The real payloads: $TARVIK_DATA_DIR when set, else the checkout's tests/data/rows (a source
+    distribution leaves the payloads out, so tests run from one need TARVIK_DATA_DIR)."""
+    configured = os.environ.get("TARVIK_DATA_DIR")
+    candidate = Path(configured) if configured else REPO / "tests" / "data" / "rows"
+    if candidate.is_dir() and any(candidate.glob("*.json")):
+        return candidate
     pytest.fail(
-        "no payload directory found: set TARVIK_DATA_DIR, or provide ../shared/data/rows "
-        "or /work/shared/data/rows; tried " + ", ".join(map(str, candidates))
+        f"no payloads (*.json) in {candidate}: run the tests from a checkout, which has them in "
+        "tests/data/rows, or set TARVIK_DATA_DIR to a folder of row-oriented JSON payloads"
     )
 
 
