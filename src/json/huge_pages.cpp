@@ -2,12 +2,14 @@
 // payloads of similar sizes, in any thread, then reuse memory that is already mapped.
 #include "json/huge_pages.hpp"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace tarvik::json {
@@ -53,18 +55,28 @@ class KeptBlocks {
     return true;
   }
 
-  void free_all() noexcept {
+  std::size_t free_all() noexcept {
     const std::scoped_lock lock(mutex_);
     for (const LargeBlock& block : blocks_)
       std::free(block.data);
     blocks_.clear();
-    kept_bytes_ = 0;
+    return std::exchange(kept_bytes_, 0);
   }
 
   // Room for every block that can be kept, reserved at once so that keeping never allocates.
-  KeptBlocks() { blocks_.reserve(kMostKeptBytes / kHugePage); }
+  // A fork waits for the lock and both processes release it: a child forked while another
+  // thread held it would otherwise find it locked forever.
+  KeptBlocks() {
+    blocks_.reserve(kMostKeptBytes / kHugePage);
+    if (pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork) != 0) {
+      throw std::bad_alloc();
+    }
+  }
 
  private:
+  static void lock_for_fork() noexcept;
+  static void unlock_after_fork() noexcept;
+
   std::mutex mutex_;
   std::vector<LargeBlock> blocks_;
   std::size_t kept_bytes_ = 0;
@@ -74,6 +86,14 @@ KeptBlocks& kept_blocks() {
   // Never destroyed: threads still inside a call may release blocks while the process exits.
   static KeptBlocks* const blocks = new KeptBlocks();
   return *blocks;
+}
+
+void KeptBlocks::lock_for_fork() noexcept {
+  kept_blocks().mutex_.lock();
+}
+
+void KeptBlocks::unlock_after_fork() noexcept {
+  kept_blocks().mutex_.unlock();
 }
 
 void* fresh_block(std::size_t size) {
@@ -95,6 +115,10 @@ LargeBlock allocate_large_block(std::size_t size) {
   LargeBlock block{};
   if (kept_blocks().take(rounded, block)) return block;
   return {fresh_block(rounded), rounded};
+}
+
+std::size_t release_kept_blocks() noexcept {
+  return kept_blocks().free_all();
 }
 
 void release_large_block(LargeBlock block) noexcept {

@@ -23,6 +23,10 @@ struct LargeBlock {
 // std::bad_alloc when memory runs out, after giving back every kept block.
 LargeBlock allocate_large_block(std::size_t size);
 
+// Frees every kept block and returns their total size: called when memory runs out, before an
+// allocation is tried again. Safe to call from any thread.
+std::size_t release_kept_blocks() noexcept;
+
 // Takes back a block from allocate_large_block: kept for a later call while the kept blocks stay
 // small in total, freed otherwise. Safe to call from any thread.
 void release_large_block(LargeBlock block) noexcept;
