@@ -57,27 +57,52 @@ std::size_t address_space_room() {
   return saturating_room(static_cast<std::size_t>(limit.rlim_cur), used);
 }
 
-// The least room left under memory.max in the process's cgroup and every cgroup above it.
-std::size_t cgroup_room() {
-  const auto membership = read_small_file("/proc/self/cgroup");
-  if (!membership) return kUnlimited;
-  // The unified hierarchy's line is "0::/path".
-  const std::size_t line = membership->starts_with("0::") ? 0 : membership->find("\n0::");
-  if (line == std::string::npos) return kUnlimited;
-  const std::size_t start = line == 0 ? 3 : line + 4;
-  std::string path = membership->substr(start, membership->find('\n', start) - start);
+// The path of the process's cgroup in the hierarchy whose /proc/self/cgroup line starts with
+// `prefix` ("0::" for the unified one, or the line's end ":memory:" for the memory controller's).
+std::optional<std::string> cgroup_path(const std::string& membership, std::string_view prefix) {
+  std::size_t line = 0;
+  while (line < membership.size()) {
+    const std::size_t end = std::min(membership.find('\n', line), membership.size());
+    const std::string_view text(membership.data() + line, end - line);
+    const std::size_t at =
+        prefix == "0::" ? (text.starts_with(prefix) ? 0 : std::string::npos) : text.find(prefix);
+    if (at != std::string::npos) return std::string(text.substr(at + prefix.size()));
+    line = end + 1;
+  }
+  return std::nullopt;
+}
+
+// The least room left under the limit of the cgroup at `path` and of every cgroup above it.
+std::size_t room_under(const std::string& root, std::string path, const char* limit_file,
+                       const char* usage_file) {
   std::size_t room = kUnlimited;
   while (true) {
-    const std::string directory = "/sys/fs/cgroup" + (path == "/" ? std::string() : path);
-    const auto max = read_small_file(directory + "/memory.max");
+    const std::string directory = root + (path == "/" ? std::string() : path);
+    const auto max = read_small_file(directory + limit_file);
     const auto limit = max ? leading_number(*max) : std::nullopt;  // "max" reads as no number
     if (limit) {
-      const auto current = read_small_file(directory + "/memory.current");
+      const auto current = read_small_file(directory + usage_file);
       const auto used = current ? leading_number(*current) : std::nullopt;
       room = std::min(room, saturating_room(*limit, used.value_or(0)));
     }
     if (path == "/" || path.empty()) break;
     path.resize(std::max<std::size_t>(path.rfind('/'), 1));
+  }
+  return room;
+}
+
+// The room the process's cgroups leave: cgroup v2's memory.max, or the v1 memory controller's
+// memory.limit_in_bytes, less what the cgroup uses.
+std::size_t cgroup_room() {
+  const auto membership = read_small_file("/proc/self/cgroup");
+  if (!membership) return kUnlimited;
+  std::size_t room = kUnlimited;
+  if (const auto unified = cgroup_path(*membership, "0::")) {
+    room = room_under("/sys/fs/cgroup", *unified, "/memory.max", "/memory.current");
+  }
+  if (const auto memory = cgroup_path(*membership, ":memory:")) {
+    room = std::min(room, room_under("/sys/fs/cgroup/memory", *memory, "/memory.limit_in_bytes",
+                                     "/memory.usage_in_bytes"));
   }
   return room;
 }

@@ -11,8 +11,9 @@ namespace tarvik::json {
 inline constexpr std::size_t kRoomCheckedSize = std::size_t{8} << 20;
 
 // Throws std::bad_alloc when `bytes` more do not fit in the least of: the address-space limit
-// less the address space in use, each enclosing cgroup's memory.max less its memory.current,
-// and the system's MemAvailable. The kept large blocks are given back before it fails.
+// less the address space in use, each enclosing cgroup's memory.max less its memory.current (or
+// cgroup v1's memory.limit_in_bytes less its memory.usage_in_bytes), and the system's MemAvailable.
+// The kept large blocks are given back before it fails.
 void ensure_room_for(std::size_t bytes);
 
 }  // namespace tarvik::json
