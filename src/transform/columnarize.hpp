@@ -31,15 +31,16 @@ struct ColumnarizeCounts {
 Result<json::Value, std::string> columnarize_rows(std::vector<json::Value>&& rows,
                                                   json::Arena& arena);
 
-// The output text of a transform, held as the text of the cells present in the rows: its exact
-// size is known before any of it is written, and the null cells of a sparse table, however
-// many, cost nothing until then.
+// The output text of a transform, held as the text of the rows' cells: its exact size is known
+// before any of it is written, and the null cells of a sparse table, however many, take no room
+// until then.
 class TableText {
  public:
-  // A run of cells present at consecutive output positions of one row, its text joined by commas.
+  // Cells at consecutive output positions of one row, their text joined by commas.
   struct Run {
-    std::size_t text_end;  // where its text ends in the cell text
-    std::uint32_t first;   // the output positions it covers: [first, end)
+    std::size_t text_start;  // where its text lies in the cell text
+    std::size_t text_end;
+    std::uint32_t first;  // the output positions it covers: [first, end)
     std::uint32_t end;
   };
 

@@ -50,11 +50,112 @@ std::size_t checked_add(std::size_t a, std::size_t b) {
   return sum;
 }
 
-std::size_t checked_multiply(std::size_t a, std::size_t b) {
-  std::size_t product = 0;
-  if (__builtin_mul_overflow(a, b, &product)) throw std::bad_alloc();
-  return product;
+// The length of the text write_nulls writes.
+std::size_t nulls_length(std::size_t count, bool after_cell) {
+  return count * kNullText - (after_cell ? 0 : 1);
 }
+
+// Builds the text of the rows: a row at least half full is written whole, nulls included, by the
+// writer in one pass; a sparser one as the runs of its present cells, so that its null cells,
+// however many, take no room until the output is written.
+class RowsWriter {
+ public:
+  RowsWriter(const ColumnPlan& plan, std::size_t expected_cell_text)
+      : plan_(plan),
+        cells_per_row_(plan.cells_per_row),
+        cells_(Buffer::kInitialCapacity, expected_cell_text),
+        row_(cells_per_row_, Value::null()) {
+    row_ends_.reserve(plan.rows.size());
+  }
+
+  void write_rows() {
+    std::size_t member = 0;
+    for (const Map* row : plan_.rows) {
+      const std::size_t first_member = member;
+      std::size_t present = 0;
+      for (const Map::Entry& entry : *row) {
+        const std::uint32_t position = plan_.member_positions[member++];
+        // A null cell is written with the missing ones.
+        if (position == kNotACell || entry.value.is_null()) continue;
+        row_[position] = entry.value;
+        ++present;
+      }
+      const std::size_t row_start = runs_.size();
+      if (2 * present >= cells_per_row_) {
+        write_whole_row();
+      } else {
+        write_runs(*row, first_member);
+      }
+      add_row_length(row_start);
+      row_ends_.push_back(runs_.size());
+    }
+  }
+
+  std::size_t rows_length() const { return rows_length_; }
+  Buffer take_cells() { return std::move(cells_); }
+  std::vector<TableText::Run> take_runs() { return std::move(runs_); }
+  std::vector<std::size_t> take_row_ends() { return std::move(row_ends_); }
+
+ private:
+  // The cells between the brackets the writer puts around them form one run.
+  void write_whole_row() {
+    const std::size_t start = cells_.size();
+    json::serialize_value(Value::array({row_.data(), row_.size()}), cells_);
+    runs_.push_back({start + 1, cells_.size() - 1, 0, cells_per_row_});
+    std::fill(row_.begin(), row_.end(), Value::null());
+  }
+
+  void write_runs(const Map& row, std::size_t member) {
+    present_.clear();
+    bool ordered = true;
+    for (const Map::Entry& entry : row) {
+      const std::uint32_t position = plan_.member_positions[member++];
+      if (position == kNotACell || entry.value.is_null()) continue;
+      row_[position] = Value::null();
+      ordered = ordered && (present_.empty() || present_.back().first < position);
+      present_.emplace_back(position, &entry.value);
+    }
+    if (!ordered) std::ranges::sort(present_, {}, &Present::first);
+    const std::size_t row_start = runs_.size();
+    for (const auto& [position, value] : present_) {
+      if (runs_.size() > row_start && runs_.back().end == position) {
+        cells_.push_back(',');
+        runs_.back().end = position + 1;
+      } else {
+        runs_.push_back({cells_.size(), 0, position, position + 1});
+      }
+      json::serialize_value(*value, cells_);
+      runs_.back().text_end = cells_.size();
+    }
+  }
+
+  // Counts the row's text as TableText::write writes it.
+  void add_row_length(std::size_t row_start) {
+    std::size_t length = 2;
+    std::uint32_t position = 0;
+    for (std::size_t run = row_start; run < runs_.size(); ++run) {
+      const TableText::Run& cells = runs_[run];
+      if (cells.first > position) length += nulls_length(cells.first - position, position > 0);
+      length += (cells.first > 0 ? 1 : 0) + (cells.text_end - cells.text_start);
+      position = cells.end;
+    }
+    if (position < cells_per_row_) {
+      length += nulls_length(cells_per_row_ - position, position > 0);
+    }
+    rows_length_ = checked_add(rows_length_, length);
+  }
+
+  using Present = std::pair<std::uint32_t, const Value*>;
+
+  const ColumnPlan& plan_;
+  const std::uint32_t cells_per_row_;
+  Buffer cells_;
+  std::vector<TableText::Run> runs_;
+  std::vector<std::size_t> row_ends_;
+  std::vector<Value> row_;        // the cells of the row being written, null where absent
+  std::vector<Present> present_;  // a sparse row's non-null cells
+  std::size_t rows_length_ = 0;
+};
 
 }  // namespace
 
@@ -68,51 +169,14 @@ TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_tex
   json::serialize_value(plan.constants, tail);
   tail.push_back('}');
 
-  Buffer cells(Buffer::kInitialCapacity, expected_cell_text);
-  std::vector<TableText::Run> runs;
-  std::vector<std::size_t> row_ends;
-  row_ends.reserve(plan.rows.size());
-  std::vector<std::pair<std::uint32_t, const Value*>> present;  // one row's non-null cells
-  std::size_t placed = 0;
-  std::size_t member = 0;
-  for (const Map* row : plan.rows) {
-    present.clear();
-    bool ordered = true;
-    for (const Map::Entry& entry : *row) {
-      const std::uint32_t position = plan.member_positions[member++];
-      // A null cell is written with the missing ones.
-      if (position == kNotACell || entry.value.is_null()) continue;
-      ordered = ordered && (present.empty() || present.back().first < position);
-      present.emplace_back(position, &entry.value);
-    }
-    if (!ordered) std::ranges::sort(present, {}, &std::pair<std::uint32_t, const Value*>::first);
-    const std::size_t row_start = runs.size();
-    for (const auto& [position, value] : present) {
-      if (runs.size() > row_start && runs.back().end == position) {
-        cells.push_back(',');
-        runs.back().end = position + 1;
-      } else {
-        runs.push_back({0, position, position + 1});
-      }
-      json::serialize_value(*value, cells);
-      runs.back().text_end = cells.size();
-    }
-    row_ends.push_back(runs.size());
-    placed += present.size();
-  }
-
-  // Each row is "[" and "]" around its cells joined by commas, "null" for each cell not placed;
-  // the commas inside runs are already part of the cell text.
-  const std::size_t rows = plan.rows.size();
-  const std::size_t per_row = plan.cells_per_row == 0 ? 2 : 1 + kNullText * plan.cells_per_row;
-  std::size_t size = checked_multiply(rows, per_row);
-  size = checked_add(size, head.size() + tail.size() + (rows == 0 ? 0 : rows - 1));
-  size = checked_add(size, cells.size() - (placed - runs.size()));
-  size -= (kNullText - 1) * placed;
-
-  const ColumnarizeCounts counts{rows, plan.cells_per_row, plan.constant_count};
-  return TableText(std::move(head), std::move(cells), std::move(tail), std::move(runs),
-                   std::move(row_ends), plan.cells_per_row, size, counts);
+  RowsWriter rows(plan, expected_cell_text);
+  rows.write_rows();
+  const std::size_t row_count = plan.rows.size();
+  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
+  const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
+  const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
+  return TableText(std::move(head), rows.take_cells(), std::move(tail), rows.take_runs(),
+                   rows.take_row_ends(), plan.cells_per_row, size, counts);
 }
 
 void TableText::write(char* out) const {
@@ -120,7 +184,6 @@ void TableText::write(char* out) const {
   out += head_.size();
   const char* const text = cells_.data();
   std::size_t run = 0;
-  std::size_t text_start = 0;
   for (std::size_t row = 0; row < row_ends_.size(); ++row) {
     if (row != 0) *out++ = ',';
     *out++ = '[';
@@ -129,9 +192,8 @@ void TableText::write(char* out) const {
       const Run& cells = runs_[run];
       if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
       if (cells.first > 0) *out++ = ',';
-      std::memcpy(out, text + text_start, cells.text_end - text_start);
-      out += cells.text_end - text_start;
-      text_start = cells.text_end;
+      std::memcpy(out, text + cells.text_start, cells.text_end - cells.text_start);
+      out += cells.text_end - cells.text_start;
       position = cells.end;
     }
     if (position < cells_per_row_) out = write_nulls(out, cells_per_row_ - position, position > 0);
