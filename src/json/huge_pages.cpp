@@ -6,7 +6,6 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -22,6 +21,10 @@ constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
 constexpr std::size_t kLargestKeptBlock = std::size_t{32} << 20;
 // A kept block is handed out for a request of at least half its size.
 constexpr std::size_t kMostWaste = 2;
+
+void unmap(LargeBlock block) noexcept {
+  munmap(block.data, block.size);
+}
 
 class KeptBlocks {
  public:
@@ -58,7 +61,7 @@ class KeptBlocks {
   std::size_t free_all() noexcept {
     const std::scoped_lock lock(mutex_);
     for (const LargeBlock& block : blocks_)
-      std::free(block.data);
+      unmap(block);
     blocks_.clear();
     return std::exchange(kept_bytes_, 0);
   }
@@ -96,11 +99,26 @@ void KeptBlocks::unlock_after_fork() noexcept {
   kept_blocks().mutex_.unlock();
 }
 
+// A mapping of `size` bytes (a multiple of the huge page size) aligned to the huge page size,
+// or null. Mapped directly, not taken from malloc, so that a freed block goes back to the system
+// at once instead of staying in the allocator's heap.
+void* map_aligned(std::size_t size) {
+  const std::size_t span = size + kHugePage;
+  void* const mapped =
+      mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto first = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t start = (first + kHugePage - 1) & ~(kHugePage - 1);
+  const std::size_t head = start - first;
+  if (head != 0) munmap(mapped, head);
+  if (span - head - size != 0) munmap(reinterpret_cast<char*>(start) + size, span - head - size);
+  return reinterpret_cast<void*>(start);
+}
+
 void* fresh_block(std::size_t size) {
-  void* block = std::aligned_alloc(kHugePage, size);
+  void* block = map_aligned(size);
   if (block == nullptr) {
-    kept_blocks().free_all();
-    block = std::aligned_alloc(kHugePage, size);
+    if (kept_blocks().free_all() > 0) block = map_aligned(size);
     if (block == nullptr) throw std::bad_alloc();
   }
   madvise(block, size, MADV_HUGEPAGE);
@@ -123,7 +141,7 @@ std::size_t release_kept_blocks() noexcept {
 
 void release_large_block(LargeBlock block) noexcept {
   if (block.data == nullptr) return;
-  if (!kept_blocks().keep(block)) std::free(block.data);
+  if (!kept_blocks().keep(block)) unmap(block);
 }
 
 }  // namespace tarvik::json

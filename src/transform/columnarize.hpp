@@ -38,17 +38,23 @@ class TableText {
  public:
   // Cells at consecutive output positions of one row, their text joined by commas.
   struct Run {
-    std::size_t text_start;  // where its text lies in the cell text
+    std::size_t text_start;  // where its text lies in its row's piece
     std::size_t text_end;
     std::uint32_t first;  // the output positions it covers: [first, end)
     std::uint32_t end;
   };
 
-  TableText(json::Buffer head, json::Buffer cells, json::Buffer tail, std::vector<Run> runs,
+  // The cell text in pieces of whole rows, each freed once its rows are written.
+  struct Piece {
+    json::Buffer text;
+    std::size_t row_end;  // the end of its rows
+  };
+
+  TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
             std::vector<std::size_t> row_ends, std::uint32_t cells_per_row, std::size_t size,
             ColumnarizeCounts counts)
       : head_(std::move(head)),
-        cells_(std::move(cells)),
+        pieces_(std::move(pieces)),
         tail_(std::move(tail)),
         runs_(std::move(runs)),
         row_ends_(std::move(row_ends)),
@@ -59,13 +65,14 @@ class TableText {
   // The output's exact length in bytes.
   std::size_t size() const { return size_; }
   const ColumnarizeCounts& counts() const { return counts_; }
-  // Writes the output's size() bytes at `out`.
-  void write(char* out) const;
+  // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
+  // a call peaks at little more than the output. Once only.
+  void write(char* out);
 
  private:
-  json::Buffer head_;   // {"columns":[...],"rows":[
-  json::Buffer cells_;  // the text of every run
-  json::Buffer tail_;   // ],"constants":{...}}
+  json::Buffer head_;  // {"columns":[...],"rows":[
+  std::vector<Piece> pieces_;
+  json::Buffer tail_;  // ],"constants":{...}}
   std::vector<Run> runs_;
   std::vector<std::size_t> row_ends_;  // the end of each row's runs
   std::uint32_t cells_per_row_;

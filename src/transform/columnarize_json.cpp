@@ -47,7 +47,7 @@ Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts) {
   auto text = columnarize_json_text(payload);
   if (!text.ok()) return failure(std::move(text).error());
-  const TableText& table = text.value();
+  TableText& table = text.value();
   json::Buffer out(table.size());
   table.write(out.write_position());
   out.commit(table.size());

@@ -63,7 +63,7 @@ class RowsWriter {
   RowsWriter(const ColumnPlan& plan, std::size_t expected_cell_text)
       : plan_(plan),
         cells_per_row_(plan.cells_per_row),
-        cells_(Buffer::kInitialCapacity, expected_cell_text),
+        cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
         row_(cells_per_row_, Value::null()) {
     row_ends_.reserve(plan.rows.size());
   }
@@ -88,15 +88,27 @@ class RowsWriter {
       }
       add_row_length(row_start);
       row_ends_.push_back(runs_.size());
+      if (cells_.size() >= kPieceSize / 4 * 3) seal_piece();
     }
+    seal_piece();
   }
 
   std::size_t rows_length() const { return rows_length_; }
-  Buffer take_cells() { return std::move(cells_); }
+  std::vector<TableText::Piece> take_pieces() { return std::move(pieces_); }
   std::vector<TableText::Run> take_runs() { return std::move(runs_); }
   std::vector<std::size_t> take_row_ends() { return std::move(row_ends_); }
 
  private:
+  // A piece is sealed once it holds three quarters of its expected size, so the rows that
+  // follow seldom make it grow.
+  static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
+
+  // A moved-from buffer is empty and grows like a new one.
+  void seal_piece() {
+    if (!pieces_.empty() && pieces_.back().row_end == row_ends_.size()) return;
+    pieces_.push_back({std::move(cells_), row_ends_.size()});
+  }
+
   // The cells between the brackets the writer puts around them form one run.
   void write_whole_row() {
     const std::size_t start = cells_.size();
@@ -149,7 +161,8 @@ class RowsWriter {
 
   const ColumnPlan& plan_;
   const std::uint32_t cells_per_row_;
-  Buffer cells_;
+  std::vector<TableText::Piece> pieces_;
+  Buffer cells_;  // the piece being written
   std::vector<TableText::Run> runs_;
   std::vector<std::size_t> row_ends_;
   std::vector<Value> row_;        // the cells of the row being written, null where absent
@@ -175,29 +188,35 @@ TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_tex
   const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
   const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
   const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
-  return TableText(std::move(head), rows.take_cells(), std::move(tail), rows.take_runs(),
+  return TableText(std::move(head), rows.take_pieces(), std::move(tail), rows.take_runs(),
                    rows.take_row_ends(), plan.cells_per_row, size, counts);
 }
 
-void TableText::write(char* out) const {
+void TableText::write(char* out) {
   std::memcpy(out, head_.data(), head_.size());
   out += head_.size();
-  const char* const text = cells_.data();
   std::size_t run = 0;
-  for (std::size_t row = 0; row < row_ends_.size(); ++row) {
-    if (row != 0) *out++ = ',';
-    *out++ = '[';
-    std::uint32_t position = 0;
-    for (; run < row_ends_[row]; ++run) {
-      const Run& cells = runs_[run];
-      if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
-      if (cells.first > 0) *out++ = ',';
-      std::memcpy(out, text + cells.text_start, cells.text_end - cells.text_start);
-      out += cells.text_end - cells.text_start;
-      position = cells.end;
+  std::size_t row = 0;
+  for (Piece& piece : pieces_) {
+    const char* const text = piece.text.data();
+    for (; row < piece.row_end; ++row) {
+      if (row != 0) *out++ = ',';
+      *out++ = '[';
+      std::uint32_t position = 0;
+      for (; run < row_ends_[row]; ++run) {
+        const Run& cells = runs_[run];
+        if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
+        if (cells.first > 0) *out++ = ',';
+        std::memcpy(out, text + cells.text_start, cells.text_end - cells.text_start);
+        out += cells.text_end - cells.text_start;
+        position = cells.end;
+      }
+      if (position < cells_per_row_) {
+        out = write_nulls(out, cells_per_row_ - position, position > 0);
+      }
+      *out++ = ']';
     }
-    if (position < cells_per_row_) out = write_nulls(out, cells_per_row_ - position, position > 0);
-    *out++ = ']';
+    piece.text = Buffer(0);
   }
   std::memcpy(out, tail_.data(), tail_.size());
 }

@@ -75,6 +75,13 @@ INSTANTIATE_TEST_SUITE_P(
                                                         ",\"m" + std::to_string(c) + "\":\"x\"";
                                                   return members;
                                                 })},
+        // Cell text in several pieces, and rows without a cell after the last one.
+        ShapeCase{"pieces", rows_of(160'000,
+                                    [](int r) {
+                                      return r < 150'000 ? "\"a\":" + std::to_string(r) +
+                                                               ",\"b\":\"twenty characters...\""
+                                                         : std::string("\"z\":null");
+                                    })},
         ShapeCase{"rows_without_cells", rows_of(5, [](int) { return std::string("\"a\":null"); })},
         ShapeCase{"first_row_full_then_empty",
                   rows_of(6,
