@@ -197,17 +197,16 @@ PyObject* new_bytes(std::size_t size) {
 // The result bytes, made at the output's exact size with the lock held, so no second copy of the
 // output is ever made. A large output is written with the lock released: the new object is the
 // call's alone until it is returned, and the writing (with the page faults of fresh memory)
-// would otherwise keep every other Python thread waiting. The text is freed meanwhile too.
-Ref make_result(std::optional<TableText>& text) {
+// would otherwise keep every other Python thread waiting. The cell text is freed as it is written.
+Ref make_result(TableText& text) {
   constexpr std::size_t kLargeOutput = std::size_t{1} << 20;
-  Ref result = expect_object(new_bytes(text->size()));
+  Ref result = expect_object(new_bytes(text.size()));
   char* const destination = PyBytes_AS_STRING(result.get());
-  if (text->size() >= kLargeOutput) {
+  if (text.size() >= kLargeOutput) {
     const LockRelease released;
-    text->write(destination);
-    text.reset();
+    text.write(destination);
   } else {
-    text->write(destination);
+    text.write(destination);
   }
   return result;
 }
@@ -230,8 +229,7 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<TableText, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
-  std::optional<TableText> text(std::move(result).value());
-  return make_result(text).release();
+  return make_result(result.value()).release();
 }
 
 }  // namespace

@@ -33,6 +33,10 @@ struct ColumnPlan {
 Result<ColumnPlan, std::string> plan_columns(const std::vector<json::Value>& rows,
                                              json::Arena& arena);
 
+// The output document of the planned table, every cell built in `arena`: rows * cells_per_row
+// values. The rows must stay alive until it is written.
+json::Value document_of(const ColumnPlan& plan, json::Arena& arena);
+
 // The text of the planned table, with the rows' cells written in column order straight from the
 // row objects. `expected_cell_text`: what the cell text will probably grow to.
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);

@@ -62,6 +62,12 @@ class TableText {
         size_(size),
         counts_(counts) {}
 
+  // An output written at once.
+  static TableText whole(json::Buffer text, ColumnarizeCounts counts) {
+    const std::size_t size = text.size();
+    return TableText(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+  }
+
   // The output's exact length in bytes.
   std::size_t size() const { return size_; }
   const ColumnarizeCounts& counts() const { return counts_; }

@@ -6,12 +6,17 @@
 #include "json/huge_pages.hpp"
 #include "json/memory_room.hpp"
 #include "json/reader.hpp"
+#include "json/writer.hpp"
 #include "transform/column_plan.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {
 
 namespace {
+
+// A table of at most this many cells is built as a document and written in one pass: fewer
+// allocations than the table text, and its cells take 64 KB at most.
+constexpr std::size_t kSmallTableCells = 4096;
 
 Result<TableText, std::string> transform_once(std::string_view payload) {
   // The rows live in this arena, which is released before the output is made. Strings without
@@ -22,25 +27,30 @@ Result<TableText, std::string> transform_once(std::string_view payload) {
   if (!rows.ok()) return failure("invalid row-oriented JSON: " + rows.error().display());
   const Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
   if (!plan.ok()) return failure(plan.error());
-  // The cells seldom outgrow the payload, which also holds every member name.
-  return write_table_text(plan.value(), payload.size());
+  // The output seldom outgrows the payload, which also holds every member name.
+  const ColumnPlan& table = plan.value();
+  if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
+    json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
+    json::serialize_value(document_of(table, arena), out);
+    const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
+    return TableText::whole(std::move(out), counts);
+  }
+  return write_table_text(table, payload.size());
 }
 
 }  // namespace
 
 Result<TableText, std::string> columnarize_json_text(std::string_view payload) {
-  auto transform = [payload] {
-    auto text = transform_once(payload);
-    if (text.ok()) json::ensure_room_for(text.value().size());
-    return text;
-  };
-  try {
-    return transform();
-  } catch (const std::bad_alloc&) {
-    // The blocks kept for later calls may be what this one lacks.
-    if (json::release_kept_blocks() == 0) throw;
+  for (bool retried = false;; retried = true) {
+    try {
+      Result<TableText, std::string> text = transform_once(payload);
+      if (text.ok()) json::ensure_room_for(text.value().size());
+      return text;
+    } catch (const std::bad_alloc&) {
+      // The blocks kept for later calls may be what this one lacks.
+      if (retried || json::release_kept_blocks() == 0) throw;
+    }
   }
-  return transform();
 }
 
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,

@@ -174,11 +174,7 @@ Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, A
   return plan;
 }
 
-Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
-  const std::vector<Value> values = std::move(rows_in);
-  Result<ColumnPlan, std::string> planned = plan_columns(values, arena);
-  if (!planned) return failure(std::move(planned).error());
-  const ColumnPlan& plan = planned.value();
+Value document_of(const ColumnPlan& plan, Arena& arena) {
   const std::size_t kept = plan.cells_per_row;
   const std::size_t row_count = plan.rows.size();
 
@@ -204,6 +200,13 @@ Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena&
   output.insert("rows", Value::array({row_arrays, row_count}));
   output.insert("constants", plan.constants);
   return Value::object(output);
+}
+
+Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
+  const std::vector<Value> values = std::move(rows_in);
+  Result<ColumnPlan, std::string> plan = plan_columns(values, arena);
+  if (!plan) return failure(std::move(plan).error());
+  return document_of(plan.value(), arena);
 }
 
 }  // namespace tarvik

@@ -218,7 +218,7 @@ void TableText::write(char* out) {
     }
     piece.text = Buffer(0);
   }
-  std::memcpy(out, tail_.data(), tail_.size());
+  if (tail_.size() != 0) std::memcpy(out, tail_.data(), tail_.size());
 }
 
 }  // namespace tarvik
