@@ -1,6 +1,7 @@
 // The large blocks of calls (payload copies, arena chunks, outputs), kept across calls: calls on
 // payloads of similar sizes, in any thread, then reuse memory that is already mapped.
 #include "json/huge_pages.hpp"
+#include "json/memory_room.hpp"
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -115,7 +116,10 @@ void* map_aligned(std::size_t size) {
   return reinterpret_cast<void*>(start);
 }
 
+// A block the process has no room for fails before it is mapped: memory mapped now and touched
+// later would bring the OOM killer instead of an error.
 void* fresh_block(std::size_t size) {
+  ensure_room_for(size);
   void* block = map_aligned(size);
   if (block == nullptr) {
     if (kept_blocks().free_all() > 0) block = map_aligned(size);
