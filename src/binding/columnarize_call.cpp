@@ -1,5 +1,5 @@
-// The columnarize call boundary: argument binding and its messages, the payload copy, the
-// transform with the interpreter lock released, and the mapping of every outcome to Python.
+// The columnarize call boundary: argument binding and its messages, the transform on the payload
+// in place with the interpreter lock released, and the mapping of every outcome to Python.
 #include "binding/columnarize_call.hpp"
 
 #include <climits>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "binding/binding_errors.hpp"
+#include "json/memory/huge_pages.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik::binding {
@@ -146,25 +147,21 @@ class LockRelease {
 
 // What the transform left: its result, or the fault that ended it.
 struct TransformOutcome {
-  std::optional<Result<json::Buffer, std::string>> result;
+  std::optional<Result<TableText, std::string>> result;
   std::exception_ptr fault;
 };
 
-// Copies the payload (with the lock held, so no Python object is read without it) and runs the
-// transform on the copy with the lock released. Any fault of the transform is caught here.
+// Runs the transform with the lock released, reading the payload in place: `payload` points into
+// a bytes object the caller holds a reference to, and bytes never change. Any fault of the
+// transform is caught here.
 TransformOutcome transform_unlocked(std::string_view payload) {
-  // Exactly the payload's length (no block at all for an empty payload); a large copy sits on
-  // huge pages like the call's other large blocks.
-  json::Buffer copy(payload.size());
-  copy.append(payload);
   TransformOutcome outcome;
   const LockRelease released;
   try {
-    outcome.result.emplace(columnarize_json(copy.view()));
+    outcome.result.emplace(columnarize_json_text(payload));
   } catch (...) {
     outcome.fault = std::current_exception();
   }
-  copy = json::Buffer(0);
   return outcome;
 }
 
@@ -185,19 +182,31 @@ PyErr contained_fault_error(const std::exception_ptr& fault) {
   return PyErr::new_message(PyExc_RuntimeError, "internal panic during columnarization: " + text);
 }
 
-// The result bytes, made with the lock held. A large output is copied in with the lock released:
-// the new object is the call's alone until it is returned, and the copy (with the page faults of
-// fresh memory) would otherwise keep every other Python thread waiting.
-Ref make_result(const json::Buffer& output) {
+// Uninitialised bytes of `size`, made with the lock held. When memory runs out, the kept large
+// blocks are given back and the allocation is tried once more.
+PyObject* new_bytes(std::size_t size) {
+  PyObject* made = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (made == nullptr && PyErr_ExceptionMatches(PyExc_MemoryError) &&
+      json::release_kept_blocks() > 0) {
+    PyErr_Clear();
+    made = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  }
+  return made;
+}
+
+// The result bytes, made at the output's exact size with the lock held, so no second copy of the
+// output is ever made. A large output is written with the lock released: the new object is the
+// call's alone until it is returned, and the writing (with the page faults of fresh memory)
+// would otherwise keep every other Python thread waiting. The cell text is freed as it is written.
+Ref make_result(TableText& text) {
   constexpr std::size_t kLargeOutput = std::size_t{1} << 20;
-  Ref result =
-      expect_object(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size())));
+  Ref result = expect_object(new_bytes(text.size()));
   char* const destination = PyBytes_AS_STRING(result.get());
-  if (output.size() >= kLargeOutput) {
+  if (text.size() >= kLargeOutput) {
     const LockRelease released;
-    std::memcpy(destination, output.data(), output.size());
-  } else if (output.size() > 0) {
-    std::memcpy(destination, output.data(), output.size());
+    text.write(destination);
+  } else {
+    text.write(destination);
   }
   return result;
 }
@@ -214,9 +223,11 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
     }
   }
 
+  // Held for the call, so the payload stays alive while it is read without the lock.
+  const Ref held = Ref::borrow(bound.value().slots[kPayload]);
   TransformOutcome outcome = transform_unlocked(payload.value());
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
-  Result<json::Buffer, std::string>& result = *outcome.result;
+  Result<TableText, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
   return make_result(result.value()).release();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,14 +15,6 @@
 
 namespace tarvik {
 
-// Turns the rows (the elements of the payload array, consumed) into the output document
-// {"columns":[...],"rows":[[...]...],"constants":{...}}, built in `arena`, or fails with
-// "expected a JSON object row, got: " and the compact text of the first non-object row.
-// The output shares cell values with the rows: both must stay alive until it is written.
-// Thread-safe: touches nothing but its arguments (and the calling thread's hash seed).
-Result<json::Value, std::string> columnarize_rows(std::vector<json::Value>&& rows,
-                                                  json::Arena& arena);
-
 // What a transform produced, for callers that report it.
 struct ColumnarizeCounts {
   std::size_t rows = 0;
@@ -29,11 +22,81 @@ struct ColumnarizeCounts {
   std::size_t constants = 0;
 };
 
-// Reads `payload` as one JSON array of rows, transforms it and writes the output document.
-// Returns the output bytes or the error message ("invalid row-oriented JSON: " and the reader's
-// error, or the transform's message), and, on success, stores the output's counts in `counts`
-// when given. Internal faults propagate as C++ exceptions, memory exhaustion as std::bad_alloc;
-// everything built is released on every path. Thread-safe.
+// Turns the rows (the elements of the payload array, consumed) into the output document
+// {"columns":[...],"rows":[[...]...],"constants":{...}}, built in `arena`, or fails with
+// "expected a JSON object row, got: " and the compact text of the first non-object row.
+// The output shares cell values with the rows: both must stay alive until it is written.
+// Builds every cell: the reference for the table text below, which builds none.
+// Thread-safe: touches nothing but its arguments (and the calling thread's hash seed).
+Result<json::Value, std::string> columnarize_rows(std::vector<json::Value>&& rows,
+                                                  json::Arena& arena);
+
+// The output text of a transform, held as the text of the rows' cells: its exact size is known
+// before any of it is written, and the null cells of a sparse table, however many, take no room
+// until then.
+class TableText {
+ public:
+  // Cells at consecutive output positions of one row, their text joined by commas.
+  struct Run {
+    std::size_t text_start;  // where its text lies in its row's piece
+    std::size_t text_end;
+    std::uint32_t first;  // the output positions it covers: [first, end)
+    std::uint32_t end;
+  };
+
+  // The cell text in pieces of whole rows, each freed once its rows are written.
+  struct Piece {
+    json::Buffer text;
+    std::size_t row_end;  // the end of its rows
+  };
+
+  TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
+            std::vector<std::size_t> row_ends, std::uint32_t cells_per_row, std::size_t size,
+            ColumnarizeCounts counts)
+      : head_(std::move(head)),
+        pieces_(std::move(pieces)),
+        tail_(std::move(tail)),
+        runs_(std::move(runs)),
+        row_ends_(std::move(row_ends)),
+        cells_per_row_(cells_per_row),
+        size_(size),
+        counts_(counts) {}
+
+  // An output written at once.
+  static TableText whole(json::Buffer text, ColumnarizeCounts counts) {
+    const std::size_t size = text.size();
+    return TableText(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+  }
+
+  // The output's exact length in bytes.
+  std::size_t size() const { return size_; }
+  const ColumnarizeCounts& counts() const { return counts_; }
+  // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
+  // a call peaks at little more than the output. Once only.
+  void write(char* out);
+
+ private:
+  json::Buffer head_;  // {"columns":[...],"rows":[
+  std::vector<Piece> pieces_;
+  json::Buffer tail_;  // ],"constants":{...}}
+  std::vector<Run> runs_;
+  std::vector<std::size_t> row_ends_;  // the end of each row's runs
+  std::uint32_t cells_per_row_;
+  std::size_t size_;
+  ColumnarizeCounts counts_;
+};
+
+// Reads `payload` as one JSON array of rows and transforms it into the output text, whose size
+// is checked against the memory the process may still use. Returns the text or the error
+// message ("invalid row-oriented JSON: " and the reader's error, or the transform's message).
+// Internal faults propagate as C++ exceptions; memory exhaustion, or an output too large to
+// fit, as std::bad_alloc, after every kept block was given back and the work tried once more.
+// Everything built is released on every path. `payload` is only read during the call.
+// Thread-safe.
+Result<TableText, std::string> columnarize_json_text(std::string_view payload);
+
+// The same, written into a buffer of exactly the output's size; `counts`, when given, is filled
+// on success.
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts = nullptr);
 

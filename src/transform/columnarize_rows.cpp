@@ -11,6 +11,7 @@
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
 #include "json/write/writer.hpp"
+#include "transform/column_plan.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik {
@@ -22,8 +23,6 @@ using json::Number;
 using json::Value;
 
 namespace {
-
-constexpr std::uint32_t kDropped = std::numeric_limits<std::uint32_t>::max();
 
 // A cell matches the constant's reference when both are numbers equal as doubles (so 1, 1.0 and
 // 1e0 match), and otherwise when the two are equal values. Scalars are compared here; arrays and
@@ -52,7 +51,7 @@ struct Column {
   bool has_non_null = false;
   bool constant_candidate = true;
   Value reference;  // the first row's value
-  std::uint32_t output_position = kDropped;
+  std::uint32_t output_position = kNotACell;
 };
 
 // Column discovery and the per-column scans in one pass over every member of every row.
@@ -84,7 +83,7 @@ class ColumnScan {
 
   std::vector<Column>& columns() { return columns_; }
   // The column of each member of each row, row after row in entry order.
-  const std::vector<std::uint32_t>& member_columns() const { return member_columns_; }
+  std::vector<std::uint32_t> take_member_columns() { return std::move(member_columns_); }
 
  private:
   // Rows usually repeat the previous row's member order, so the column of the previous row's
@@ -102,7 +101,7 @@ class ColumnScan {
     if (const Value* known = seen_.get(name)) {
       return static_cast<std::uint32_t>(known->as_number().as_non_negative());
     }
-    if (columns_.size() >= kDropped) throw std::length_error("too many columns");
+    if (columns_.size() >= kNotACell) throw std::length_error("too many columns");
     const auto column = static_cast<std::uint32_t>(columns_.size());
     seen_.insert(name, Value::number(Number::non_negative(column)));
     columns_.emplace_back().name = name;
@@ -126,32 +125,32 @@ class ColumnScan {
 
 }  // namespace
 
-Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
-  const std::vector<Value> values = std::move(rows_in);
-  std::vector<const Map*> rows;
-  rows.reserve(values.size());
+Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, Arena& arena) {
+  ColumnPlan plan;
+  plan.rows.reserve(values.size());
   for (const Value& value : values) {
     if (!value.is_object()) {
       std::string message = "expected a JSON object row, got: ";
       json::display_value(value, message);
       return failure(std::move(message));
     }
-    rows.push_back(&value.as_object());
+    plan.rows.push_back(&value.as_object());
   }
 
   ColumnScan scan(arena);
-  scan.scan(rows);
+  scan.scan(plan.rows);
   std::vector<Column>& columns = scan.columns();
 
   // A column is constant when every row holds a matching value. A row lacking the member holds
   // null, which matches only a null reference, and a column whose cells are all null is dropped
   // anyway, so only columns present in every row can be constant.
-  const bool constants_possible = rows.size() >= 2;
+  const bool constants_possible = plan.rows.size() >= 2;
   Map& constants = Map::create(arena);
   std::uint32_t kept = 0;
   for (Column& column : columns) {
     if (!column.has_non_null) continue;
-    if (constants_possible && column.constant_candidate && column.rows_present == rows.size()) {
+    if (constants_possible && column.constant_candidate &&
+        column.rows_present == plan.rows.size()) {
       constants.insert(column.name, column.reference);
       continue;
     }
@@ -160,34 +159,55 @@ Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena&
 
   Value* names = arena.allocate_array<Value>(kept);
   for (const Column& column : columns) {
-    if (column.output_position != kDropped) {
+    if (column.output_position != kNotACell) {
       names[column.output_position] = Value::string(column.name);
     }
   }
 
+  // Each member's column becomes its output position, in place.
+  plan.member_positions = scan.take_member_columns();
+  for (std::uint32_t& member : plan.member_positions)
+    member = columns[member].output_position;
+  plan.columns = Value::array({names, kept});
+  plan.constants = Value::object(constants);
+  plan.constant_count = constants.size();
+  plan.cells_per_row = kept;
+  return plan;
+}
+
+Value document_of(const ColumnPlan& plan, Arena& arena) {
+  const std::size_t kept = plan.cells_per_row;
+  const std::size_t row_count = plan.rows.size();
+
   // Every row array is a slice of one block of cells, null where the row lacks the column.
-  if (kept != 0 && rows.size() > std::numeric_limits<std::size_t>::max() / kept) {
+  if (kept != 0 && row_count > std::numeric_limits<std::size_t>::max() / kept) {
     throw std::length_error("too many cells");
   }
-  Value* cells = arena.allocate_array<Value>(rows.size() * kept);
-  std::fill_n(cells, rows.size() * kept, Value::null());
-  Value* row_arrays = arena.allocate_array<Value>(rows.size());
-  const std::vector<std::uint32_t>& member_columns = scan.member_columns();
+  Value* cells = arena.allocate_array<Value>(row_count * kept);
+  std::fill_n(cells, row_count * kept, Value::null());
+  Value* row_arrays = arena.allocate_array<Value>(row_count);
   std::size_t member = 0;
-  for (std::size_t r = 0; r < rows.size(); ++r) {
+  for (std::size_t r = 0; r < row_count; ++r) {
     Value* row_cells = cells + r * kept;
-    for (const Map::Entry& entry : *rows[r]) {
-      const std::uint32_t position = columns[member_columns[member++]].output_position;
-      if (position != kDropped) row_cells[position] = entry.value;
+    for (const Map::Entry& entry : *plan.rows[r]) {
+      const std::uint32_t position = plan.member_positions[member++];
+      if (position != kNotACell) row_cells[position] = entry.value;
     }
     row_arrays[r] = Value::array({row_cells, kept});
   }
 
   Map& output = Map::create(arena, 3);
-  output.insert("columns", Value::array({names, kept}));
-  output.insert("rows", Value::array({row_arrays, rows.size()}));
-  output.insert("constants", Value::object(constants));
+  output.insert("columns", plan.columns);
+  output.insert("rows", Value::array({row_arrays, row_count}));
+  output.insert("constants", plan.constants);
   return Value::object(output);
+}
+
+Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
+  const std::vector<Value> values = std::move(rows_in);
+  Result<ColumnPlan, std::string> plan = plan_columns(values, arena);
+  if (!plan) return failure(std::move(plan).error());
+  return document_of(plan.value(), arena);
 }
 
 }  // namespace tarvik

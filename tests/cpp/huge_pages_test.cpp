@@ -1,7 +1,12 @@
 // Large blocks: aligned to huge pages, at least as large as asked, and kept across calls so that
 // the next call of a similar size reuses mapped memory instead of faulting in fresh pages.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -64,6 +69,47 @@ TEST(LargeBlocks, ThreadsNeverShareABlock) {
   for (std::thread& thread : threads)
     thread.join();
   EXPECT_EQ(faults, std::vector<int>(8, 0));
+}
+
+// Threads take and keep blocks without pause, so the kept blocks' lock is often held when the
+// main thread forks: each child must still take and release a block and exit. A child that has
+// not exited after a minute is hung: it is killed and counted.
+TEST(LargeBlocks, ChildrenForkedWhileThreadsUseTheKeptBlocksCanUseThem) {
+  std::atomic<bool> stop = false;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&stop] {
+      while (!stop)
+        release_large_block(allocate_large_block(2 * kMiB));
+    });
+  }
+  int hung = 0;
+  int failed = 0;
+  for (int fork_round = 0; fork_round < 300; ++fork_round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      release_large_block(allocate_large_block(4 * kMiB));
+      _exit(0);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        ++hung;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    failed += WIFEXITED(status) && WEXITSTATUS(status) != 0;
+  }
+  stop = true;
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(hung, 0);
+  EXPECT_EQ(failed, 0);
 }
 
 }  // namespace

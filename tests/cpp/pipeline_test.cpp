@@ -75,10 +75,34 @@ TEST(PipelineDepth, DeepestAcceptedDocumentRoundTrips) {
             "error: invalid row-oriented JSON: recursion limit exceeded at line 1 column 132");
 }
 
-TEST(PipelineOutput, StartsWithRoomFor128Bytes) {
-  auto result = columnarize_json("[]");
+struct CountsCase {
+  std::string payload;
+  ColumnarizeCounts counts;
+};
+
+class PipelineCounts : public ::testing::TestWithParam<CountsCase> {};
+
+// The output fills its buffer exactly, and the counts are those of its three members.
+TEST_P(PipelineCounts, AreThoseOfTheOutput) {
+  ColumnarizeCounts counts{9, 9, 9};
+  auto result = columnarize_json(GetParam().payload, &counts);
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value().capacity(), 128u);
+  EXPECT_EQ(result.value().capacity(), result.value().size());
+  EXPECT_EQ(counts.rows, GetParam().counts.rows);
+  EXPECT_EQ(counts.columns, GetParam().counts.columns);
+  EXPECT_EQ(counts.constants, GetParam().counts.constants);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PipelineCounts,
+    ::testing::Values(CountsCase{"[]", {0, 0, 0}}, CountsCase{"[{}]", {1, 0, 0}},
+                      CountsCase{R"([{"a":1,"b":null,"c":2},{"a":1,"c":3}])", {2, 1, 1}},
+                      CountsCase{R"([{"a":1},{"b":2},{"c":3}])", {3, 3, 0}}));
+
+TEST(PipelineCounts, AreLeftAloneOnFailure) {
+  ColumnarizeCounts counts{7, 7, 7};
+  EXPECT_FALSE(columnarize_json("[1]", &counts).ok());
+  EXPECT_EQ(counts.rows, 7u);
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ def test_an_internal_fault_becomes_runtime_error(failing_getrandom):
 @pytest.mark.parametrize(
     "headroom",
     [
-        pytest.param(0.5, id="payload-copy-fails"),
+        pytest.param(0.5, id="reading-fails"),
         pytest.param(1.5, id="transform-fails"),
     ],
 )
@@ -105,6 +105,43 @@ def test_exhausted_memory_is_memory_error(data_dir, headroom, tmp_path):
         "MemoryError ''",
         'small: {"columns":["a"],"rows":[[1]],"constants":{}}',
         "large: True",
+    ]
+
+
+def test_an_output_that_cannot_fit_is_memory_error_before_it_is_built():
+    # Rows with one distinct member each: a 400 KB payload whose output (3.1 GB, a cell for
+    # every row and column) is larger than the address space left to the process.
+    script = """
+        import resource
+        import tarvik_codec
+
+        def one_member_each(rows):
+            return ("[" + ",".join('{"k%d":%d}' % (i, i) for i in range(rows)) + "]").encode()
+
+        def address_space():
+            with open("/proc/self/statm") as statm:
+                return int(statm.read().split()[0]) * resource.getpagesize()
+
+        payload = one_member_each(25_000)
+        print(len(payload) // 1000, "KB")
+        _, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (address_space() + (1 << 30), hard))
+        before = address_space()
+        try:
+            tarvik_codec.columnarize(payload)
+        except MemoryError:
+            print("MemoryError")
+        # Nothing of the failed call stays mapped, and a 45 MB output still fits.
+        print("left mapped:", address_space() - before < (32 << 20))
+        print("smaller:", len(tarvik_codec.columnarize(one_member_each(3_000))))
+    """
+    finished = run_python(script)
+    assert finished.returncode == 0, finished.stderr
+    assert finished.stdout.splitlines() == [
+        "402 KB",
+        "MemoryError",
+        "left mapped: True",
+        "smaller: 45027817",
     ]
 
 

@@ -83,8 +83,10 @@ class Buffer {
   }
 
  private:
-  // A large capacity is that of a large block; a smaller one, of a block from realloc.
+  // A large capacity is that of a large block; a smaller one, of a block from realloc. Moved-from
+  // buffers hold none, and are destroyed without a call.
   void release() noexcept {
+    if (data_ == nullptr) return;
     if (is_large_block(capacity_)) {
       release_large_block({data_, capacity_});
     } else {

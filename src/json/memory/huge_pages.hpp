@@ -20,8 +20,13 @@ struct LargeBlock {
 
 // A block of at least `size` bytes aligned to the huge page size, advised to be backed by huge
 // pages (only an advice: a refusal changes nothing); a kept block when one fits. Throws
-// std::bad_alloc when memory runs out, after giving back every kept block.
+// std::bad_alloc when memory runs out, or when a large fresh block does not fit in what the
+// process may still use (see ensure_room_for), after giving back every kept block.
 LargeBlock allocate_large_block(std::size_t size);
+
+// Frees every kept block and returns their total size: called when memory runs out, before an
+// allocation is tried again. Safe to call from any thread.
+std::size_t release_kept_blocks() noexcept;
 
 // Takes back a block from allocate_large_block: kept for a later call while the kept blocks stay
 // small in total, freed otherwise. Safe to call from any thread.

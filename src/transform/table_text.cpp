@@ -1,0 +1,224 @@
+// The output text of a table, written row by row from the row objects without a matrix of
+// cells: only present cells are kept as text, and runs of null cells are copied from a pattern.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "json/write/writer.hpp"
+#include "transform/column_plan.hpp"
+
+namespace tarvik {
+
+namespace {
+
+using json::Buffer;
+using json::Map;
+using json::Value;
+
+// "null," repeated, one more time than a copied chunk holds: a run of null cells is a slice of
+// it, starting at 0 ("null,null") or, after a cell, at 4 (",null,null").
+constexpr std::size_t kNullText = 5;
+constexpr std::size_t kChunkCells = 820;
+constexpr std::size_t kChunk = kChunkCells * kNullText;
+constexpr auto kNullPattern = [] {
+  std::array<char, kChunk + kNullText> text{};
+  for (std::size_t i = 0; i < text.size(); i += kNullText) {
+    text[i] = 'n';
+    text[i + 1] = 'u';
+    text[i + 2] = 'l';
+    text[i + 3] = 'l';
+    text[i + 4] = ',';
+  }
+  return text;
+}();
+
+char* write_nulls(char* out, std::size_t count, bool after_cell) {
+  const char* const source = kNullPattern.data() + (after_cell ? kNullText - 1 : 0);
+  std::size_t length = count * kNullText - (after_cell ? 0 : 1);
+  // Whole chunks keep the pattern's phase.
+  for (; length > kChunk; length -= kChunk, out += kChunk)
+    std::memcpy(out, source, kChunk);
+  std::memcpy(out, source, length);
+  return out + length;
+}
+
+std::size_t checked_add(std::size_t a, std::size_t b) {
+  std::size_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) throw std::bad_alloc();
+  return sum;
+}
+
+// The length of the text write_nulls writes.
+std::size_t nulls_length(std::size_t count, bool after_cell) {
+  return count * kNullText - (after_cell ? 0 : 1);
+}
+
+// Builds the text of the rows: a row at least half full is written whole, nulls included, by the
+// writer in one pass; a sparser one as the runs of its present cells, so that its null cells,
+// however many, take no room until the output is written.
+class RowsWriter {
+ public:
+  RowsWriter(const ColumnPlan& plan, std::size_t expected_cell_text)
+      : plan_(plan),
+        cells_per_row_(plan.cells_per_row),
+        cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
+        row_(cells_per_row_, Value::null()) {
+    row_ends_.reserve(plan.rows.size());
+  }
+
+  void write_rows() {
+    std::size_t member = 0;
+    for (const Map* row : plan_.rows) {
+      const std::size_t first_member = member;
+      std::size_t present = 0;
+      for (const Map::Entry& entry : *row) {
+        const std::uint32_t position = plan_.member_positions[member++];
+        // A null cell is written with the missing ones.
+        if (position == kNotACell || entry.value.is_null()) continue;
+        row_[position] = entry.value;
+        ++present;
+      }
+      const std::size_t row_start = runs_.size();
+      if (2 * present >= cells_per_row_) {
+        write_whole_row();
+      } else {
+        write_runs(*row, first_member);
+      }
+      add_row_length(row_start);
+      row_ends_.push_back(runs_.size());
+      if (cells_.size() >= kPieceSize / 4 * 3) seal_piece();
+    }
+    seal_piece();
+  }
+
+  std::size_t rows_length() const { return rows_length_; }
+  std::vector<TableText::Piece> take_pieces() { return std::move(pieces_); }
+  std::vector<TableText::Run> take_runs() { return std::move(runs_); }
+  std::vector<std::size_t> take_row_ends() { return std::move(row_ends_); }
+
+ private:
+  // A piece is sealed once it holds three quarters of its expected size, so the rows that
+  // follow seldom make it grow.
+  static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
+
+  // A moved-from buffer is empty and grows like a new one.
+  void seal_piece() {
+    if (!pieces_.empty() && pieces_.back().row_end == row_ends_.size()) return;
+    pieces_.push_back({std::move(cells_), row_ends_.size()});
+  }
+
+  // The cells between the brackets the writer puts around them form one run.
+  void write_whole_row() {
+    const std::size_t start = cells_.size();
+    json::serialize_value(Value::array({row_.data(), row_.size()}), cells_);
+    runs_.push_back({start + 1, cells_.size() - 1, 0, cells_per_row_});
+    std::fill(row_.begin(), row_.end(), Value::null());
+  }
+
+  void write_runs(const Map& row, std::size_t member) {
+    present_.clear();
+    bool ordered = true;
+    for (const Map::Entry& entry : row) {
+      const std::uint32_t position = plan_.member_positions[member++];
+      if (position == kNotACell || entry.value.is_null()) continue;
+      row_[position] = Value::null();
+      ordered = ordered && (present_.empty() || present_.back().first < position);
+      present_.emplace_back(position, &entry.value);
+    }
+    if (!ordered) std::ranges::sort(present_, {}, &Present::first);
+    const std::size_t row_start = runs_.size();
+    for (const auto& [position, value] : present_) {
+      if (runs_.size() > row_start && runs_.back().end == position) {
+        cells_.push_back(',');
+        runs_.back().end = position + 1;
+      } else {
+        runs_.push_back({cells_.size(), 0, position, position + 1});
+      }
+      json::serialize_value(*value, cells_);
+      runs_.back().text_end = cells_.size();
+    }
+  }
+
+  // Counts the row's text as TableText::write writes it.
+  void add_row_length(std::size_t row_start) {
+    std::size_t length = 2;
+    std::uint32_t position = 0;
+    for (std::size_t run = row_start; run < runs_.size(); ++run) {
+      const TableText::Run& cells = runs_[run];
+      if (cells.first > position) length += nulls_length(cells.first - position, position > 0);
+      length += (cells.first > 0 ? 1 : 0) + (cells.text_end - cells.text_start);
+      position = cells.end;
+    }
+    if (position < cells_per_row_) {
+      length += nulls_length(cells_per_row_ - position, position > 0);
+    }
+    rows_length_ = checked_add(rows_length_, length);
+  }
+
+  using Present = std::pair<std::uint32_t, const Value*>;
+
+  const ColumnPlan& plan_;
+  const std::uint32_t cells_per_row_;
+  std::vector<TableText::Piece> pieces_;
+  Buffer cells_;  // the piece being written
+  std::vector<TableText::Run> runs_;
+  std::vector<std::size_t> row_ends_;
+  std::vector<Value> row_;        // the cells of the row being written, null where absent
+  std::vector<Present> present_;  // a sparse row's non-null cells
+  std::size_t rows_length_ = 0;
+};
+
+}  // namespace
+
+TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
+  Buffer head;
+  head.append(R"({"columns":)");
+  json::serialize_value(plan.columns, head);
+  head.append(R"(,"rows":[)");
+  Buffer tail;
+  tail.append(R"(],"constants":)");
+  json::serialize_value(plan.constants, tail);
+  tail.push_back('}');
+
+  RowsWriter rows(plan, expected_cell_text);
+  rows.write_rows();
+  const std::size_t row_count = plan.rows.size();
+  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
+  const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
+  const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
+  return TableText(std::move(head), rows.take_pieces(), std::move(tail), rows.take_runs(),
+                   rows.take_row_ends(), plan.cells_per_row, size, counts);
+}
+
+void TableText::write(char* out) {
+  std::memcpy(out, head_.data(), head_.size());
+  out += head_.size();
+  std::size_t run = 0;
+  std::size_t row = 0;
+  for (Piece& piece : pieces_) {
+    const char* const text = piece.text.data();
+    for (; row < piece.row_end; ++row) {
+      if (row != 0) *out++ = ',';
+      *out++ = '[';
+      std::uint32_t position = 0;
+      for (; run < row_ends_[row]; ++run) {
+        const Run& cells = runs_[run];
+        if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
+        if (cells.first > 0) *out++ = ',';
+        std::memcpy(out, text + cells.text_start, cells.text_end - cells.text_start);
+        out += cells.text_end - cells.text_start;
+        position = cells.end;
+      }
+      if (position < cells_per_row_) {
+        out = write_nulls(out, cells_per_row_ - position, position > 0);
+      }
+      *out++ = ']';
+    }
+    piece.text = Buffer(0);
+  }
+  if (tail_.size() != 0) std::memcpy(out, tail_.data(), tail_.size());
+}
+
+}  // namespace tarvik

@@ -1,0 +1,114 @@
+// The table text, written from the row objects without a matrix of cells, against the document
+// built cell by cell: sparse rows, members in any order, explicit and missing nulls.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "json/read/reader.hpp"
+#include "json/write/writer.hpp"
+#include "transform/columnarize.hpp"
+
+namespace tarvik {
+namespace {
+
+std::string built_output(std::string_view payload) {
+  json::Arena arena;
+  auto rows = json::parse_value_list(payload, arena, json::Build::Everything);
+  EXPECT_TRUE(rows.ok()) << payload;
+  auto document = columnarize_rows(std::move(rows).value(), arena);
+  EXPECT_TRUE(document.ok()) << payload;
+  json::Buffer out;
+  json::serialize_value(document.value(), out);
+  return std::string(out.view());
+}
+
+std::string text_output(std::string_view payload) {
+  auto result = columnarize_json(payload);
+  EXPECT_TRUE(result.ok()) << payload;
+  return std::string(result.value().view());
+}
+
+// Rows of `row_count` objects; row r holds the members `member(r)` gives, in its order.
+template <class Members>
+std::string rows_of(int row_count, Members member) {
+  std::string payload = "[";
+  for (int r = 0; r < row_count; ++r) {
+    if (r != 0) payload += ',';
+    payload += '{' + member(r) + '}';
+  }
+  return payload + ']';
+}
+
+struct ShapeCase {
+  const char* name;
+  std::string payload;
+};
+
+class TableShapes : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(TableShapes, WriteWhatTheBuiltDocumentWrites) {
+  EXPECT_EQ(text_output(GetParam().payload), built_output(GetParam().payload));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TableShapes,
+    ::testing::Values(
+        // One distinct member per row: every row is nulls around one cell, across null runs
+        // longer than the copied pattern.
+        ShapeCase{"one_member_each", rows_of(2000,
+                                             [](int r) {
+                                               return "\"k" + std::to_string(r) +
+                                                      "\":" + std::to_string(r);
+                                             })},
+        ShapeCase{"members_in_reverse", rows_of(40,
+                                                [](int r) {
+                                                  return "\"k" + std::to_string(40 - r) + "\":[" +
+                                                         std::to_string(r) + "],\"s\":1,\"k" +
+                                                         std::to_string(r % 3) + "\":null";
+                                                })},
+        ShapeCase{"every_other_member", rows_of(30,
+                                                [](int r) {
+                                                  std::string members = "\"c\":0";
+                                                  for (int c = r % 2; c < 12; c += 2)
+                                                    members +=
+                                                        ",\"m" + std::to_string(c) + "\":\"x\"";
+                                                  return members;
+                                                })},
+        // Cell text in several pieces, and rows without a cell after the last one.
+        ShapeCase{"pieces", rows_of(160'000,
+                                    [](int r) {
+                                      return r < 150'000 ? "\"a\":" + std::to_string(r) +
+                                                               ",\"b\":\"twenty characters...\""
+                                                         : std::string("\"z\":null");
+                                    })},
+        ShapeCase{"rows_without_cells", rows_of(5, [](int) { return std::string("\"a\":null"); })},
+        ShapeCase{"first_row_full_then_empty",
+                  rows_of(6,
+                          [](int r) {
+                            return std::string(r == 0 ? R"("a":1,"b":{"c":[]},"d":"\u00e9")" : "");
+                          })}),
+    [](const auto& shape) { return std::string(shape.param.name); });
+
+// Random tables: any subset of the members, in any order, of any kind of value.
+TEST(TableShapes, RandomTablesWriteWhatTheBuiltDocumentWrites) {
+  const char* const values[] = {"null", "1", "1.0", "\"x\"", "[1, 2]", "{\"y\":null}", "true"};
+  std::mt19937 random(7);
+  for (int table = 0; table < 300; ++table) {
+    const int columns = 1 + static_cast<int>(random() % 10);
+    const std::string payload = rows_of(static_cast<int>(random() % 12), [&](int) {
+      std::string members;
+      for (int c = 0; c < columns; ++c) {
+        if (random() % 3 == 0) continue;
+        if (!members.empty()) members += ',';
+        members += "\"c" + std::to_string((c * 7 + static_cast<int>(random() % 4)) % columns) +
+                   "x" + std::to_string(c) + "\":" + values[random() % std::size(values)];
+      }
+      return members;
+    });
+    EXPECT_EQ(text_output(payload), built_output(payload)) << payload;
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
