@@ -15,6 +15,7 @@
 #include "json/read/number_text.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/string_scan.hpp"
+#include "json/text/unicode_escape_pair.hpp"
 #include "json/text/utf8.hpp"
 
 namespace tarvik::json::reading {
@@ -122,14 +123,51 @@ class StringReader : public NumberReader {
         buffer_.append(run, static_cast<std::size_t>(pos_ - run));
       }
       escaped = true;
-      // Escapes often come in runs (text spelled in \u escapes): read on without a scan.
+      // Escapes often come in runs (text spelled in \u escapes): read on without a scan, two
+      // \u escapes at a time where they allow it.
       do {
+        if (take_unicode_escape_pair<kDecode>()) {
+          out.escapes_as_written = false;
+          continue;
+        }
         ++pos_;
         if (!parse_escape<kDecode>(out.escapes_as_written)) return false;
       } while (pos_ != end_ && *pos_ == '\\');
       run = pos_;
     }
   }
+
+  // Two \u escapes of characters the writer writes as themselves (from U+0020 on), at the read
+  // position: consumed, and their UTF-8 appended when decoding. A character spelled as a
+  // surrogate pair takes both; a first escape that is not a pair's half takes one. Anything else
+  // (fewer than sixteen bytes left, another escape, a control character, a lone surrogate, a
+  // fault) is left to parse_escape, which tells it apart, and false is returned.
+  template <bool kDecode>
+  bool take_unicode_escape_pair() {
+    UnicodeEscapePair pair;
+    if (end_ - pos_ < 16 || pos_[1] != 'u' || !read_unicode_escape_pair(pos_, pair)) return false;
+    if (pair.first < 0x20 || pair.second < 0x20 || is_trail_surrogate(pair.first)) return false;
+    char bytes[8];
+    char* at = bytes;
+    if (is_lead_surrogate(pair.first)) {
+      if (!is_trail_surrogate(pair.second)) return false;
+      at = put_utf8(
+          0x10000 + ((static_cast<char32_t>(pair.first - 0xD800) << 10) | (pair.second - 0xDC00)),
+          at);
+      pos_ += 12;
+    } else if (is_lead_surrogate(pair.second) || is_trail_surrogate(pair.second)) {
+      at = put_utf8(pair.first, at);
+      pos_ += 6;
+    } else {
+      at = put_utf8(pair.second, put_utf8(pair.first, at));
+      pos_ += 12;
+    }
+    if constexpr (kDecode) buffer_.append(bytes, static_cast<std::size_t>(at - bytes));
+    return true;
+  }
+
+  static bool is_lead_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+  static bool is_trail_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
   // The escape after a consumed backslash, appended to the buffer when decoding; `as_written`
   // is cleared by an escape the writer would not write.
@@ -219,27 +257,31 @@ class StringReader : public NumberReader {
 
   void append_utf8(char32_t c) {
     char bytes[4];
-    std::size_t count;
+    buffer_.append(bytes, static_cast<std::size_t>(put_utf8(c, bytes) - bytes));
+  }
+
+  // Writes the UTF-8 of `c` at `at` and returns its end.
+  static char* put_utf8(char32_t c, char* at) {
     if (c < 0x80) {
-      bytes[0] = static_cast<char>(c);
-      count = 1;
-    } else if (c < 0x800) {
-      bytes[0] = static_cast<char>(0xC0 | (c >> 6));
-      bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
-      count = 2;
-    } else if (c < 0x10000) {
-      bytes[0] = static_cast<char>(0xE0 | (c >> 12));
-      bytes[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
-      count = 3;
-    } else {
-      bytes[0] = static_cast<char>(0xF0 | (c >> 18));
-      bytes[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
-      count = 4;
+      at[0] = static_cast<char>(c);
+      return at + 1;
     }
-    buffer_.append(bytes, count);
+    if (c < 0x800) {
+      at[0] = static_cast<char>(0xC0 | (c >> 6));
+      at[1] = static_cast<char>(0x80 | (c & 0x3F));
+      return at + 2;
+    }
+    if (c < 0x10000) {
+      at[0] = static_cast<char>(0xE0 | (c >> 12));
+      at[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      at[2] = static_cast<char>(0x80 | (c & 0x3F));
+      return at + 3;
+    }
+    at[0] = static_cast<char>(0xF0 | (c >> 18));
+    at[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    at[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    at[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return at + 4;
   }
 
   Arena& arena_;
