@@ -6,12 +6,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
 #include "json/memory/arena.hpp"
+#include "json/read/decoded_text.hpp"
 #include "json/read/number_text.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/string_scan.hpp"
@@ -106,9 +106,9 @@ class StringReader : public NumberReader {
         if (!escaped) {
           out.text = text;
         } else if constexpr (kDecode) {
-          buffer_.append(text);
+          append_run(run, text.data() + text.size());
           out.text =
-              kUse == StringUse::Kept ? arena_.copy_string(buffer_) : std::string_view(buffer_);
+              kUse == StringUse::Kept ? arena_.copy_string(decoded_.view()) : decoded_.view();
         } else {
           out.text = {};
         }
@@ -119,8 +119,8 @@ class StringReader : public NumberReader {
         return fail(ErrorCode::ControlCharacterWhileParsingString);
       }
       if constexpr (kDecode) {
-        if (!escaped) buffer_.clear();
-        buffer_.append(run, static_cast<std::size_t>(pos_ - run));
+        if (!escaped) decoded_.clear();
+        append_run(run, pos_);
       }
       escaped = true;
       // Escapes often come in runs (text spelled in \u escapes): read on without a scan, two
@@ -147,8 +147,8 @@ class StringReader : public NumberReader {
     UnicodeEscapePair pair;
     if (end_ - pos_ < 16 || pos_[1] != 'u' || !read_unicode_escape_pair(pos_, pair)) return false;
     if (pair.first < 0x20 || pair.second < 0x20 || is_trail_surrogate(pair.first)) return false;
-    char bytes[8];
-    char* at = bytes;
+    char scratch[8];
+    char* at = kDecode ? decoded_.room(sizeof scratch) : scratch;
     if (is_lead_surrogate(pair.first)) {
       if (!is_trail_surrogate(pair.second)) return false;
       at = put_utf8(
@@ -162,7 +162,7 @@ class StringReader : public NumberReader {
       at = put_utf8(pair.second, put_utf8(pair.first, at));
       pos_ += 12;
     }
-    if constexpr (kDecode) buffer_.append(bytes, static_cast<std::size_t>(at - bytes));
+    if constexpr (kDecode) decoded_.commit(at);
     return true;
   }
 
@@ -206,7 +206,7 @@ class StringReader : public NumberReader {
       default:
         return fail(ErrorCode::InvalidEscape);
     }
-    if constexpr (kDecode) buffer_ += decoded;
+    if constexpr (kDecode) decoded_.append(&decoded, 1);
     return true;
   }
 
@@ -255,9 +255,19 @@ class StringReader : public NumberReader {
     return true;
   }
 
-  void append_utf8(char32_t c) {
-    char bytes[4];
-    buffer_.append(bytes, static_cast<std::size_t>(put_utf8(c, bytes) - bytes));
+  void append_utf8(char32_t c) { decoded_.commit(put_utf8(c, decoded_.room(4))); }
+
+  // Appends the raw bytes [from, to) of a string with escapes to its decoded text; a run of
+  // sixteen bytes or fewer, the most common between escapes, as one fixed-size move.
+  void append_run(const char* from, const char* to) {
+    const auto count = static_cast<std::size_t>(to - from);
+    char* const at = decoded_.room(count + 16);
+    if (count <= 16 && end_ - from >= 16) {
+      std::memcpy(at, from, 16);
+    } else {
+      std::memcpy(at, from, count);
+    }
+    decoded_.commit(at + count);
   }
 
   // Writes the UTF-8 of `c` at `at` and returns its end.
@@ -285,7 +295,7 @@ class StringReader : public NumberReader {
   }
 
   Arena& arena_;
-  std::string buffer_;  // the decoded text of a string with escapes
+  DecodedText decoded_;  // the decoded text of a string with escapes
 };
 
 }  // namespace
