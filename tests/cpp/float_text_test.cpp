@@ -2,6 +2,7 @@
 // recognition of texts spelled exactly as the writer spells their value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -321,6 +322,32 @@ TEST(CanonicalFloatText, RandomTextsAgreeWithStrtodAndTheWriter) {
     canonical += written ? 1 : 0;
   }
   EXPECT_GT(canonical, 1000);
+}
+
+// Coordinates as canada holds them: 16 and 17 digits with a fraction, in the plain layout,
+// the writer's own digits or others, across magnitudes from 1e-4 to 1e14.
+TEST(CanonicalFloatText, LongFractionsAgreeWithTheWriter) {
+  std::mt19937_64 random(23);
+  int canonical = 0;
+  int other = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const int magnitude = static_cast<int>(random() % 19) - 4;
+    const double value =
+        (1 + std::ldexp(static_cast<double>(random() >> 11), -53)) * std::pow(10.0, magnitude);
+    for (const int digits : {16, 17}) {
+      // Fraction digits for `digits` significant ones: after the magnitude + 1 integer digits,
+      // or after the -magnitude - 1 zeros that follow "0.".
+      const int fraction = digits - magnitude - 1;
+      char text[64];
+      std::snprintf(text, sizeof text, "%.*f", fraction, value);
+      const double read = std::strtod(text, nullptr);
+      const bool expected = text == written_float(read);
+      ASSERT_EQ(read_as_canonical(text), expected) << text;
+      (expected ? canonical : other) += 1;
+    }
+  }
+  EXPECT_GT(canonical, 10000);
+  EXPECT_GT(other, 10000);
 }
 
 // Texts whose integer or digit form makes them something other than a writer's float.

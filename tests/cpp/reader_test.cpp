@@ -364,16 +364,22 @@ TEST_P(ReaderStrings, DecodesToTheExpectedBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Escapes, ReaderStrings,
-    ::testing::Values(StringCase{R"("")", ""}, StringCase{R"("abc")", "abc"},
-                      StringCase{R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
-                      StringCase{R"("\u0000")", "\0"s}, StringCase{R"("a\u0000b")", "a\0b"s},
-                      StringCase{R"("\u0041\u00e9\u00E9")", "A\xC3\xA9\xC3\xA9"},
-                      StringCase{R"("\u07ff\u0800\uffff")", "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
-                      StringCase{R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
-                      StringCase{R"("\uD834\uDD1E")", "\xF0\x9D\x84\x9E"},
-                      StringCase{R"("\ud800\udc00")", "\xF0\x90\x80\x80"},
-                      StringCase{R"("\udbff\udfff")", "\xF4\x8F\xBF\xBF"},
-                      StringCase{R"("x\\y\"z")", "x\\y\"z"}));
+    ::testing::Values(
+        StringCase{R"("")", ""}, StringCase{R"("abc")", "abc"},
+        StringCase{R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"}, StringCase{R"("\u0000")", "\0"s},
+        StringCase{R"("a\u0000b")", "a\0b"s},
+        StringCase{R"("\u0041\u00e9\u00E9")", "A\xC3\xA9\xC3\xA9"},
+        StringCase{R"("\u07ff\u0800\uffff")", "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
+        StringCase{R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
+        StringCase{R"("\uD834\uDD1E")", "\xF0\x9D\x84\x9E"},
+        StringCase{R"("\ud800\udc00")", "\xF0\x90\x80\x80"},
+        StringCase{R"("\udbff\udfff")", "\xF4\x8F\xBF\xBF"}, StringCase{R"("x\\y\"z")", "x\\y\"z"},
+        // Runs long enough to be read two escapes at a time.
+        StringCase{R"("\u00e9\ud83d\ude00\u0041\u07FF\u20ac\uD834\uDD1E\n\u0001")",
+                   "\xC3\xA9\xF0\x9F\x98\x80\x41\xDF\xBF\xE2\x82\xAC\xF0\x9D\x84\x9E\n\x01"},
+        StringCase{
+            R"("\u65e5\u672c\u8a9e:\uffff\ue000\ud7ff\u0080 ")",
+            "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E:\xEF\xBF\xBF\xEE\x80\x80\xED\x9F\xBF\xC2\x80 "}));
 
 INSTANTIATE_TEST_SUITE_P(
     RawUtf8, ReaderStrings,

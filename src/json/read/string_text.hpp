@@ -6,15 +6,16 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include <emmintrin.h>  // SSE2, part of every x86-64 processor
 
 #include "json/memory/arena.hpp"
+#include "json/read/decoded_text.hpp"
 #include "json/read/number_text.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/string_scan.hpp"
+#include "json/text/unicode_escape_pair.hpp"
 #include "json/text/utf8.hpp"
 
 namespace tarvik::json::reading {
@@ -105,9 +106,9 @@ class StringReader : public NumberReader {
         if (!escaped) {
           out.text = text;
         } else if constexpr (kDecode) {
-          buffer_.append(text);
+          append_run(run, text.data() + text.size());
           out.text =
-              kUse == StringUse::Kept ? arena_.copy_string(buffer_) : std::string_view(buffer_);
+              kUse == StringUse::Kept ? arena_.copy_string(decoded_.view()) : decoded_.view();
         } else {
           out.text = {};
         }
@@ -118,18 +119,55 @@ class StringReader : public NumberReader {
         return fail(ErrorCode::ControlCharacterWhileParsingString);
       }
       if constexpr (kDecode) {
-        if (!escaped) buffer_.clear();
-        buffer_.append(run, static_cast<std::size_t>(pos_ - run));
+        if (!escaped) decoded_.clear();
+        append_run(run, pos_);
       }
       escaped = true;
-      // Escapes often come in runs (text spelled in \u escapes): read on without a scan.
+      // Escapes often come in runs (text spelled in \u escapes): read on without a scan, two
+      // \u escapes at a time where they allow it.
       do {
+        if (take_unicode_escape_pair<kDecode>()) {
+          out.escapes_as_written = false;
+          continue;
+        }
         ++pos_;
         if (!parse_escape<kDecode>(out.escapes_as_written)) return false;
       } while (pos_ != end_ && *pos_ == '\\');
       run = pos_;
     }
   }
+
+  // Two \u escapes of characters the writer writes as themselves (from U+0020 on), at the read
+  // position: consumed, and their UTF-8 appended when decoding. A character spelled as a
+  // surrogate pair takes both; a first escape that is not a pair's half takes one. Anything else
+  // (fewer than sixteen bytes left, another escape, a control character, a lone surrogate, a
+  // fault) is left to parse_escape, which tells it apart, and false is returned.
+  template <bool kDecode>
+  bool take_unicode_escape_pair() {
+    UnicodeEscapePair pair;
+    if (end_ - pos_ < 16 || pos_[1] != 'u' || !read_unicode_escape_pair(pos_, pair)) return false;
+    if (pair.first < 0x20 || pair.second < 0x20 || is_trail_surrogate(pair.first)) return false;
+    char scratch[8];
+    char* at = kDecode ? decoded_.room(sizeof scratch) : scratch;
+    if (is_lead_surrogate(pair.first)) {
+      if (!is_trail_surrogate(pair.second)) return false;
+      at = put_utf8(
+          0x10000 + ((static_cast<char32_t>(pair.first - 0xD800) << 10) | (pair.second - 0xDC00)),
+          at);
+      pos_ += 12;
+    } else if (is_lead_surrogate(pair.second) || is_trail_surrogate(pair.second)) {
+      at = put_utf8(pair.first, at);
+      pos_ += 6;
+    } else {
+      at = put_utf8(pair.second, put_utf8(pair.first, at));
+      pos_ += 12;
+    }
+    if constexpr (kDecode) decoded_.commit(at);
+    return true;
+  }
+
+  static bool is_lead_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+  static bool is_trail_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
   // The escape after a consumed backslash, appended to the buffer when decoding; `as_written`
   // is cleared by an escape the writer would not write.
@@ -168,7 +206,7 @@ class StringReader : public NumberReader {
       default:
         return fail(ErrorCode::InvalidEscape);
     }
-    if constexpr (kDecode) buffer_ += decoded;
+    if constexpr (kDecode) decoded_.append(&decoded, 1);
     return true;
   }
 
@@ -217,33 +255,47 @@ class StringReader : public NumberReader {
     return true;
   }
 
-  void append_utf8(char32_t c) {
-    char bytes[4];
-    std::size_t count;
-    if (c < 0x80) {
-      bytes[0] = static_cast<char>(c);
-      count = 1;
-    } else if (c < 0x800) {
-      bytes[0] = static_cast<char>(0xC0 | (c >> 6));
-      bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
-      count = 2;
-    } else if (c < 0x10000) {
-      bytes[0] = static_cast<char>(0xE0 | (c >> 12));
-      bytes[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
-      count = 3;
+  void append_utf8(char32_t c) { decoded_.commit(put_utf8(c, decoded_.room(4))); }
+
+  // Appends the raw bytes [from, to) of a string with escapes to its decoded text; a run of
+  // sixteen bytes or fewer, the most common between escapes, as one fixed-size move.
+  void append_run(const char* from, const char* to) {
+    const auto count = static_cast<std::size_t>(to - from);
+    char* const at = decoded_.room(count + 16);
+    if (count <= 16 && end_ - from >= 16) {
+      std::memcpy(at, from, 16);
     } else {
-      bytes[0] = static_cast<char>(0xF0 | (c >> 18));
-      bytes[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
-      count = 4;
+      std::memcpy(at, from, count);
     }
-    buffer_.append(bytes, count);
+    decoded_.commit(at + count);
+  }
+
+  // Writes the UTF-8 of `c` at `at` and returns its end.
+  static char* put_utf8(char32_t c, char* at) {
+    if (c < 0x80) {
+      at[0] = static_cast<char>(c);
+      return at + 1;
+    }
+    if (c < 0x800) {
+      at[0] = static_cast<char>(0xC0 | (c >> 6));
+      at[1] = static_cast<char>(0x80 | (c & 0x3F));
+      return at + 2;
+    }
+    if (c < 0x10000) {
+      at[0] = static_cast<char>(0xE0 | (c >> 12));
+      at[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      at[2] = static_cast<char>(0x80 | (c & 0x3F));
+      return at + 3;
+    }
+    at[0] = static_cast<char>(0xF0 | (c >> 18));
+    at[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    at[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    at[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return at + 4;
   }
 
   Arena& arena_;
-  std::string buffer_;  // the decoded text of a string with escapes
+  DecodedText decoded_;  // the decoded text of a string with escapes
 };
 
 }  // namespace
