@@ -10,6 +10,7 @@
 
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
+#include "json/read/key_guess.hpp"
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
 #include "transform/columnarize.hpp"
@@ -86,17 +87,14 @@ class ColumnScan {
   std::vector<std::uint32_t> take_member_columns() { return std::move(member_columns_); }
 
  private:
-  // Rows usually repeat the previous row's member order, so the column of the previous row's
-  // member at `expected`, or of the one after it when this row lacks a member, is tried before
-  // the hashed set of names; `expected` then moves past the member found.
+  // Rows usually repeat the previous row's member order: the columns of the previous row's
+  // members are guessed the way the reader guesses keys, before the hashed set of names.
   std::uint32_t resolve(std::string_view name, std::span<const std::uint32_t> previous,
                         std::size_t& expected) {
-    constexpr std::size_t kGuesses = 2;
-    for (std::size_t i = expected; i < previous.size() && i < expected + kGuesses; ++i) {
-      if (json::same_key(columns_[previous[i]].name, name)) {
-        expected = i + 1;
-        return previous[i];
-      }
+    if (json::take_guessed_key(previous.size(), expected, [&](std::size_t i) {
+          return json::same_key(columns_[previous[i]].name, name);
+        })) {
+      return previous[expected - 1];
     }
     if (const Value* known = seen_.get(name)) {
       return static_cast<std::uint32_t>(known->as_number().as_non_negative());
