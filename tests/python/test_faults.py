@@ -1,6 +1,9 @@
 # Faults that must not break the caller: an internal fault of the transform becomes RuntimeError,
 # exhausted memory becomes MemoryError, and the process goes on working after either.
+import os
 import subprocess
+import textwrap
+from pathlib import Path
 
 import pytest
 from conftest import run_python, scaled_payload
@@ -108,15 +111,49 @@ def test_exhausted_memory_is_memory_error(data_dir, headroom, tmp_path):
     ]
 
 
-def test_an_output_that_cannot_fit_is_memory_error_before_it_is_built():
+CGROUP_V1_MEMORY = Path("/sys/fs/cgroup/memory")
+
+# How the process's memory is limited: its address space (RLIMIT_AS), or the memory cgroup that
+# the child moves itself into before the call.
+LIMITS = {
+    "address space": """
+        _, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (address_space() + (1 << 30), hard))
+    """,
+    "memory cgroup": """
+        with open(CGROUP + "/cgroup.procs", "w") as procs:
+            procs.write(str(os.getpid()))
+    """,
+}
+
+
+@pytest.fixture
+def memory_cgroup():
+    """A memory cgroup (v1) limited to 512 MB, or a skip where none can be made."""
+    if not os.access(CGROUP_V1_MEMORY, os.W_OK):
+        pytest.skip("no writable cgroup v1 memory controller (needs root)")
+    group = CGROUP_V1_MEMORY / f"tarvik-test-{os.getpid()}"
+    group.mkdir()
+    try:
+        (group / "memory.limit_in_bytes").write_text(str(512 << 20))
+        yield group
+    finally:
+        group.rmdir()
+
+
+@pytest.mark.parametrize("limit", LIMITS)
+def test_an_output_that_cannot_fit_is_memory_error_before_it_is_built(limit, request):
     # Rows with one distinct member each: a 400 KB payload whose output (3.1 GB, a cell for
-    # every row and column) is larger than the address space left to the process.
-    script = """
+    # every row and column) is larger than the memory left to the process.
+    cgroup = request.getfixturevalue("memory_cgroup") if limit == "memory cgroup" else ""
+    script = f"""
+        import os
         import resource
         import tarvik_codec
+        CGROUP = {str(cgroup)!r}
 
         def one_member_each(rows):
-            return ("[" + ",".join('{"k%d":%d}' % (i, i) for i in range(rows)) + "]").encode()
+            return ("[" + ",".join('{{"k%d":%d}}' % (i, i) for i in range(rows)) + "]").encode()
 
         def address_space():
             with open("/proc/self/statm") as statm:
@@ -124,8 +161,7 @@ def test_an_output_that_cannot_fit_is_memory_error_before_it_is_built():
 
         payload = one_member_each(25_000)
         print(len(payload) // 1000, "KB")
-        _, hard = resource.getrlimit(resource.RLIMIT_AS)
-        resource.setrlimit(resource.RLIMIT_AS, (address_space() + (1 << 30), hard))
+{textwrap.indent(textwrap.dedent(LIMITS[limit]), " " * 8)}
         before = address_space()
         try:
             tarvik_codec.columnarize(payload)
