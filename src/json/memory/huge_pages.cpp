@@ -6,11 +6,11 @@
 #include <pthread.h>
 #include <sys/mman.h>
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <new>
 #include <utility>
-#include <vector>
 
 namespace tarvik::json {
 
@@ -29,75 +29,77 @@ void unmap(LargeBlock block) noexcept {
 
 class KeptBlocks {
  public:
+  // Constant-initialized: no guard of a lazily built object that a fork could catch half-taken
+  // in another thread and leave taken in the child forever. Nothing to destroy either, so threads
+  // still inside a call may release blocks while the process exits.
+  constexpr KeptBlocks() = default;
+
   // The smallest kept block that fits `size` without wasting most of itself.
   bool take(std::size_t size, LargeBlock& out) {
+    if (disabled_) return false;
     const std::scoped_lock lock(mutex_);
-    std::size_t best = blocks_.size();
-    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    std::size_t best = count_;
+    for (std::size_t i = 0; i < count_; ++i) {
       const std::size_t kept = blocks_[i].size;
       if (kept >= size && kept / kMostWaste <= size &&
-          (best == blocks_.size() || kept < blocks_[best].size)) {
+          (best == count_ || kept < blocks_[best].size)) {
         best = i;
       }
     }
-    if (best == blocks_.size()) return false;
+    if (best == count_) return false;
     out = blocks_[best];
-    blocks_[best] = blocks_.back();
-    blocks_.pop_back();
+    blocks_[best] = blocks_[--count_];
     kept_bytes_ -= out.size;
     return true;
   }
 
   bool keep(LargeBlock block) noexcept {
-    if (block.size > kLargestKeptBlock) return false;
+    if (block.size > kLargestKeptBlock || disabled_) return false;
     const std::scoped_lock lock(mutex_);
-    if (block.size > kMostKeptBytes - kept_bytes_ || blocks_.size() == blocks_.capacity()) {
-      return false;
-    }
-    blocks_.push_back(block);
+    if (block.size > kMostKeptBytes - kept_bytes_ || count_ == blocks_.size()) return false;
+    blocks_[count_++] = block;
     kept_bytes_ += block.size;
     return true;
   }
 
   std::size_t free_all() noexcept {
+    if (disabled_) return 0;
     const std::scoped_lock lock(mutex_);
-    for (const LargeBlock& block : blocks_)
-      unmap(block);
-    blocks_.clear();
+    for (std::size_t i = 0; i < count_; ++i)
+      unmap(blocks_[i]);
+    count_ = 0;
     return std::exchange(kept_bytes_, 0);
   }
 
-  // Room for every block that can be kept, reserved at once so that keeping never allocates.
   // A fork waits for the lock and both processes release it: a child forked while another
   // thread held it would otherwise find it locked forever.
-  KeptBlocks() {
-    blocks_.reserve(kMostKeptBytes / kHugePage);
-    if (pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork) != 0) {
-      throw std::bad_alloc();
-    }
-  }
+  void lock_for_fork() noexcept { mutex_.lock(); }
+  void unlock_after_fork() noexcept { mutex_.unlock(); }
+  void disable() noexcept { disabled_ = true; }
 
  private:
-  static void lock_for_fork() noexcept;
-  static void unlock_after_fork() noexcept;
-
   std::mutex mutex_;
-  std::vector<LargeBlock> blocks_;
+  // Room for every block that can be kept, so that keeping never allocates.
+  std::array<LargeBlock, kMostKeptBytes / kHugePage> blocks_{};
+  std::size_t count_ = 0;
   std::size_t kept_bytes_ = 0;
+  bool disabled_ = false;  // set once, at load time
 };
 
+constinit KeptBlocks kept_blocks_of_process;
+
 KeptBlocks& kept_blocks() {
-  // Never destroyed: threads still inside a call may release blocks while the process exits.
-  static KeptBlocks* const blocks = new KeptBlocks();
-  return *blocks;
+  return kept_blocks_of_process;
 }
 
-void KeptBlocks::lock_for_fork() noexcept {
-  kept_blocks().mutex_.lock();
-}
-
-void KeptBlocks::unlock_after_fork() noexcept {
-  kept_blocks().mutex_.unlock();
+// The fork handlers are registered when the library is loaded, before any thread can be inside
+// it (a dlclose removes them with the library).
+[[gnu::constructor]] void register_fork_handlers() {
+  const int failed = pthread_atfork([] { kept_blocks_of_process.lock_for_fork(); },
+                                    [] { kept_blocks_of_process.unlock_after_fork(); },
+                                    [] { kept_blocks_of_process.unlock_after_fork(); });
+  // Without them no block is kept, and the lock is never taken.
+  if (failed != 0) kept_blocks_of_process.disable();
 }
 
 // A mapping of `size` bytes (a multiple of the huge page size) aligned to the huge page size,
