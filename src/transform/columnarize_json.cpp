@@ -38,8 +38,15 @@ Result<TableText, std::string> transform_once(std::string_view payload, RowReade
   // The output seldom outgrows the payload, which also holds every member name.
   const ColumnPlan& table = plan.value();
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
+    // The document's three members written around their values: no map is built for them.
     json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
-    json::serialize_value(document_of(table, arena), out);
+    out.append(R"({"columns":)");
+    json::serialize_value(table.columns, out);
+    out.append(R"(,"rows":)");
+    json::serialize_value(rows_of(table, arena), out);
+    out.append(R"(,"constants":)");
+    json::serialize_value(table.constants, out);
+    out.push_back('}');
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
     return TableText::whole(std::move(out), counts);
   }
