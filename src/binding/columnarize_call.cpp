@@ -1,5 +1,5 @@
 // The columnarize call boundary: argument binding and its messages, the transform on the payload
-// in place with the interpreter lock released, and the mapping of every outcome to Python.
+// in place (the interpreter lock released but for small payloads), every outcome mapped to Python.
 #include "binding/columnarize_call.hpp"
 
 #include <climits>
@@ -11,6 +11,7 @@
 
 #include "binding/binding_errors.hpp"
 #include "json/memory/huge_pages.hpp"
+#include "json/memory/output_pages.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik::binding {
@@ -133,11 +134,15 @@ void take_back_lock(PyThreadState* state) noexcept {
   }
 }
 
-// Releases the interpreter lock for its lifetime. Nothing may touch a host object meanwhile.
+// Releases the interpreter lock for its lifetime (unless `release` is false: then it keeps it).
+// Nothing may touch a host object meanwhile.
 class LockRelease {
  public:
-  LockRelease() noexcept : state_(PyEval_SaveThread()) {}
-  ~LockRelease() { take_back_lock(state_); }
+  explicit LockRelease(bool release = true) noexcept
+      : state_(release ? PyEval_SaveThread() : nullptr) {}
+  ~LockRelease() {
+    if (state_ != nullptr) take_back_lock(state_);
+  }
   LockRelease(const LockRelease&) = delete;
   LockRelease& operator=(const LockRelease&) = delete;
 
@@ -151,12 +156,17 @@ struct TransformOutcome {
   std::exception_ptr fault;
 };
 
-// Runs the transform with the lock released, reading the payload in place: `payload` points into
-// a bytes object the caller holds a reference to, and bytes never change. Any fault of the
-// transform is caught here.
-TransformOutcome transform_unlocked(std::string_view payload) {
+// A payload this small is transformed in a few microseconds with the lock held: giving the lock
+// up and taking it back would cost more than the transform, and another thread gains nothing
+// from so short a pause (hashlib draws the same line).
+constexpr std::size_t kUnlockedPayload = 2048;
+
+// Runs the transform, with the lock released unless the payload is small, reading the payload
+// in place: `payload` points into a bytes object the caller holds a reference to, and bytes
+// never change. Any fault of the transform is caught here.
+TransformOutcome transform_payload(std::string_view payload) {
   TransformOutcome outcome;
-  const LockRelease released;
+  const LockRelease released(payload.size() >= kUnlockedPayload);
   try {
     outcome.result.emplace(columnarize_json_text(payload));
   } catch (...) {
@@ -204,6 +214,7 @@ Ref make_result(TableText& text) {
   char* const destination = PyBytes_AS_STRING(result.get());
   if (text.size() >= kLargeOutput) {
     const LockRelease released;
+    json::prepare_output_pages(destination, text.size());
     text.write(destination);
   } else {
     text.write(destination);
@@ -225,7 +236,7 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
 
   // Held for the call, so the payload stays alive while it is read without the lock.
   const Ref held = Ref::borrow(bound.value().slots[kPayload]);
-  TransformOutcome outcome = transform_unlocked(payload.value());
+  TransformOutcome outcome = transform_payload(payload.value());
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<TableText, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));

@@ -33,9 +33,9 @@ struct ColumnPlan {
 Result<ColumnPlan, std::string> plan_columns(const std::vector<json::Value>& rows,
                                              json::Arena& arena);
 
-// The output document of the planned table, every cell built in `arena`: rows * cells_per_row
+// The array of the planned table's rows, every cell built in `arena`: rows * cells_per_row
 // values. The rows must stay alive until it is written.
-json::Value document_of(const ColumnPlan& plan, json::Arena& arena);
+json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
 
 // The text of the planned table, with the rows' cells written in column order straight from the
 // row objects. `expected_cell_text`: what the cell text will probably grow to.

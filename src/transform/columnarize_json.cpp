@@ -18,6 +18,8 @@ namespace {
 // A table of at most this many cells is built as a document and written in one pass: fewer
 // allocations than the table text, and its cells take 64 KB at most.
 constexpr std::size_t kSmallTableCells = 4096;
+// The arena's first block, on the stack: the rows of a payload of a few kilobytes fit in it.
+constexpr std::size_t kFirstArenaBlock = 4096;
 
 // How the rows are read: one JSON array, or JSON Lines.
 using RowReader = Result<std::vector<json::Value>, json::Error> (*)(std::string_view, json::Arena&,
@@ -27,7 +29,8 @@ Result<TableText, std::string> transform_once(std::string_view payload, RowReade
   // The rows live in this arena, which is released before the output is made. Strings without
   // escapes, and the arrays and objects below the rows, which are carried over as their text,
   // point into the payload.
-  json::Arena arena;
+  alignas(16) char first_block[kFirstArenaBlock];
+  json::Arena arena(first_block, sizeof first_block);
   auto rows = read_rows(payload, arena, json::Build::Rows);
   if (!rows.ok()) return failure("invalid row-oriented JSON: " + rows.error().display());
   const Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
@@ -35,8 +38,15 @@ Result<TableText, std::string> transform_once(std::string_view payload, RowReade
   // The output seldom outgrows the payload, which also holds every member name.
   const ColumnPlan& table = plan.value();
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
+    // The document's three members written around their values: no map is built for them.
     json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
-    json::serialize_value(document_of(table, arena), out);
+    out.append(R"({"columns":)");
+    json::serialize_value(table.columns, out);
+    out.append(R"(,"rows":)");
+    json::serialize_value(rows_of(table, arena), out);
+    out.append(R"(,"constants":)");
+    json::serialize_value(table.constants, out);
+    out.push_back('}');
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
     return TableText::whole(std::move(out), counts);
   }

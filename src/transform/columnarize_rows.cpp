@@ -173,7 +173,7 @@ Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, A
   return plan;
 }
 
-Value document_of(const ColumnPlan& plan, Arena& arena) {
+Value rows_of(const ColumnPlan& plan, Arena& arena) {
   const std::size_t kept = plan.cells_per_row;
   const std::size_t row_count = plan.rows.size();
 
@@ -193,13 +193,21 @@ Value document_of(const ColumnPlan& plan, Arena& arena) {
     }
     row_arrays[r] = Value::array({row_cells, kept});
   }
+  return Value::array({row_arrays, row_count});
+}
 
+namespace {
+
+// The output document of the planned table.
+Value document_of(const ColumnPlan& plan, Arena& arena) {
   Map& output = Map::create(arena, 3);
   output.insert("columns", plan.columns);
-  output.insert("rows", Value::array({row_arrays, row_count}));
+  output.insert("rows", rows_of(plan, arena));
   output.insert("constants", plan.constants);
   return Value::object(output);
 }
+
+}  // namespace
 
 Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
   const std::vector<Value> values = std::move(rows_in);

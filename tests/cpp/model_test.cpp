@@ -317,5 +317,17 @@ TEST(Arena, CopiesStringsAndServesLargeRequests) {
                std::length_error);
 }
 
+TEST(Arena, FillsTheCallersFirstBlockBeforeTakingChunks) {
+  alignas(16) char first_block[64];
+  Arena arena(first_block, sizeof first_block);
+  const char* const small = static_cast<const char*>(arena.allocate(40, 8));
+  EXPECT_GE(small, first_block);
+  EXPECT_LE(small + 40, first_block + sizeof first_block);
+  EXPECT_EQ(arena.reserved_bytes(), 0u);
+  const char* const beyond = static_cast<const char*>(arena.allocate(40, 8));
+  EXPECT_TRUE(beyond < first_block || beyond >= first_block + sizeof first_block);
+  EXPECT_GT(arena.reserved_bytes(), 0u);
+}
+
 }  // namespace
 }  // namespace tarvik::testing

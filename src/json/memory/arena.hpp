@@ -16,6 +16,10 @@ namespace tarvik::json {
 class Arena {
  public:
   Arena() = default;
+  // An arena whose first allocations go to `first_block`, storage of the caller that outlives
+  // the arena: a small document then costs no allocation at all.
+  Arena(char* first_block, std::size_t size) noexcept
+      : cursor_(first_block), end_(first_block + size) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
   ~Arena();
@@ -42,7 +46,8 @@ class Arena {
   // An arena-owned copy of `text`.
   std::string_view copy_string(std::string_view text);
 
-  // Bytes taken from the system so far (chunks included), for memory accounting in tests.
+  // Bytes taken from the system so far (chunks included, a caller's first block not), for memory
+  // accounting in tests.
   std::size_t reserved_bytes() const { return reserved_; }
 
  private:

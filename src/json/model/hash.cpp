@@ -15,7 +15,10 @@ struct ThreadSeed {
   HashSeed next{0, 0};
 };
 
-thread_local ThreadSeed thread_seed;
+// Initial-exec: read at a fixed offset from the thread pointer, not through __tls_get_addr as a
+// shared object's thread_local otherwise is (once per map). The 24 bytes fit glibc's room for
+// the static TLS of modules loaded later.
+[[gnu::tls_model("initial-exec")]] thread_local ThreadSeed thread_seed;
 
 HashSeed draw_seed() {
   std::uint64_t words[2];

@@ -1,0 +1,31 @@
+// Prefaulting an output's pages is advice only: whatever the range's alignment and size, the bytes
+// around and inside it keep their content and stay writable.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "json/memory/output_pages.hpp"
+
+namespace tarvik::json {
+namespace {
+
+TEST(OutputPages, PreparingKeepsEveryByteAndLeavesThemWritable) {
+  constexpr std::size_t kSize = std::size_t{5} << 20;
+  const auto memory = std::make_unique<char[]>(kSize);
+  for (std::size_t i = 0; i < kSize; ++i)
+    memory[i] = static_cast<char>(i * 7 + 1);
+  const struct {
+    std::size_t offset, size;
+  } ranges[] = {{0, kSize}, {3, 100}, {4095, 4098}, {12345, (std::size_t{4} << 20) + 17}, {9, 0}};
+  for (const auto& range : ranges) {
+    prepare_output_pages(memory.get() + range.offset, range.size);
+  }
+  for (std::size_t i = 0; i < kSize; ++i)
+    ASSERT_EQ(memory[i], static_cast<char>(i * 7 + 1)) << i;
+  memory[kSize - 1] = 'x';
+  EXPECT_EQ(memory[kSize - 1], 'x');
+}
+
+}  // namespace
+}  // namespace tarvik::json
