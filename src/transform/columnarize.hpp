@@ -100,6 +100,12 @@ Result<TableText, std::string> columnarize_json_text(std::string_view payload);
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts = nullptr);
 
+// columnarize_json, with `whole_budget` for the bytes that building every row at once may take
+// (by default twice the payload and 8 MB); beyond it, the rows are read one at a time in two
+// passes. The output and errors are the same either way.
+Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
+                                                          std::size_t whole_budget);
+
 // The same for a payload in JSON Lines, one row per line (json::parse_value_lines): the result
 // is what columnarize_json gives for the array of those rows, and reader errors name the line.
 Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
