@@ -44,12 +44,14 @@ std::optional<Result<TableText, std::string>> transform_whole(std::string_view p
   arena.set_budget(budget);
   auto rows = read_rows(payload, arena, json::Build::Rows);
   if (!rows.ok()) return failure(reader_failure(rows.error()));
-  // Beside the arena: the list of rows, and the plan's row list and member positions (a member
-  // takes at least 32 bytes of the arena, and 4 of the plan).
+  // Beside the arena: the list of rows, the plan's row list and member positions (a member
+  // takes at least 32 bytes of the arena, and 4 of the plan), and the table text's run and end
+  // of each row.
   const std::size_t row_count = rows.value().size();
-  const std::size_t taken = arena.reserved_bytes() + arena.reserved_bytes() / 8 +
-                            rows.value().capacity() * sizeof(json::Value) +
-                            row_count * sizeof(const json::Map*);
+  const std::size_t taken =
+      arena.reserved_bytes() + arena.reserved_bytes() / 8 +
+      rows.value().capacity() * sizeof(json::Value) +
+      row_count * (sizeof(const json::Map*) + sizeof(TableText::Run) + sizeof(std::size_t));
   if (taken > budget) return std::nullopt;
   const Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
   if (!plan.ok()) return failure(plan.error());
@@ -116,6 +118,8 @@ Result<TableText, std::string> transform_streamed(std::string_view payload) {
 Result<TableText, std::string> transform_once(std::string_view payload, RowReader read_rows,
                                               std::size_t budget) {
   if (auto whole = transform_whole(payload, read_rows, budget)) return std::move(*whole);
+  // The blocks of the rows given up are not kept: the streamed rows need little of them.
+  json::release_kept_blocks();
   return transform_streamed(payload);
 }
 
