@@ -48,6 +48,8 @@ class TableText {
   struct Piece {
     json::Buffer text;
     std::size_t row_end;  // the end of its rows
+    // Its text is its rows' whole text, joined by commas, and no runs stand for them.
+    bool whole_rows;
   };
 
   TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
@@ -80,7 +82,7 @@ class TableText {
   std::vector<Piece> pieces_;
   json::Buffer tail_;  // ],"constants":{...}}
   std::vector<Run> runs_;
-  std::vector<std::size_t> row_ends_;  // the end of each row's runs
+  std::vector<std::size_t> row_ends_;  // the end of the runs of each row not in a whole piece
   std::uint32_t cells_per_row_;
   std::size_t size_;
   ColumnarizeCounts counts_;

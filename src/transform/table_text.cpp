@@ -85,14 +85,24 @@ class RowsWriter {
         row_[position] = entry.value;
         ++present;
       }
-      const std::size_t row_start = runs_.size();
-      if (2 * present >= cells_per_row_) {
-        write_whole_row();
+      const bool dense = 2 * present >= cells_per_row_;
+      // Dense rows from the start of a piece are kept as their text alone, without a run and
+      // row end each, until a sparse row comes.
+      if (!dense && piece_whole_ && rows_written_ != piece_first_row_) seal_piece();
+      if (rows_written_ == piece_first_row_) piece_whole_ = dense;
+      if (piece_whole_) {
+        write_row_text();
       } else {
-        write_runs(*row, first_member);
+        const std::size_t row_start = runs_.size();
+        if (dense) {
+          write_whole_row();
+        } else {
+          write_runs(*row, first_member);
+        }
+        add_row_length(row_start);
+        row_ends_.push_back(runs_.size());
       }
-      add_row_length(row_start);
-      row_ends_.push_back(runs_.size());
+      ++rows_written_;
       if (cells_.size() >= kPieceSize / 4 * 3) seal_piece();
     }
   }
@@ -111,8 +121,18 @@ class RowsWriter {
 
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
-    if (!pieces_.empty() && pieces_.back().row_end == row_ends_.size()) return;
-    pieces_.push_back({std::move(cells_), row_ends_.size()});
+    if (rows_written_ == piece_first_row_) return;
+    pieces_.push_back({std::move(cells_), rows_written_, piece_whole_});
+    piece_first_row_ = rows_written_;
+  }
+
+  // The row's text, after a comma unless it is the first of its piece.
+  void write_row_text() {
+    if (rows_written_ != piece_first_row_) cells_.push_back(',');
+    const std::size_t start = cells_.size();
+    json::serialize_value(Value::array({row_.data(), row_.size()}), cells_);
+    rows_length_ = checked_add(rows_length_, cells_.size() - start);
+    std::fill(row_.begin(), row_.end(), Value::null());
   }
 
   // The cells between the brackets the writer puts around them form one run.
@@ -174,6 +194,9 @@ class RowsWriter {
   std::vector<Value> row_;        // the cells of the row being written, null where absent
   std::vector<Present> present_;  // a sparse row's non-null cells
   std::size_t rows_length_ = 0;
+  std::size_t rows_written_ = 0;
+  std::size_t piece_first_row_ = 0;  // the first row of the piece being written
+  bool piece_whole_ = false;         // whether it holds whole rows
 };
 
 namespace {
@@ -226,13 +249,20 @@ void TableText::write(char* out) {
   out += head_.size();
   std::size_t run = 0;
   std::size_t row = 0;
+  std::size_t row_with_runs = 0;
   for (Piece& piece : pieces_) {
     const char* const text = piece.text.data();
-    for (; row < piece.row_end; ++row) {
+    if (piece.whole_rows) {
+      if (row != 0) *out++ = ',';
+      std::memcpy(out, text, piece.text.size());
+      out += piece.text.size();
+      row = piece.row_end;
+    }
+    for (; row < piece.row_end; ++row, ++row_with_runs) {
       if (row != 0) *out++ = ',';
       *out++ = '[';
       std::uint32_t position = 0;
-      for (; run < row_ends_[row]; ++run) {
+      for (; run < row_ends_[row_with_runs]; ++run) {
         const Run& cells = runs_[run];
         if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
         if (cells.first > 0) *out++ = ',';
