@@ -4,7 +4,11 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "json/memory/arena.hpp"
@@ -33,6 +37,33 @@ struct ColumnPlan {
 Result<ColumnPlan, std::string> plan_columns(const std::vector<json::Value>& rows,
                                              json::Arena& arena);
 
+class ColumnScan;
+
+// The columns of rows read one at a time from `payload`, each of which may be released once it
+// is given: scanned in a first pass, then planned, then each row's output positions in a second
+// pass over the same rows. What is kept of the rows lives in `arena` or in the payload.
+class StreamedColumns {
+ public:
+  StreamedColumns(json::Arena& arena, std::string_view payload);
+  StreamedColumns(const StreamedColumns&) = delete;
+  StreamedColumns& operator=(const StreamedColumns&) = delete;
+  ~StreamedColumns();
+
+  // The next row; once a row is not an object, the rest are passed over.
+  void scan_row(const json::Value& row);
+  // The plan of the rows scanned (without rows and member positions), or the failure
+  // plan_columns reports for them.
+  Result<ColumnPlan, std::string> plan();
+  std::size_t rows_scanned() const;
+  // Appends the output position of every member of `row`, the next row of the second pass.
+  void add_positions(const json::Map& row, std::vector<std::uint32_t>& out);
+
+ private:
+  json::Arena& arena_;
+  std::unique_ptr<ColumnScan> scan_;
+  std::optional<std::string> first_non_object_;
+};
+
 // The array of the planned table's rows, every cell built in `arena`: rows * cells_per_row
 // values. The rows must stay alive until it is written.
 json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
@@ -40,5 +71,27 @@ json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
 // The text of the planned table, with the rows' cells written in column order straight from the
 // row objects. `expected_cell_text`: what the cell text will probably grow to.
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
+
+class RowsWriter;
+
+// The same text, given the rows a batch at a time: each batch may be released once written.
+class TableTextBuilder {
+ public:
+  // `plan`'s rows and member positions are unused; it must outlive the builder.
+  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text);
+  TableTextBuilder(const TableTextBuilder&) = delete;
+  TableTextBuilder& operator=(const TableTextBuilder&) = delete;
+  ~TableTextBuilder();
+
+  // The next rows, with the output positions of their members, row after row in entry order.
+  void add_rows(std::span<const json::Map* const> rows,
+                std::span<const std::uint32_t> member_positions);
+  TableText finish();
+
+ private:
+  const ColumnPlan& plan_;
+  std::unique_ptr<RowsWriter> rows_;
+  std::size_t row_count_ = 0;
+};
 
 }  // namespace tarvik

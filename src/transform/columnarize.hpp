@@ -48,6 +48,8 @@ class TableText {
   struct Piece {
     json::Buffer text;
     std::size_t row_end;  // the end of its rows
+    // Its text is its rows' whole text, joined by commas, and no runs stand for them.
+    bool whole_rows;
   };
 
   TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
@@ -80,7 +82,7 @@ class TableText {
   std::vector<Piece> pieces_;
   json::Buffer tail_;  // ],"constants":{...}}
   std::vector<Run> runs_;
-  std::vector<std::size_t> row_ends_;  // the end of each row's runs
+  std::vector<std::size_t> row_ends_;  // the end of the runs of each row not in a whole piece
   std::uint32_t cells_per_row_;
   std::size_t size_;
   ColumnarizeCounts counts_;
@@ -99,6 +101,12 @@ Result<TableText, std::string> columnarize_json_text(std::string_view payload);
 // on success.
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts = nullptr);
+
+// columnarize_json, with `whole_budget` for the bytes that building every row at once may take
+// (by default twice the payload and 8 MB); beyond it, the rows are read one at a time in two
+// passes. The output and errors are the same either way.
+Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
+                                                          std::size_t whole_budget);
 
 // The same for a payload in JSON Lines, one row per line (json::parse_value_lines): the result
 // is what columnarize_json gives for the array of those rows, and reader errors name the line.

@@ -1,5 +1,7 @@
 // The payload pipeline: read the rows, plan the columns, write the output text.
+#include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,14 +27,35 @@ constexpr std::size_t kFirstArenaBlock = 4096;
 using RowReader = Result<std::vector<json::Value>, json::Error> (*)(std::string_view, json::Arena&,
                                                                     json::Build);
 
-Result<TableText, std::string> transform_once(std::string_view payload, RowReader read_rows) {
+// The scratch arena of the rows read one at a time is released whenever it holds this much.
+constexpr std::size_t kRowBatchBytes = std::size_t{1} << 20;
+
+std::string reader_failure(const json::Error& error) {
+  return "invalid row-oriented JSON: " + error.display();
+}
+
+// Every row built at once, then planned and written: the fastest path, taken while the rows and
+// the plan take at most `budget` bytes; nullopt, with everything released, beyond.
+std::optional<Result<TableText, std::string>> transform_whole(std::string_view payload,
+                                                              RowReader read_rows,
+                                                              std::size_t budget) try {
   // The rows live in this arena, which is released before the output is made. Strings without
   // escapes, and the arrays and objects below the rows, which are carried over as their text,
   // point into the payload.
   alignas(16) char first_block[kFirstArenaBlock];
   json::Arena arena(first_block, sizeof first_block);
+  arena.set_budget(budget);
   auto rows = read_rows(payload, arena, json::Build::Rows);
-  if (!rows.ok()) return failure("invalid row-oriented JSON: " + rows.error().display());
+  if (!rows.ok()) return failure(reader_failure(rows.error()));
+  // Beside the arena: the list of rows, the plan's row list and member positions (a member
+  // takes at least 32 bytes of the arena, and 4 of the plan), and the table text's run and end
+  // of each row.
+  const std::size_t row_count = rows.value().size();
+  const std::size_t taken =
+      arena.reserved_bytes() + arena.reserved_bytes() / 8 +
+      rows.value().capacity() * sizeof(json::Value) +
+      row_count * (sizeof(const json::Map*) + sizeof(TableText::Run) + sizeof(std::size_t));
+  if (taken > budget) return std::nullopt;
   const Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
   if (!plan.ok()) return failure(plan.error());
   // The output seldom outgrows the payload, which also holds every member name.
@@ -51,12 +74,76 @@ Result<TableText, std::string> transform_once(std::string_view payload, RowReade
     return TableText::whole(std::move(out), counts);
   }
   return write_table_text(table, payload.size());
+} catch (const json::Arena::OverBudget&) {
+  return std::nullopt;
 }
 
-Result<TableText, std::string> transform_text(std::string_view payload, RowReader read_rows) {
+// The rows read one at a time, twice, into an arena released every batch of rows: first to
+// plan the columns, then to write the rows. Its memory is the output's and a constant.
+Result<TableText, std::string> transform_streamed(std::string_view payload) {
+  json::Arena kept;  // the column names and first-row values that do not lie in the payload
+  StreamedColumns columns(kept, payload);
+  json::Arena scratch;
+  {
+    json::ElementCursor cursor(payload, scratch);
+    json::Value row;
+    for (;;) {
+      const json::ElementCursor::Step step = cursor.next(row);
+      if (step == json::ElementCursor::Step::End) break;
+      // A reader error anywhere comes before a row that is not an object.
+      if (step == json::ElementCursor::Step::Failed) return failure(reader_failure(cursor.error()));
+      columns.scan_row(row);
+      if (scratch.reserved_bytes() >= kRowBatchBytes) {
+        cursor.forget_elements();
+        scratch.release_all();
+      }
+    }
+  }
+  scratch.release_all();
+  const Result<ColumnPlan, std::string> plan = columns.plan();
+  if (!plan.ok()) return failure(plan.error());
+
+  json::ElementCursor cursor(payload, scratch);
+  std::vector<const json::Map*> rows;
+  std::vector<std::uint32_t> positions;
+  TableTextBuilder text(plan.value(), columns.rows_scanned(), payload.size());
+  const auto write_batch = [&] {
+    text.add_rows(rows, positions);
+    rows.clear();
+    positions.clear();
+    cursor.forget_elements();
+    scratch.release_all();
+  };
+  json::Value row;
+  while (cursor.next(row) == json::ElementCursor::Step::Element) {
+    rows.push_back(&row.as_object());
+    columns.add_positions(row.as_object(), positions);
+    if (scratch.reserved_bytes() >= kRowBatchBytes) write_batch();
+  }
+  write_batch();
+  return text.finish();
+}
+
+// The whole path while it fits the budget, else the streamed one.
+Result<TableText, std::string> transform_once(std::string_view payload, RowReader read_rows,
+                                              std::size_t budget) {
+  if (auto whole = transform_whole(payload, read_rows, budget)) return std::move(*whole);
+  // The blocks of the rows given up are not kept: the streamed rows need little of them.
+  json::release_kept_blocks();
+  return transform_streamed(payload);
+}
+
+// What the whole path may take: twice the payload and a constant.
+std::size_t whole_budget(std::string_view payload) {
+  constexpr std::size_t kLeast = std::size_t{8} << 20;
+  return payload.size() > (SIZE_MAX - kLeast) / 2 ? SIZE_MAX : 2 * payload.size() + kLeast;
+}
+
+Result<TableText, std::string> transform_text(std::string_view payload, RowReader read_rows,
+                                              std::size_t budget) {
   for (bool retried = false;; retried = true) {
     try {
-      Result<TableText, std::string> text = transform_once(payload, read_rows);
+      Result<TableText, std::string> text = transform_once(payload, read_rows, budget);
       if (text.ok()) json::ensure_room_for(text.value().size());
       return text;
     } catch (const std::bad_alloc&) {
@@ -67,9 +154,9 @@ Result<TableText, std::string> transform_text(std::string_view payload, RowReade
 }
 
 Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload,
-                                                        RowReader read_rows,
+                                                        RowReader read_rows, std::size_t budget,
                                                         ColumnarizeCounts* counts) {
-  auto text = transform_text(payload, read_rows);
+  auto text = transform_text(payload, read_rows, budget);
   if (!text.ok()) return failure(std::move(text).error());
   TableText& table = text.value();
   json::Buffer out(table.size());
@@ -82,17 +169,23 @@ Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload
 }  // namespace
 
 Result<TableText, std::string> columnarize_json_text(std::string_view payload) {
-  return transform_text(payload, json::parse_value_list);
+  return transform_text(payload, json::parse_value_list, whole_budget(payload));
 }
 
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::parse_value_list, counts);
+  return transform_into_buffer(payload, json::parse_value_list, whole_budget(payload), counts);
+}
+
+Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
+                                                          std::size_t whole_budget) {
+  return transform_into_buffer(payload, json::parse_value_list, whole_budget, nullptr);
 }
 
 Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
                                                          ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::parse_value_lines, counts);
+  // The lines are read as a whole only.
+  return transform_into_buffer(payload, json::parse_value_lines, SIZE_MAX, counts);
 }
 
 }  // namespace tarvik

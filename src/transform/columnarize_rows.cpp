@@ -55,12 +55,17 @@ struct Column {
   std::uint32_t output_position = kNotACell;
 };
 
+}  // namespace
+
 // Column discovery and the per-column scans in one pass over every member of every row.
 // A row's members are unique, so walking its entries visits exactly the cells a lookup by
 // column name would find; absent members are the cells left null.
 class ColumnScan {
  public:
-  explicit ColumnScan(Arena& arena) : seen_(Map::create(arena)) {}
+  // Rows that are `transient` may be released once scanned: the names and values kept of them
+  // are then copied into `arena`, unless they lie in `payload`.
+  ColumnScan(Arena& arena, bool transient, std::string_view payload = {})
+      : arena_(arena), seen_(Map::create(arena)), transient_(transient), payload_(payload) {}
 
   void scan(const std::vector<const Map*>& rows) {
     std::size_t members = 0;
@@ -82,7 +87,26 @@ class ColumnScan {
     }
   }
 
+  // The next of the rows read one at a time.
+  void scan_row(const Map& row) {
+    resolve_row(row);
+    for (std::size_t i = 0; i < row.size(); ++i)
+      observe(columns_[previous_[i]], row.entries()[i].value, rows_scanned_ == 0);
+    ++rows_scanned_;
+  }
+
+  // The columns of the members of `row`, whose names have all been scanned.
+  std::span<const std::uint32_t> resolve_row(const Map& row) {
+    current_.clear();
+    std::size_t expected = 0;
+    for (const Map::Entry& entry : row)
+      current_.push_back(resolve(entry.key, previous_, expected));
+    std::swap(previous_, current_);
+    return previous_;
+  }
+
   std::vector<Column>& columns() { return columns_; }
+  std::size_t rows_scanned() const { return rows_scanned_; }
   // The column of each member of each row, row after row in entry order.
   std::vector<std::uint32_t> take_member_columns() { return std::move(member_columns_); }
 
@@ -101,54 +125,54 @@ class ColumnScan {
     }
     if (columns_.size() >= kNotACell) throw std::length_error("too many columns");
     const auto column = static_cast<std::uint32_t>(columns_.size());
+    if (transient_ && !in_payload(name)) name = arena_.copy_string(name);
     seen_.insert(name, Value::number(Number::non_negative(column)));
     columns_.emplace_back().name = name;
     return column;
   }
 
-  static void observe(Column& column, const Value& cell, bool first_row) {
+  bool in_payload(std::string_view text) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto begin = reinterpret_cast<std::uintptr_t>(payload_.data());
+    return start >= begin && start + text.size() <= begin + payload_.size();
+  }
+
+  void observe(Column& column, const Value& cell, bool first_row) {
     ++column.rows_present;
     if (!cell.is_null()) column.has_non_null = true;
     if (first_row) {
-      column.reference = cell;
+      column.reference = transient_ ? cell.deep_copy(arena_) : cell;
     } else if (column.constant_candidate && !matches(cell, column.reference)) {
       column.constant_candidate = false;
     }
   }
 
+  Arena& arena_;
   Map& seen_;
+  const bool transient_;
+  const std::string_view payload_;
   std::vector<Column> columns_;
   std::vector<std::uint32_t> member_columns_;
+  std::vector<std::uint32_t> previous_;  // of rows read one at a time: the previous row's columns
+  std::vector<std::uint32_t> current_;
+  std::size_t rows_scanned_ = 0;
 };
 
-}  // namespace
+namespace {
 
-Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, Arena& arena) {
-  ColumnPlan plan;
-  plan.rows.reserve(values.size());
-  for (const Value& value : values) {
-    if (!value.is_object()) {
-      std::string message = "expected a JSON object row, got: ";
-      json::display_value(value, message);
-      return failure(std::move(message));
-    }
-    plan.rows.push_back(&value.as_object());
-  }
-
-  ColumnScan scan(arena);
-  scan.scan(plan.rows);
-  std::vector<Column>& columns = scan.columns();
-
+// Places the scanned columns of `row_count` rows: each kept column's output position, the
+// column names and the constants.
+void place_columns(std::vector<Column>& columns, std::size_t row_count, Arena& arena,
+                   ColumnPlan& plan) {
   // A column is constant when every row holds a matching value. A row lacking the member holds
   // null, which matches only a null reference, and a column whose cells are all null is dropped
   // anyway, so only columns present in every row can be constant.
-  const bool constants_possible = plan.rows.size() >= 2;
+  const bool constants_possible = row_count >= 2;
   Map& constants = Map::create(arena);
   std::uint32_t kept = 0;
   for (Column& column : columns) {
     if (!column.has_non_null) continue;
-    if (constants_possible && column.constant_candidate &&
-        column.rows_present == plan.rows.size()) {
+    if (constants_possible && column.constant_candidate && column.rows_present == row_count) {
       constants.insert(column.name, column.reference);
       continue;
     }
@@ -161,16 +185,69 @@ Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, A
       names[column.output_position] = Value::string(column.name);
     }
   }
+  plan.columns = Value::array({names, kept});
+  plan.constants = Value::object(constants);
+  plan.constant_count = constants.size();
+  plan.cells_per_row = kept;
+}
+
+std::string non_object_row_message(const Value& row) {
+  std::string message = "expected a JSON object row, got: ";
+  json::display_value(row, message);
+  return message;
+}
+
+}  // namespace
+
+Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, Arena& arena) {
+  ColumnPlan plan;
+  plan.rows.reserve(values.size());
+  for (const Value& value : values) {
+    if (!value.is_object()) return failure(non_object_row_message(value));
+    plan.rows.push_back(&value.as_object());
+  }
+
+  ColumnScan scan(arena, false);
+  scan.scan(plan.rows);
+  std::vector<Column>& columns = scan.columns();
+  place_columns(columns, plan.rows.size(), arena, plan);
 
   // Each member's column becomes its output position, in place.
   plan.member_positions = scan.take_member_columns();
   for (std::uint32_t& member : plan.member_positions)
     member = columns[member].output_position;
-  plan.columns = Value::array({names, kept});
-  plan.constants = Value::object(constants);
-  plan.constant_count = constants.size();
-  plan.cells_per_row = kept;
   return plan;
+}
+
+StreamedColumns::StreamedColumns(Arena& arena, std::string_view payload)
+    : arena_(arena), scan_(std::make_unique<ColumnScan>(arena, true, payload)) {}
+
+StreamedColumns::~StreamedColumns() = default;
+
+void StreamedColumns::scan_row(const Value& row) {
+  if (first_non_object_) return;
+  if (!row.is_object()) {
+    first_non_object_ = non_object_row_message(row);
+    return;
+  }
+  scan_->scan_row(row.as_object());
+}
+
+Result<ColumnPlan, std::string> StreamedColumns::plan() {
+  if (first_non_object_) return failure(*first_non_object_);
+  ColumnPlan plan;
+  place_columns(scan_->columns(), scan_->rows_scanned(), arena_, plan);
+  return plan;
+}
+
+std::size_t StreamedColumns::rows_scanned() const {
+  return scan_->rows_scanned();
+}
+
+void StreamedColumns::add_positions(const json::Map& row, std::vector<std::uint32_t>& out) {
+  const std::vector<Column>& columns = scan_->columns();
+  for (const std::uint32_t column : scan_->resolve_row(row))
+    out.push_back(columns[column].output_position);
 }
 
 Value rows_of(const ColumnPlan& plan, Arena& arena) {

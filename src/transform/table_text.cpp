@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <span>
 #include <utility>
 
 #include "json/write/writer.hpp"
@@ -58,42 +60,56 @@ std::size_t nulls_length(std::size_t count, bool after_cell) {
 // Builds the text of the rows: a row at least half full is written whole, nulls included, by the
 // writer in one pass; a sparser one as the runs of its present cells, so that its null cells,
 // however many, take no room until the output is written.
+}  // namespace
+
 class RowsWriter {
  public:
-  RowsWriter(const ColumnPlan& plan, std::size_t expected_cell_text)
-      : plan_(plan),
-        cells_per_row_(plan.cells_per_row),
+  RowsWriter(std::uint32_t cells_per_row, std::size_t row_count, std::size_t expected_cell_text)
+      : cells_per_row_(cells_per_row),
         cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
         row_(cells_per_row_, Value::null()) {
-    row_ends_.reserve(plan.rows.size());
+    row_ends_.reserve(row_count);
   }
 
-  void write_rows() {
+  // The next rows, with the output position of every member, row after row in entry order.
+  void write_rows(std::span<const Map* const> rows, std::span<const std::uint32_t> positions) {
+    positions_ = positions;
     std::size_t member = 0;
-    for (const Map* row : plan_.rows) {
+    for (const Map* row : rows) {
       const std::size_t first_member = member;
       std::size_t present = 0;
       for (const Map::Entry& entry : *row) {
-        const std::uint32_t position = plan_.member_positions[member++];
+        const std::uint32_t position = positions[member++];
         // A null cell is written with the missing ones.
         if (position == kNotACell || entry.value.is_null()) continue;
         row_[position] = entry.value;
         ++present;
       }
-      const std::size_t row_start = runs_.size();
-      if (2 * present >= cells_per_row_) {
-        write_whole_row();
+      const bool dense = 2 * present >= cells_per_row_;
+      // Dense rows from the start of a piece are kept as their text alone, without a run and
+      // row end each, until a sparse row comes.
+      if (!dense && piece_whole_ && rows_written_ != piece_first_row_) seal_piece();
+      if (rows_written_ == piece_first_row_) piece_whole_ = dense;
+      if (piece_whole_) {
+        write_row_text();
       } else {
-        write_runs(*row, first_member);
+        const std::size_t row_start = runs_.size();
+        if (dense) {
+          write_whole_row();
+        } else {
+          write_runs(*row, first_member);
+        }
+        add_row_length(row_start);
+        row_ends_.push_back(runs_.size());
       }
-      add_row_length(row_start);
-      row_ends_.push_back(runs_.size());
+      ++rows_written_;
       if (cells_.size() >= kPieceSize / 4 * 3) seal_piece();
     }
-    seal_piece();
   }
 
   std::size_t rows_length() const { return rows_length_; }
+  // Once all rows are written, before the pieces are taken.
+  void seal() { seal_piece(); }
   std::vector<TableText::Piece> take_pieces() { return std::move(pieces_); }
   std::vector<TableText::Run> take_runs() { return std::move(runs_); }
   std::vector<std::size_t> take_row_ends() { return std::move(row_ends_); }
@@ -105,8 +121,18 @@ class RowsWriter {
 
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
-    if (!pieces_.empty() && pieces_.back().row_end == row_ends_.size()) return;
-    pieces_.push_back({std::move(cells_), row_ends_.size()});
+    if (rows_written_ == piece_first_row_) return;
+    pieces_.push_back({std::move(cells_), rows_written_, piece_whole_});
+    piece_first_row_ = rows_written_;
+  }
+
+  // The row's text, after a comma unless it is the first of its piece.
+  void write_row_text() {
+    if (rows_written_ != piece_first_row_) cells_.push_back(',');
+    const std::size_t start = cells_.size();
+    json::serialize_value(Value::array({row_.data(), row_.size()}), cells_);
+    rows_length_ = checked_add(rows_length_, cells_.size() - start);
+    std::fill(row_.begin(), row_.end(), Value::null());
   }
 
   // The cells between the brackets the writer puts around them form one run.
@@ -121,7 +147,7 @@ class RowsWriter {
     present_.clear();
     bool ordered = true;
     for (const Map::Entry& entry : row) {
-      const std::uint32_t position = plan_.member_positions[member++];
+      const std::uint32_t position = positions_[member++];
       if (position == kNotACell || entry.value.is_null()) continue;
       row_[position] = Value::null();
       ordered = ordered && (present_.empty() || present_.back().first < position);
@@ -159,8 +185,8 @@ class RowsWriter {
 
   using Present = std::pair<std::uint32_t, const Value*>;
 
-  const ColumnPlan& plan_;
   const std::uint32_t cells_per_row_;
+  std::span<const std::uint32_t> positions_;  // of the rows being written
   std::vector<TableText::Piece> pieces_;
   Buffer cells_;  // the piece being written
   std::vector<TableText::Run> runs_;
@@ -168,11 +194,15 @@ class RowsWriter {
   std::vector<Value> row_;        // the cells of the row being written, null where absent
   std::vector<Present> present_;  // a sparse row's non-null cells
   std::size_t rows_length_ = 0;
+  std::size_t rows_written_ = 0;
+  std::size_t piece_first_row_ = 0;  // the first row of the piece being written
+  bool piece_whole_ = false;         // whether it holds whole rows
 };
 
-}  // namespace
+namespace {
 
-TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
+TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_count) {
+  rows.seal();
   Buffer head;
   head.append(R"({"columns":)");
   json::serialize_value(plan.columns, head);
@@ -182,9 +212,6 @@ TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_tex
   json::serialize_value(plan.constants, tail);
   tail.push_back('}');
 
-  RowsWriter rows(plan, expected_cell_text);
-  rows.write_rows();
-  const std::size_t row_count = plan.rows.size();
   const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
   const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
   const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
@@ -192,18 +219,50 @@ TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_tex
                    rows.take_row_ends(), plan.cells_per_row, size, counts);
 }
 
+}  // namespace
+
+TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
+  RowsWriter rows(plan.cells_per_row, plan.rows.size(), expected_cell_text);
+  rows.write_rows(plan.rows, plan.member_positions);
+  return table_text(plan, rows, plan.rows.size());
+}
+
+TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
+                                   std::size_t expected_cell_text)
+    : plan_(plan),
+      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text)) {}
+
+TableTextBuilder::~TableTextBuilder() = default;
+
+void TableTextBuilder::add_rows(std::span<const Map* const> rows,
+                                std::span<const std::uint32_t> member_positions) {
+  rows_->write_rows(rows, member_positions);
+  row_count_ += rows.size();
+}
+
+TableText TableTextBuilder::finish() {
+  return table_text(plan_, *rows_, row_count_);
+}
+
 void TableText::write(char* out) {
   std::memcpy(out, head_.data(), head_.size());
   out += head_.size();
   std::size_t run = 0;
   std::size_t row = 0;
+  std::size_t row_with_runs = 0;
   for (Piece& piece : pieces_) {
     const char* const text = piece.text.data();
-    for (; row < piece.row_end; ++row) {
+    if (piece.whole_rows) {
+      if (row != 0) *out++ = ',';
+      std::memcpy(out, text, piece.text.size());
+      out += piece.text.size();
+      row = piece.row_end;
+    }
+    for (; row < piece.row_end; ++row, ++row_with_runs) {
       if (row != 0) *out++ = ',';
       *out++ = '[';
       std::uint32_t position = 0;
-      for (; run < row_ends_[row]; ++run) {
+      for (; run < row_ends_[row_with_runs]; ++run) {
         const Run& cells = runs_[run];
         if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
         if (cells.first > 0) *out++ = ',';

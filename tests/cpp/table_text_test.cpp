@@ -82,6 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
                                                                ",\"b\":\"twenty characters...\""
                                                          : std::string("\"z\":null");
                                     })},
+        // Dense rows kept as their text, in stretches between sparse rows.
+        ShapeCase{"dense_and_sparse_stretches",
+                  rows_of(120'000,
+                          [](int r) {
+                            return "\"a\":" + std::to_string(r) +
+                                   (r / 1000 % 2 == 0 ? std::string(R"(,"b":"x","c":[1])") : "");
+                          })},
         ShapeCase{"rows_without_cells", rows_of(5, [](int) { return std::string("\"a\":null"); })},
         ShapeCase{"first_row_full_then_empty",
                   rows_of(6,

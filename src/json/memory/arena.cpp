@@ -20,6 +20,10 @@ static_assert(sizeof(void*) + sizeof(std::size_t) <= kHeaderSize);
 }  // namespace
 
 Arena::~Arena() {
+  release_all();
+}
+
+void Arena::release_all() {
   while (chunks_ != nullptr) {
     Chunk* next = chunks_->next;
     if (is_large_block(chunks_->size)) {
@@ -29,6 +33,9 @@ Arena::~Arena() {
     }
     chunks_ = next;
   }
+  cursor_ = nullptr;
+  end_ = nullptr;
+  reserved_ = 0;
 }
 
 void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
@@ -37,6 +44,7 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   const bool dedicated = bytes > next_chunk_size_ / 4;
   if (bytes > SIZE_MAX - kHeaderSize - align) throw std::bad_alloc();
   std::size_t size = dedicated ? kHeaderSize + bytes + align : next_chunk_size_;
+  if (size > budget_ - std::min(budget_, reserved_)) throw OverBudget{};
   Chunk* chunk = nullptr;
   if (is_large_block(size)) {
     const LargeBlock block = allocate_large_block(size);

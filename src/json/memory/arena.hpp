@@ -47,8 +47,17 @@ class Arena {
   std::string_view copy_string(std::string_view text);
 
   // Bytes taken from the system so far (chunks included, a caller's first block not), for memory
-  // accounting in tests.
+  // accounting.
   std::size_t reserved_bytes() const { return reserved_; }
+
+  // Thrown by an allocation that would take the reserved bytes past the budget; what was
+  // allocated before stays valid.
+  struct OverBudget {};
+  // At most `bytes` reserved from now on; the default is no limit.
+  void set_budget(std::size_t bytes) { budget_ = bytes; }
+
+  // Gives every chunk back: whatever was allocated is gone, and the arena is as new.
+  void release_all();
 
  private:
   struct Chunk;
@@ -60,6 +69,7 @@ class Arena {
   Chunk* chunks_ = nullptr;
   std::size_t next_chunk_size_ = 16 * 1024;
   std::size_t reserved_ = 0;
+  std::size_t budget_ = SIZE_MAX;
 };
 
 }  // namespace tarvik::json

@@ -112,6 +112,12 @@ class KeyReader : public StringReader {
     shape_keys_.insert(shape_keys_.end(), keys.begin(), keys.end());
   }
 
+  // Before the arena the shapes' keys may lie in is released.
+  void forget_shapes() {
+    key_shapes_ = {};
+    shape_keys_.clear();
+  }
+
   std::array<KeyShape, std::size_t{1} << kShapeSlotBits> key_shapes_{};
   std::vector<std::string_view> shape_keys_;  // the keys of every shape, run after run
 };

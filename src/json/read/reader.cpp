@@ -18,4 +18,34 @@ Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Aren
   return reader.parse_value_lines();
 }
 
+struct ElementCursor::State {
+  State(std::string_view input, Arena& arena) : reader(input, arena, Build::Rows) {}
+  reading::Reader reader;
+};
+
+ElementCursor::ElementCursor(std::string_view input, Arena& arena)
+    : state_(std::make_unique<State>(input, arena)) {}
+
+ElementCursor::~ElementCursor() = default;
+
+ElementCursor::Step ElementCursor::next(Value& out) {
+  switch (state_->reader.next_element(out)) {
+    case reading::Reader::Step::Element:
+      return Step::Element;
+    case reading::Reader::Step::End:
+      return Step::End;
+    case reading::Reader::Step::Failed:
+      break;
+  }
+  return Step::Failed;
+}
+
+const Error& ElementCursor::error() const {
+  return state_->reader.error();
+}
+
+void ElementCursor::forget_elements() {
+  state_->reader.forget_elements();
+}
+
 }  // namespace tarvik::json

@@ -2,6 +2,7 @@
 // elements, or the first error with its line and column.
 #pragma once
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -37,6 +38,29 @@ namespace tarvik::json {
 enum class Build { Everything, Rows };
 Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,
                                                    Build build = Build::Everything);
+
+// The elements of the array parse_value_list reads, one at a time, built as with Build::Rows in
+// `arena`: the same elements and the same first error, found at the same point of the input.
+// Keeps no pointer into `arena` once forget_elements is called, so the caller may then release
+// it and read the next elements into it afresh. Ownership and threads as for parse_value_list.
+class ElementCursor {
+ public:
+  ElementCursor(std::string_view input, Arena& arena);
+  ElementCursor(const ElementCursor&) = delete;
+  ElementCursor& operator=(const ElementCursor&) = delete;
+  ~ElementCursor();
+
+  enum class Step { Element, End, Failed };
+  // Reads the next element into `out`; End after the last one (and the input's end are read),
+  // Failed at the first error, which error() then holds. Either stays the answer from then on.
+  Step next(Value& out);
+  const Error& error() const;
+  void forget_elements();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Reads `input` as JSON Lines and returns the value of each line, exactly as parse_value_list
 // returns the elements of an array holding them: the same rules, depth and `build`. A line ends

@@ -52,6 +52,51 @@ class Reader : public DeferredScanner {
     return failure(std::move(*error_));
   }
 
+  // The elements of the top-level array one at a time, with the errors and checks of
+  // parse_value_list in the same order.
+  enum class Step { Element, End, Failed };
+  Step next_element(Value& out) {
+    if (error_) return Step::Failed;
+    skip_whitespace();
+    switch (elements_state_) {
+      case ElementsState::Done:
+        return Step::End;
+      case ElementsState::Before:
+        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingValue);
+        if (*pos_ != '[') {
+          peek_invalid_type();
+          return Step::Failed;
+        }
+        --remaining_depth_;
+        ++pos_;
+        skip_whitespace();
+        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingList);
+        if (*pos_ == ']') return end_elements();
+        break;
+      case ElementsState::Between:
+        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingList);
+        if (*pos_ == ']') return end_elements();
+        if (*pos_ != ',') return fail_step(ErrorCode::ExpectedListCommaOrEnd);
+        ++pos_;
+        skip_whitespace();
+        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingValue);
+        if (*pos_ == ']') return fail_step(ErrorCode::TrailingComma);
+        break;
+    }
+    if (!read_any(out)) return Step::Failed;
+    elements_state_ = ElementsState::Between;
+    return Step::Element;
+  }
+
+  const Error& error() const { return *error_; }
+
+  // Forgets what is kept of the elements read so far, which may lie in the arena, before the
+  // arena is released.
+  void forget_elements() {
+    previous_row_ = nullptr;
+    forget_shapes();
+  }
+
   // Each line read as an element of the top-level array, with end_ at its line feed.
   Result<std::vector<Value>, Error> parse_value_lines() {
     const char* const input_end = end_;
@@ -286,6 +331,23 @@ class Reader : public DeferredScanner {
     error_.emplace(fix_position(invalid_type(unexpected), input(), read_position()));
   }
 
+  Step fail_step(ErrorCode code) {
+    fail_peek(code);
+    return Step::Failed;
+  }
+
+  // Past the "]" of the top-level array.
+  Step end_elements() {
+    ++pos_;
+    ++remaining_depth_;
+    skip_whitespace();
+    if (pos_ != end_) return fail_step(ErrorCode::TrailingCharacters);
+    elements_state_ = ElementsState::Done;
+    return Step::End;
+  }
+
+  enum class ElementsState { Before, Between, Done };
+  ElementsState elements_state_ = ElementsState::Before;
   std::vector<Value> elements_;        // elements of every open array, innermost on top
   std::vector<Member> members_;        // members of every open object, innermost on top
   const Map* previous_row_ = nullptr;  // the object read last at the depth of the rows
