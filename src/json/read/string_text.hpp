@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/memory/arena.hpp"
 #include "json/read/number_text.hpp"
@@ -49,6 +49,7 @@ class StringReader : public NumberReader {
   // (longer, with an escape, a control or non-ASCII byte, or within sixteen bytes of the end of
   // the input) is read by parse_long_str from its start.
   [[gnu::always_inline]] bool parse_str(StringRead& out, StringUse use = StringUse::Kept) {
+#if TARVIK_SSE2
     if (end_ - pos_ >= 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
       const std::uint32_t ends = string_scan_detail::run_ends(block);
@@ -64,6 +65,7 @@ class StringReader : public NumberReader {
         }
       }
     }
+#endif
     return parse_long_str(out, use);
   }
 

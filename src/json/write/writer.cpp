@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
@@ -130,12 +130,12 @@ std::uint64_t escape_mask(std::uint64_t word) {
 }
 
 // The position of the first byte from `from` on that needs an escape, or `size` if none does,
-// for the last bytes of a text (fewer than sixteen): a word of eight, then four to seven bytes as
-// one word of two overlapping halves; only a word with an escape goes to the table byte by byte.
-// Nothing is read past the end of the text.
+// for the last bytes of a text (fewer than sixteen; without SSE2, any): words of eight, then four
+// to seven bytes as one word of two overlapping halves; only a word with an escape goes to the
+// table byte by byte. Nothing is read past the end of the text.
 std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   std::size_t i = from;
-  if (size - i >= 8) {
+  while (size - i >= 8) {
     std::uint64_t word;
     std::memcpy(&word, data + i, 8);
     const std::uint64_t mask = escape_mask(word);
@@ -192,8 +192,8 @@ std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   return true;
 }
 
-// Writes the last bytes of a text, from `from` on (fewer than sixteen), with their escapes. `at`
-// has room for them as they are.
+// Writes the last bytes of a text, from `from` on (fewer than sixteen; without SSE2, all of
+// them), with their escapes. `at` has room for them as they are.
 template <class Sink>
 char* write_escaped_tail(const char* data, std::size_t from, std::size_t size, char* at,
                          Sink& out) {
@@ -220,6 +220,7 @@ template <class Sink>
   const std::size_t size = text.size();
   *at++ = '"';
   std::size_t i = 0;
+#if TARVIK_SSE2
   if (size >= 16) {
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
@@ -251,6 +252,9 @@ template <class Sink>
   } else {
     at = write_escaped_tail(data, i, size, at, out);
   }
+#else
+  at = write_escaped_tail(data, i, size, at, out);
+#endif
   *at++ = '"';
   return at;
 }
@@ -277,6 +281,7 @@ template <class Sink>
   const std::size_t size = text.size();
   at = out.room(at, size + 2);
   at[0] = '"';
+#if TARVIK_SSE2
   if (size <= 16) {
     copy_bytes(at + 1, data, size);
   } else {
@@ -285,6 +290,9 @@ template <class Sink>
     store_16(at + 1 + size - 16,
              _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16)));
   }
+#else
+  copy_bytes(at + 1, data, size);
+#endif
   at[size + 1] = '"';
   return at + size + 2;
 }
