@@ -2,13 +2,13 @@
 // payloads of similar sizes, in any thread, then reuse memory that is already mapped.
 #include "json/memory/huge_pages.hpp"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <vector>
+
+#include "json/platform/platform.hpp"
 
 namespace tarvik::json {
 
@@ -83,7 +83,7 @@ void* fresh_block(std::size_t size) {
     block = std::aligned_alloc(kHugePage, size);
     if (block == nullptr) throw std::bad_alloc();
   }
-  madvise(block, size, MADV_HUGEPAGE);
+  platform::advise_huge_pages(block, size);
   return block;
 }
 
