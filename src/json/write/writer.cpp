@@ -130,12 +130,12 @@ std::uint64_t escape_mask(std::uint64_t word) {
 }
 
 // The position of the first byte from `from` on that needs an escape, or `size` if none does,
-// for the last bytes of a text (fewer than sixteen; without SSE2, any): words of eight, then four
-// to seven bytes as one word of two overlapping halves; only a word with an escape goes to the
-// table byte by byte. Nothing is read past the end of the text.
+// for the last bytes of a text (fewer than sixteen): a word of eight, then four to seven bytes as
+// one word of two overlapping halves; only a word with an escape goes to the table byte by byte.
+// Nothing is read past the end of the text.
 std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   std::size_t i = from;
-  while (size - i >= 8) {
+  if (size - i >= 8) {
     std::uint64_t word;
     std::memcpy(&word, data + i, 8);
     const std::uint64_t mask = escape_mask(word);
@@ -192,8 +192,8 @@ std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   return true;
 }
 
-// Writes the last bytes of a text, from `from` on (fewer than sixteen; without SSE2, all of
-// them), with their escapes. `at` has room for them as they are.
+// Writes the last bytes of a text, from `from` on (fewer than sixteen), with their escapes. `at`
+// has room for them as they are.
 template <class Sink>
 char* write_escaped_tail(const char* data, std::size_t from, std::size_t size, char* at,
                          Sink& out) {
@@ -253,7 +253,16 @@ template <class Sink>
     at = write_escaped_tail(data, i, size, at, out);
   }
 #else
-  at = write_escaped_tail(data, i, size, at, out);
+  // Byte by byte; each escape asks for its extra bytes, as in write_escaped_tail.
+  for (; i < size; ++i) {
+    const auto byte = static_cast<unsigned char>(data[i]);
+    if (ESCAPE[byte] == 0) {
+      *at++ = static_cast<char>(byte);
+      continue;
+    }
+    at = out.room(at, 6 + (size - i - 1) + 1);
+    at = write_char_escape(ESCAPE[byte], byte, at);
+  }
 #endif
   *at++ = '"';
   return at;
