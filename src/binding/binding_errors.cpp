@@ -2,11 +2,12 @@
 // type-mismatch message and the lossy text of host strings.
 #include "binding/binding_errors.hpp"
 
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+
+#include "json/platform/platform.hpp"
 
 namespace tarvik::binding {
 
@@ -213,9 +214,8 @@ PyObject* interned_all_attribute() {
 }
 
 void report_fault(std::string_view text) noexcept {
-  // Through syscall: the gettid wrapper needs glibc 2.30, newer than the wheels' baseline.
-  std::fprintf(stderr, "tarvik_codec: internal fault on thread %ld: %.*s\n",
-               static_cast<long>(syscall(SYS_gettid)), static_cast<int>(text.size()), text.data());
+  std::fprintf(stderr, "tarvik_codec: internal fault on thread %lu: %.*s\n",
+               json::platform::current_thread_id(), static_cast<int>(text.size()), text.data());
 }
 
 void park_thread() noexcept {

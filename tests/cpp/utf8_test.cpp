@@ -257,7 +257,9 @@ TEST_P(Utf8Form, IsJudgedAtEveryOffset) {
 
 constexpr Implementation IMPLEMENTATIONS[] = {
     {"scalar", json::utf8_detail::is_valid_utf8_scalar, false},
+#if TARVIK_AVX2
     {"avx2", json::utf8_detail::is_valid_utf8_avx2, true},
+#endif
     {"dispatched", json::is_valid_utf8, false},
 };
 

@@ -12,6 +12,8 @@
 #include <new>
 #include <utility>
 
+#include "json/platform/platform.hpp"
+
 namespace tarvik::json {
 
 namespace {
@@ -127,7 +129,7 @@ void* fresh_block(std::size_t size) {
     if (kept_blocks().free_all() > 0) block = map_aligned(size);
     if (block == nullptr) throw std::bad_alloc();
   }
-  madvise(block, size, MADV_HUGEPAGE);
+  platform::advise_huge_pages(block, size);
   return block;
 }
 

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 
+#include "json/platform/platform.hpp"
+
 namespace tarvik::json {
 
-inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+inline constexpr std::size_t kHugePage = platform::kHugePageSize;
 
 // Blocks this large are worth aligning to huge pages.
 inline bool is_large_block(std::size_t size) {

@@ -2,16 +2,12 @@
 // the process's memory-map lock that the other threads' faults and unmappings contend for.
 #include "json/memory/output_pages.hpp"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 
 #include "json/memory/huge_pages.hpp"
-
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23  // Linux 5.14; C library headers before glibc 2.35 lack it
-#endif
+#include "json/platform/platform.hpp"
 
 namespace tarvik::json {
 
@@ -21,8 +17,8 @@ void prepare_output_pages(char* data, std::size_t size) noexcept {
   const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
   if (end <= start) return;
   void* const pages = reinterpret_cast<void*>(start);
-  if (end - start >= kHugePage) madvise(pages, end - start, MADV_HUGEPAGE);
-  madvise(pages, end - start, MADV_POPULATE_WRITE);
+  if (end - start >= kHugePage) platform::advise_huge_pages(pages, end - start);
+  platform::populate_for_writing(pages, end - start);
 }
 
 }  // namespace tarvik::json

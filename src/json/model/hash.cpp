@@ -1,10 +1,9 @@
 // The per-thread random seed behind every map's keyed hash.
 #include "json/model/hash.hpp"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <system_error>
+
+#include "json/platform/platform.hpp"
 
 namespace tarvik::json {
 
@@ -22,15 +21,9 @@ struct ThreadSeed {
 
 HashSeed draw_seed() {
   std::uint64_t words[2];
-  auto* out = reinterpret_cast<char*>(words);
-  std::size_t filled = 0;
-  while (filled < sizeof words) {
-    const ssize_t got = getrandom(out + filled, sizeof words - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "could not seed the member hash");
-    }
-    filled += static_cast<std::size_t>(got);
+  const int fault = platform::fill_random(words, sizeof words);
+  if (fault != 0) {
+    throw std::system_error(fault, std::generic_category(), "could not seed the member hash");
   }
   return {words[0], words[1]};
 }

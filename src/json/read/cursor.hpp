@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/model/value.hpp"
 #include "json/read/error.hpp"
@@ -50,6 +50,7 @@ class Cursor {
   }
 
   [[gnu::noinline]] void skip_whitespace_run() {
+#if TARVIK_SSE2
     while (end_ - pos_ >= 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
       const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
@@ -63,6 +64,7 @@ class Cursor {
       }
       pos_ += 16;
     }
+#endif
     while (pos_ != end_ && is_whitespace(peek()))
       ++pos_;
   }

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/model/map.hpp"
 #include "json/read/key_guess.hpp"
@@ -60,14 +60,17 @@ class KeyReader : public StringReader {
     const bool in_input = start >= reinterpret_cast<std::uintptr_t>(begin_) &&
                           start + size <= reinterpret_cast<std::uintptr_t>(end_);
     if (!in_input) return false;
+#if TARVIK_SSE2
     if (size < 16 && end_ - pos_ >= 16 && end_ - key.data() >= 16) {
       const __m128i same =
           _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_)),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data())));
       const auto unequal = ~static_cast<std::uint32_t>(_mm_movemask_epi8(same));
       if ((unequal & ((std::uint32_t{2} << size) - 1)) != 0) return false;  // the quote too
-    } else if (static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
-               !same_bytes(pos_, key.data(), size)) {
+    } else
+#endif
+        if (static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
+            !same_bytes(pos_, key.data(), size)) {
       return false;
     }
     pos_ += size + 1;

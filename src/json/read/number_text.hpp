@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/read/cursor.hpp"
 #include "json/text/decimal_to_double.hpp"
@@ -63,6 +63,7 @@ struct DigitRun {
 };
 
 inline DigitRun read_digit_run(const char* p, int most) {
+#if TARVIK_SSE2
   const __m128i values =
       _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
   // As an unsigned byte, a digit's value is at most 9 and every other byte's is above.
@@ -83,6 +84,12 @@ inline DigitRun read_digit_run(const char* p, int most) {
   const std::uint64_t padded = (halves & 0xFFFF'FFFF) * 100'000'000 + (halves >> 32);
   const int zeros = 16 - count;
   return {count, (padded >> zeros) * INV_POW5[zeros]};
+#else
+  DigitRun run{0, 0};
+  while (run.count < most && is_digit(p[run.count]))
+    run.value = run.value * 10 + static_cast<unsigned char>(p[run.count++] - '0');
+  return run;
+#endif
 }
 
 // Reads numbers, and the literals and numbers together as the scalars that are neither strings

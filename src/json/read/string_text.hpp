@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/memory/arena.hpp"
 #include "json/read/decoded_text.hpp"
@@ -50,6 +50,7 @@ class StringReader : public NumberReader {
   // (longer, with an escape, a control or non-ASCII byte, or within sixteen bytes of the end of
   // the input) is read by parse_long_str from its start.
   [[gnu::always_inline]] bool parse_str(StringRead& out, StringUse use = StringUse::Kept) {
+#if TARVIK_SSE2
     if (end_ - pos_ >= 16) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
       const std::uint32_t ends = string_scan_detail::run_ends(block);
@@ -65,6 +66,7 @@ class StringReader : public NumberReader {
         }
       }
     }
+#endif
     return parse_long_str(out, use);
   }
 
@@ -166,8 +168,12 @@ class StringReader : public NumberReader {
     return true;
   }
 
-  static bool is_lead_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-  static bool is_trail_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+  static bool is_lead_surrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+  }
+  static bool is_trail_surrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+  }
 
   // The escape after a consumed backslash, appended to the buffer when decoding; `as_written`
   // is cleared by an escape the writer would not write.
@@ -255,7 +261,9 @@ class StringReader : public NumberReader {
     return true;
   }
 
-  void append_utf8(char32_t c) { decoded_.commit(put_utf8(c, decoded_.room(4))); }
+  void append_utf8(char32_t c) {
+    decoded_.commit(put_utf8(c, decoded_.room(4)));
+  }
 
   // Appends the raw bytes [from, to) of a string with escapes to its decoded text; a run of
   // sixteen bytes or fewer, the most common between escapes, as one fixed-size move.

@@ -4,8 +4,9 @@
 
 #include <array>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
+#if TARVIK_SSE2
 namespace tarvik::json {
 
 namespace first_bytes_detail {
@@ -30,3 +31,4 @@ inline void store_16(char* at, __m128i bytes) {
 }
 
 }  // namespace tarvik::json
+#endif

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/text/first_bytes.hpp"
 #include "json/text/float_digits.hpp"
@@ -147,6 +147,7 @@ constexpr std::array<ExponentText, kMaxDecimalExponent - kMinDecimalExponent + 1
       return table;
     }();
 
+#if TARVIK_SSE2
 // The sixteen decimal digits of high × 10^8 + low (both below 10^8) as byte values 0..9, the
 // first digit in the lowest byte. Each step splits all groups at once, with multiply-shift
 // divisions exact in their ranges: by 10^4 below 2^32, by 100 below 10^4, by 10 below 100.
@@ -218,6 +219,52 @@ char* write_decimal(DecimalFloat decimal, char* p) {
   p[17] = static_cast<char>(_mm_extract_epi16(tail, 7) >> 8);  // d17, which moved past the store
   return p + n + 1;
 }
+#else
+// write_decimal with the sixteen digits d2..d17 in bytes: the same layouts, the same bytes
+// written at `p` (36 bytes of room).
+char* write_decimal(DecimalFloat decimal, char* p) {
+  constexpr std::uint64_t kTen16 = 10'000'000'000'000'000;
+  constexpr int kDigits = 17;
+  const int count = decimal_digit_count(decimal.significand);
+  const std::uint64_t scaled = decimal.significand * POW10_U64[kDigits - count];
+  const int e = decimal.exponent + count - 1;  // the exponent of d1
+  const std::uint64_t first = scaled / kTen16;
+  std::uint64_t rest = scaled - first * kTen16;
+  char tail[16];  // d2..d17 as text
+  for (int i = 15; i >= 0; --i, rest /= 10)
+    tail[i] = static_cast<char>('0' + rest % 10);
+  int n = kDigits;  // significant digits
+  while (n > 1 && tail[n - 2] == '0')
+    --n;
+  const char lead = static_cast<char>('0' + first);
+
+  if (e < 0 && e >= kLeastPlainExponent) {
+    std::memcpy(p, "0.000000", 8);
+    p[1 - e] = lead;
+    std::memcpy(p + 2 - e, tail, sizeof tail);
+    return p + 1 - e + n;
+  }
+  if (e < kLeastPlainExponent || e > kMostPlainExponent) {
+    p[0] = lead;
+    p[1] = '.';
+    std::memcpy(p + 2, tail, sizeof tail);
+    p += n > 1 ? n + 1 : 1;
+    const ExponentText& exponent = EXPONENT_TEXT[e - kMinDecimalExponent];
+    std::memcpy(p, exponent.bytes, sizeof exponent.bytes);
+    return p + exponent.length;
+  }
+  p[0] = lead;
+  if (e >= n - 1) {
+    std::memcpy(p + 1, tail, sizeof tail);
+    std::memcpy(p + e + 1, ".0", 2);
+    return p + e + 3;
+  }
+  std::memcpy(p + 1, tail, e);
+  p[e + 1] = '.';
+  std::memcpy(p + e + 2, tail + e, sizeof tail - e);
+  return p + n + 1;
+}
+#endif
 
 }  // namespace
 

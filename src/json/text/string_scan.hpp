@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstdint>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 namespace tarvik::json {
 
@@ -20,6 +20,7 @@ inline bool ends_string_run(unsigned char byte) {
   return byte == '"' || byte == '\\' || byte < 0x20;
 }
 
+#if TARVIK_SSE2
 // Bit i set when byte i of `block` is a quote, a backslash or below 0x20.
 inline std::uint32_t run_ends(__m128i block) {
   const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
@@ -31,6 +32,7 @@ inline std::uint32_t run_ends(__m128i block) {
   return static_cast<std::uint32_t>(
       _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control)));
 }
+#endif
 
 // Fewer than sixteen bytes before the end: byte by byte, so nothing past `end` is read.
 [[gnu::noinline]] inline StringRun scan_string_tail(const char* p, const char* const end,
@@ -49,6 +51,7 @@ inline std::uint32_t run_ends(__m128i block) {
 // `end`, and tells whether a byte passed over was non-ASCII. Reads only bytes in [p, end).
 inline StringRun scan_string_run(const char* p, const char* const end) {
   std::uint32_t high_bits = 0;  // the high bit of every byte passed over, by position
+#if TARVIK_SSE2
   while (end - p >= 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const std::uint32_t ends = string_scan_detail::run_ends(block);
@@ -61,6 +64,7 @@ inline StringRun scan_string_run(const char* p, const char* const end) {
     high_bits |= high;
     p += 16;
   }
+#endif
   return string_scan_detail::scan_string_tail(p, end, high_bits != 0);
 }
 

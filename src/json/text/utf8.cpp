@@ -1,5 +1,5 @@
-// Strict UTF-8 validation: a sequence-by-sequence check for any x86-64 processor and a 32-byte
-// AVX2 check driven by three nibble tables, chosen once at run time.
+// Strict UTF-8 validation: a sequence-by-sequence check for any processor and, on x86-64, a
+// 32-byte AVX2 check driven by three nibble tables, chosen once at run time.
 #include "json/text/utf8.hpp"
 
 #include <array>
@@ -8,7 +8,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "json/platform/platform.hpp"
+#include "json/text/simd.hpp"
+
+#if TARVIK_AVX2
 #include <immintrin.h>
+#endif
 
 namespace tarvik::json {
 namespace {
@@ -22,6 +27,7 @@ inline bool is_continuation(unsigned char byte) {
 bool valid_utf8_by_sequence(const unsigned char* p, const unsigned char* const end) {
   while (p != end) {
     if (*p < 0x80) {
+#if TARVIK_SSE2
       // ASCII runs go sixteen bytes at a time (SSE2 is part of every x86-64 processor).
       if (end - p >= 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -30,6 +36,9 @@ bool valid_utf8_by_sequence(const unsigned char* p, const unsigned char* const e
       } else {
         ++p;
       }
+#else
+      ++p;
+#endif
       continue;
     }
     const unsigned char lead = *p;
@@ -58,6 +67,7 @@ bool valid_utf8_by_sequence(const unsigned char* p, const unsigned char* const e
   return true;
 }
 
+#if TARVIK_AVX2
 // --- 32 bytes at a time ----------------------------------------------------------------------
 //
 // Every fault of UTF-8 shows in a pair of neighbouring bytes, except two that need a wider view:
@@ -279,12 +289,17 @@ __attribute__((target("avx2"))) bool valid_utf8_avx2(const unsigned char* p, std
   if (size != 0) check_block(v, load_tail(p, size));
   return _mm256_testz_si256(_mm256_or_si256(v.faults, v.cut), _mm256_set1_epi8(-1)) != 0;
 }
+#endif
 
 using Validator = bool (*)(std::string_view);
 
 Validator choose_validator() {
+#if TARVIK_AVX2
   return utf8_detail::has_avx2() ? utf8_detail::is_valid_utf8_avx2
                                  : utf8_detail::is_valid_utf8_scalar;
+#else
+  return utf8_detail::is_valid_utf8_scalar;
+#endif
 }
 
 }  // namespace
@@ -292,8 +307,7 @@ Validator choose_validator() {
 namespace utf8_detail {
 
 bool has_avx2() {
-  __builtin_cpu_init();  // may run before the compiler runtime's own initialisation
-  return __builtin_cpu_supports("avx2") != 0;
+  return platform::cpu_has_avx2();
 }
 
 bool is_valid_utf8_scalar(std::string_view text) {
@@ -301,9 +315,11 @@ bool is_valid_utf8_scalar(std::string_view text) {
   return valid_utf8_by_sequence(p, p + text.size());
 }
 
+#if TARVIK_AVX2
 bool is_valid_utf8_avx2(std::string_view text) {
   return valid_utf8_avx2(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
+#endif
 
 }  // namespace utf8_detail
 

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "json/text/simd.hpp"
+
 namespace tarvik::json {
 
 // Whether `text` is well-formed UTF-8: every sequence complete, in its shortest form, no encoded
@@ -14,12 +16,14 @@ namespace tarvik::json {
 // the processor supports (a thread-safe one-time initialisation).
 bool is_valid_utf8(std::string_view text);
 
-// The two implementations behind is_valid_utf8, exposed so that tests can hold each one to the
-// same answers. `is_valid_utf8_avx2` may only be called when `has_avx2()` is true.
+// The implementations behind is_valid_utf8, exposed so that tests can hold each one to the
+// same answers. `is_valid_utf8_avx2` (x86-64 only) may only be called when `has_avx2()` is true.
 namespace utf8_detail {
 bool has_avx2();
 bool is_valid_utf8_scalar(std::string_view text);
+#if TARVIK_AVX2
 bool is_valid_utf8_avx2(std::string_view text);
+#endif
 }  // namespace utf8_detail
 
 }  // namespace tarvik::json

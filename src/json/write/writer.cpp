@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include <emmintrin.h>  // SSE2, part of every x86-64 processor
+#include "json/text/simd.hpp"
 
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
@@ -220,6 +220,7 @@ template <class Sink>
   const std::size_t size = text.size();
   *at++ = '"';
   std::size_t i = 0;
+#if TARVIK_SSE2
   if (size >= 16) {
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
@@ -251,6 +252,18 @@ template <class Sink>
   } else {
     at = write_escaped_tail(data, i, size, at, out);
   }
+#else
+  // Byte by byte; each escape asks for its extra bytes, as in write_escaped_tail.
+  for (; i < size; ++i) {
+    const auto byte = static_cast<unsigned char>(data[i]);
+    if (ESCAPE[byte] == 0) {
+      *at++ = static_cast<char>(byte);
+      continue;
+    }
+    at = out.room(at, 6 + (size - i - 1) + 1);
+    at = write_char_escape(ESCAPE[byte], byte, at);
+  }
+#endif
   *at++ = '"';
   return at;
 }
@@ -277,6 +290,7 @@ template <class Sink>
   const std::size_t size = text.size();
   at = out.room(at, size + 2);
   at[0] = '"';
+#if TARVIK_SSE2
   if (size <= 16) {
     copy_bytes(at + 1, data, size);
   } else {
@@ -285,6 +299,9 @@ template <class Sink>
     store_16(at + 1 + size - 16,
              _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16)));
   }
+#else
+  copy_bytes(at + 1, data, size);
+#endif
   at[size + 1] = '"';
   return at + size + 2;
 }
