@@ -43,7 +43,8 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   // remainder of the current chunk stays usable for the small requests that follow.
   const bool dedicated = bytes > next_chunk_size_ / 4;
   if (bytes > SIZE_MAX - kHeaderSize - align) throw std::bad_alloc();
-  std::size_t size = dedicated ? kHeaderSize + bytes + align : next_chunk_size_;
+  // A shared chunk holds at least this request too, whatever the next chunk size has become.
+  std::size_t size = std::max(dedicated ? 0 : next_chunk_size_, kHeaderSize + bytes + align);
   if (size > budget_ - std::min(budget_, reserved_)) throw OverBudget{};
   Chunk* chunk = nullptr;
   if (is_large_block(size)) {
