@@ -9,9 +9,9 @@ BENCH_DIR = Path(__file__).resolve().parents[2] / "bench"
 
 
 def load_bench_module(name: str):
-    spec = importlib.util.spec_from_file_location(name, BENCH_DIR / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location(name, BENCH_DIR / f"{name}.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -27,8 +27,8 @@ Panic safety:"""
 
 def fresh_module():
     """A new module object made from the extension's definition, not yet executed."""
-    spec = importlib.util.find_spec("tarvik_codec")
-    return importlib.util.module_from_spec(spec)
+    found = importlib.util.find_spec("tarvik_codec")
+    return importlib.util.module_from_spec(found)
 
 
 def run_exec_slot(module) -> None:
