@@ -1,7 +1,8 @@
-// One job: the destination is opened first, the input released as soon as it is transformed,
-// and the result written whole, then committed under its name.
+// One job: the destination is opened first, the result written to it in blocks as the transform
+// makes them, then committed under its name.
 #include "cli/run_job.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <new>
@@ -30,12 +31,34 @@ Result<Output, int> open_output(const Job& job, const StandardStreams& streams) 
   return Output::standard_output();
 }
 
-// The transform, with the faults of the core turned into messages as the module turns them
-// into exceptions.
-Result<json::Buffer, std::string> transform(std::string_view payload, bool lines,
-                                            ColumnarizeCounts& counts) {
+// The rows are built at once while they take at most this much; beyond, they are read twice, one
+// at a time, and the tool's memory stays within a constant besides the mapped input.
+constexpr std::size_t kWholeRowsBudget = std::size_t{64} << 20;
+
+// The output's blocks, written as they come; the first failed write ends the output.
+class OutputSink final : public TextSink {
+ public:
+  explicit OutputSink(Output& output) : output_(output) {}
+  bool write(std::string_view text) override {
+    error_ = output_.write(text);
+    return error_ == 0;
+  }
+  int error() const { return error_; }
+
+ private:
+  Output& output_;
+  int error_ = 0;
+};
+
+// The transform into `sink`, with the faults of the core turned into messages as the module
+// turns them into exceptions.
+Result<ColumnarizeCounts, std::string> transform(std::string_view payload, bool lines,
+                                                 OutputSink& sink) {
+  const json::Layout layout = lines ? json::Layout::Lines : json::Layout::Array;
+  const std::size_t budget =
+      std::min(kWholeRowsBudget, 2 * payload.size() + (std::size_t{8} << 20));
   try {
-    return lines ? columnarize_json_lines(payload, &counts) : columnarize_json(payload, &counts);
+    return columnarize_json_to(payload, layout, sink, budget);
   } catch (const std::bad_alloc&) {
     return failure(std::string("out of memory"));
   } catch (const std::exception& fault) {
@@ -43,23 +66,25 @@ Result<json::Buffer, std::string> transform(std::string_view payload, bool lines
   }
 }
 
-// The input's result bytes, or the exit status of the failure, reported. The input is released
-// on return, so that the write holds only the output.
-Result<json::Buffer, int> transformed_input(const Job& job, const Options& options,
-                                            const StandardStreams& streams, Stats& stats) {
+// Transforms the job's input into `sink`. Returns the exit status of a failure to read or
+// transform it, reported, or kSuccess; a failed write is left to the caller, in the sink.
+int write_transformed(const Job& job, const Options& options, const StandardStreams& streams,
+                      OutputSink& sink, Stats& stats) {
   const std::string_view source = input_name(job.input);
   const auto input = open_input(job.input, streams);
   if (!input.ok()) {
     report_os_error("cannot read", source, input.error());
-    return failure(kUsageOrFileError);
+    return kUsageOrFileError;
   }
   stats.input_bytes = input.value().bytes().size();
-  auto result = transform(input.value().bytes(), options.lines, stats.counts);
-  if (!result.ok()) {
+  const auto result = transform(input.value().bytes(), options.lines, sink);
+  if (result.ok()) {
+    stats.counts = result.value();
+  } else if (sink.error() == 0) {
     report(std::string(source) + ": " + shortened(result.error()));
-    return failure(kCodecError);
+    return kCodecError;
   }
-  return std::move(result).value();
+  return kSuccess;
 }
 
 void report_stats(const Job& job, const Stats& stats, bool name_stats) {
@@ -82,10 +107,11 @@ int run_job(const Job& job, const Options& options, const StandardStreams& strea
     return kUsageOrFileError;
   }
   Stats stats;
-  const auto result = transformed_input(job, options, streams, stats);
-  if (!result.ok()) return result.error();
   Output& sink = output.value();
-  int error = sink.write(result.value().view());
+  OutputSink blocks(sink);
+  const int status = write_transformed(job, options, streams, blocks, stats);
+  if (status != kSuccess) return status;
+  int error = blocks.error();
   if (error == 0 && options.newline) error = sink.write("\n");
   if (error == 0) error = sink.commit();
   stats.output_bytes = sink.written();

@@ -72,6 +72,16 @@ json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
 // row objects. `expected_cell_text`: what the cell text will probably grow to.
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
 
+// The output text before the first row, and after the last.
+json::Buffer table_head(const ColumnPlan& plan);
+json::Buffer table_tail(const ColumnPlan& plan);
+
+// The text of `rows` alone, as a part of the rows array between the head and the tail: led by a
+// comma unless they are the first.
+TableText rows_text(const ColumnPlan& plan, std::span<const json::Map* const> rows,
+                    std::span<const std::uint32_t> member_positions, bool first_rows,
+                    std::size_t expected_cell_text);
+
 class RowsWriter;
 
 // The same text, given the rows a batch at a time: each batch may be released once written.

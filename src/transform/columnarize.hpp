@@ -12,8 +12,21 @@
 #include "json/memory/buffer.hpp"
 #include "json/model/result.hpp"
 #include "json/model/value.hpp"
+#include "json/read/reader.hpp"
 
 namespace tarvik {
+
+class TextBlocks;
+
+// Where an output written as it is made goes, in consecutive parts. write returns false when no
+// more can go (a failed write): the transform then stops making the output and returns.
+class TextSink {
+ public:
+  virtual bool write(std::string_view text) = 0;
+
+ protected:
+  ~TextSink() = default;
+};
 
 // What a transform produced, for callers that report it.
 struct ColumnarizeCounts {
@@ -76,8 +89,13 @@ class TableText {
   // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
   // a call peaks at little more than the output. Once only.
   void write(char* out);
+  // The same, in blocks.
+  void write(TextBlocks& out);
 
  private:
+  template <class Out>
+  void write_text(Out& out);
+
   json::Buffer head_;  // {"columns":[...],"rows":[
   std::vector<Piece> pieces_;
   json::Buffer tail_;  // ],"constants":{...}}
@@ -112,5 +130,15 @@ Result<json::Buffer, std::string> columnarize_json_within(std::string_view paylo
 // is what columnarize_json gives for the array of those rows, and reader errors name the line.
 Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
                                                          ColumnarizeCounts* counts = nullptr);
+
+// Transforms `payload`, laid out as one JSON array or as JSON Lines, and gives the output to
+// `sink` as it is made, in blocks of a megabyte; nothing goes before the payload is known to be
+// valid. The rows are built at once while they take at most `whole_budget` bytes, their cell
+// text then held until written; beyond, they are read twice, one at a time, and the call takes
+// a constant memory besides the payload. Returns the counts, or the failure message that
+// columnarize_json (or columnarize_json_lines) gives; faults as for columnarize_json_text.
+Result<ColumnarizeCounts, std::string> columnarize_json_to(std::string_view payload,
+                                                           json::Layout layout, TextSink& sink,
+                                                           std::size_t whole_budget);
 
 }  // namespace tarvik

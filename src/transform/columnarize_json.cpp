@@ -12,6 +12,7 @@
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
 #include "transform/columnarize.hpp"
+#include "transform/text_blocks.hpp"
 
 namespace tarvik {
 
@@ -78,14 +79,15 @@ std::optional<Result<TableText, std::string>> transform_whole(std::string_view p
   return std::nullopt;
 }
 
-// The rows read one at a time, twice, into an arena released every batch of rows: first to
-// plan the columns, then to write the rows. Its memory is the output's and a constant.
-Result<TableText, std::string> transform_streamed(std::string_view payload) {
-  json::Arena kept;  // the column names and first-row values that do not lie in the payload
-  StreamedColumns columns(kept, payload);
-  json::Arena scratch;
-  {
-    json::ElementCursor cursor(payload, scratch);
+// The rows read from `payload` one at a time, into a scratch arena released every batch of rows.
+class StreamedRows {
+ public:
+  StreamedRows(std::string_view payload, json::Layout layout)
+      : payload_(payload), layout_(layout) {}
+
+  // The first pass: every row scanned for the columns, then planned.
+  Result<ColumnPlan, std::string> plan(StreamedColumns& columns) {
+    json::ElementCursor cursor(payload_, scratch_, layout_);
     json::Value row;
     for (;;) {
       const json::ElementCursor::Step step = cursor.next(row);
@@ -93,44 +95,91 @@ Result<TableText, std::string> transform_streamed(std::string_view payload) {
       // A reader error anywhere comes before a row that is not an object.
       if (step == json::ElementCursor::Step::Failed) return failure(reader_failure(cursor.error()));
       columns.scan_row(row);
-      if (scratch.reserved_bytes() >= kRowBatchBytes) {
+      if (scratch_.reserved_bytes() >= kRowBatchBytes) {
         cursor.forget_elements();
-        scratch.release_all();
+        scratch_.release_all();
       }
     }
+    scratch_.release_all();
+    return columns.plan();
   }
-  scratch.release_all();
-  const Result<ColumnPlan, std::string> plan = columns.plan();
-  if (!plan.ok()) return failure(plan.error());
 
-  json::ElementCursor cursor(payload, scratch);
-  std::vector<const json::Map*> rows;
-  std::vector<std::uint32_t> positions;
-  TableTextBuilder text(plan.value(), columns.rows_scanned(), payload.size());
-  const auto write_batch = [&] {
-    text.add_rows(rows, positions);
-    rows.clear();
-    positions.clear();
-    cursor.forget_elements();
-    scratch.release_all();
-  };
-  json::Value row;
-  while (cursor.next(row) == json::ElementCursor::Step::Element) {
-    rows.push_back(&row.as_object());
-    columns.add_positions(row.as_object(), positions);
-    if (scratch.reserved_bytes() >= kRowBatchBytes) write_batch();
+  // The second pass, over rows known to be valid objects: `write_batch` is given each batch of
+  // rows with the output positions of their members, then the batch is released.
+  template <class WriteBatch>
+  void write(StreamedColumns& columns, WriteBatch&& write_batch) {
+    json::ElementCursor cursor(payload_, scratch_, layout_);
+    std::vector<const json::Map*> rows;
+    std::vector<std::uint32_t> positions;
+    const auto batch_done = [&] {
+      write_batch(std::span<const json::Map* const>(rows),
+                  std::span<const std::uint32_t>(positions));
+      rows.clear();
+      positions.clear();
+      cursor.forget_elements();
+      scratch_.release_all();
+    };
+    json::Value row;
+    while (cursor.next(row) == json::ElementCursor::Step::Element) {
+      rows.push_back(&row.as_object());
+      columns.add_positions(row.as_object(), positions);
+      if (scratch_.reserved_bytes() >= kRowBatchBytes) batch_done();
+    }
+    batch_done();
   }
-  write_batch();
+
+ private:
+  std::string_view payload_;
+  json::Layout layout_;
+  json::Arena scratch_;
+};
+
+// The rows read one at a time, twice: first to plan the columns, then to write the rows. Its
+// memory is the output's and a constant.
+Result<TableText, std::string> transform_streamed(std::string_view payload, json::Layout layout) {
+  json::Arena kept;  // the column names and first-row values that do not lie in the payload
+  StreamedColumns columns(kept, payload);
+  StreamedRows rows(payload, layout);
+  const Result<ColumnPlan, std::string> plan = rows.plan(columns);
+  if (!plan.ok()) return failure(plan.error());
+  TableTextBuilder text(plan.value(), columns.rows_scanned(), payload.size());
+  rows.write(columns, [&](auto batch, auto positions) { text.add_rows(batch, positions); });
   return text.finish();
 }
 
+// The same, each batch of rows written to `out` as soon as it is made: its memory is a constant.
+Result<ColumnarizeCounts, std::string> transform_streamed_to(std::string_view payload,
+                                                             json::Layout layout, TextBlocks& out) {
+  json::Arena kept;
+  StreamedColumns columns(kept, payload);
+  StreamedRows rows(payload, layout);
+  const Result<ColumnPlan, std::string> plan = rows.plan(columns);
+  if (!plan.ok()) return failure(plan.error());
+  const ColumnPlan& table = plan.value();
+  json::Buffer head = table_head(table);
+  out.copy(head.data(), head.size());
+  bool first_rows = true;
+  rows.write(columns, [&](auto batch, auto positions) {
+    if (batch.empty() || out.stopped()) return;
+    rows_text(table, batch, positions, first_rows, kRowBatchBytes).write(out);
+    first_rows = false;
+  });
+  const json::Buffer tail = table_tail(table);
+  out.copy(tail.data(), tail.size());
+  return ColumnarizeCounts{columns.rows_scanned(), table.cells_per_row, table.constant_count};
+}
+
+RowReader row_reader(json::Layout layout) {
+  return layout == json::Layout::Array ? json::parse_value_list : json::parse_value_lines;
+}
+
 // The whole path while it fits the budget, else the streamed one.
-Result<TableText, std::string> transform_once(std::string_view payload, RowReader read_rows,
+Result<TableText, std::string> transform_once(std::string_view payload, json::Layout layout,
                                               std::size_t budget) {
-  if (auto whole = transform_whole(payload, read_rows, budget)) return std::move(*whole);
+  if (auto whole = transform_whole(payload, row_reader(layout), budget)) return std::move(*whole);
   // The blocks of the rows given up are not kept: the streamed rows need little of them.
   json::release_kept_blocks();
-  return transform_streamed(payload);
+  return transform_streamed(payload, layout);
 }
 
 // What the whole path may take: twice the payload and a constant.
@@ -139,24 +188,35 @@ std::size_t whole_budget(std::string_view payload) {
   return payload.size() > (SIZE_MAX - kLeast) / 2 ? SIZE_MAX : 2 * payload.size() + kLeast;
 }
 
-Result<TableText, std::string> transform_text(std::string_view payload, RowReader read_rows,
-                                              std::size_t budget) {
+// Runs `attempt` again once after a memory exhaustion that giving back the kept blocks may cure,
+// unless `may_retry` says no.
+template <class Attempt, class MayRetry>
+auto retried_once(Attempt&& attempt, MayRetry&& may_retry) {
   for (bool retried = false;; retried = true) {
     try {
-      Result<TableText, std::string> text = transform_once(payload, read_rows, budget);
-      if (text.ok()) json::ensure_room_for(text.value().size());
-      return text;
+      return attempt();
     } catch (const std::bad_alloc&) {
       // The blocks kept for later calls may be what this one lacks.
-      if (retried || json::release_kept_blocks() == 0) throw;
+      if (retried || !may_retry() || json::release_kept_blocks() == 0) throw;
     }
   }
 }
 
+Result<TableText, std::string> transform_text(std::string_view payload, json::Layout layout,
+                                              std::size_t budget) {
+  return retried_once(
+      [&] {
+        Result<TableText, std::string> text = transform_once(payload, layout, budget);
+        if (text.ok()) json::ensure_room_for(text.value().size());
+        return text;
+      },
+      [] { return true; });
+}
+
 Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload,
-                                                        RowReader read_rows, std::size_t budget,
+                                                        json::Layout layout, std::size_t budget,
                                                         ColumnarizeCounts* counts) {
-  auto text = transform_text(payload, read_rows, budget);
+  auto text = transform_text(payload, layout, budget);
   if (!text.ok()) return failure(std::move(text).error());
   TableText& table = text.value();
   json::Buffer out(table.size());
@@ -169,23 +229,43 @@ Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload
 }  // namespace
 
 Result<TableText, std::string> columnarize_json_text(std::string_view payload) {
-  return transform_text(payload, json::parse_value_list, whole_budget(payload));
+  return transform_text(payload, json::Layout::Array, whole_budget(payload));
 }
 
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::parse_value_list, whole_budget(payload), counts);
+  return transform_into_buffer(payload, json::Layout::Array, whole_budget(payload), counts);
 }
 
 Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
                                                           std::size_t whole_budget) {
-  return transform_into_buffer(payload, json::parse_value_list, whole_budget, nullptr);
+  return transform_into_buffer(payload, json::Layout::Array, whole_budget, nullptr);
 }
 
 Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
                                                          ColumnarizeCounts* counts) {
-  // The lines are read as a whole only.
-  return transform_into_buffer(payload, json::parse_value_lines, SIZE_MAX, counts);
+  return transform_into_buffer(payload, json::Layout::Lines, whole_budget(payload), counts);
+}
+
+Result<ColumnarizeCounts, std::string> columnarize_json_to(std::string_view payload,
+                                                           json::Layout layout, TextSink& sink,
+                                                           std::size_t whole_budget) {
+  TextBlocks out(sink);
+  // Once some of the output has gone, the work cannot start over.
+  auto counts = retried_once(
+      [&]() -> Result<ColumnarizeCounts, std::string> {
+        if (auto whole = transform_whole(payload, row_reader(layout), whole_budget)) {
+          if (!whole->ok()) return failure(std::move(*whole).error());
+          TableText& table = whole->value();
+          table.write(out);
+          return table.counts();
+        }
+        json::release_kept_blocks();
+        return transform_streamed_to(payload, layout, out);
+      },
+      [&] { return !out.started(); });
+  out.flush();
+  return counts;
 }
 
 }  // namespace tarvik

@@ -10,6 +10,7 @@
 
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
+#include "transform/text_blocks.hpp"
 
 namespace tarvik {
 
@@ -36,14 +37,24 @@ constexpr auto kNullPattern = [] {
   return text;
 }();
 
-char* write_nulls(char* out, std::size_t count, bool after_cell) {
+// Text written at a position known to have room for it: the exact-size output of a call.
+struct TextAt {
+  char* position;
+  void put(char c) { *position++ = c; }
+  void copy(const char* text, std::size_t length) {
+    std::memcpy(position, text, length);
+    position += length;
+  }
+};
+
+template <class Out>
+void write_nulls(Out& out, std::size_t count, bool after_cell) {
   const char* const source = kNullPattern.data() + (after_cell ? kNullText - 1 : 0);
   std::size_t length = count * kNullText - (after_cell ? 0 : 1);
   // Whole chunks keep the pattern's phase.
-  for (; length > kChunk; length -= kChunk, out += kChunk)
-    std::memcpy(out, source, kChunk);
-  std::memcpy(out, source, length);
-  return out + length;
+  for (; length > kChunk; length -= kChunk)
+    out.copy(source, kChunk);
+  out.copy(source, length);
 }
 
 std::size_t checked_add(std::size_t a, std::size_t b) {
@@ -203,15 +214,8 @@ namespace {
 
 TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_count) {
   rows.seal();
-  Buffer head;
-  head.append(R"({"columns":)");
-  json::serialize_value(plan.columns, head);
-  head.append(R"(,"rows":[)");
-  Buffer tail;
-  tail.append(R"(],"constants":)");
-  json::serialize_value(plan.constants, tail);
-  tail.push_back('}');
-
+  Buffer head = table_head(plan);
+  Buffer tail = table_tail(plan);
   const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
   const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
   const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
@@ -220,6 +224,37 @@ TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_c
 }
 
 }  // namespace
+
+Buffer table_head(const ColumnPlan& plan) {
+  Buffer head;
+  head.append(R"({"columns":)");
+  json::serialize_value(plan.columns, head);
+  head.append(R"(,"rows":[)");
+  return head;
+}
+
+Buffer table_tail(const ColumnPlan& plan) {
+  Buffer tail;
+  tail.append(R"(],"constants":)");
+  json::serialize_value(plan.constants, tail);
+  tail.push_back('}');
+  return tail;
+}
+
+TableText rows_text(const ColumnPlan& plan, std::span<const Map* const> rows,
+                    std::span<const std::uint32_t> member_positions, bool first_rows,
+                    std::size_t expected_cell_text) {
+  if (rows.empty()) return TableText::whole(Buffer(0), {});
+  RowsWriter writer(plan.cells_per_row, rows.size(), expected_cell_text);
+  writer.write_rows(rows, member_positions);
+  writer.seal();
+  Buffer head;
+  if (!first_rows) head.push_back(',');
+  const ColumnarizeCounts counts{rows.size(), plan.cells_per_row, plan.constant_count};
+  const std::size_t size = checked_add(writer.rows_length(), head.size() + rows.size() - 1);
+  return TableText(std::move(head), writer.take_pieces(), Buffer(0), writer.take_runs(),
+                   writer.take_row_ends(), plan.cells_per_row, size, counts);
+}
 
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
   RowsWriter rows(plan.cells_per_row, plan.rows.size(), expected_cell_text);
@@ -244,40 +279,46 @@ TableText TableTextBuilder::finish() {
   return table_text(plan_, *rows_, row_count_);
 }
 
-void TableText::write(char* out) {
-  std::memcpy(out, head_.data(), head_.size());
-  out += head_.size();
+template <class Out>
+void TableText::write_text(Out& out) {
+  // An empty buffer may hold no storage at all, which memcpy must not be given.
+  if (head_.size() != 0) out.copy(head_.data(), head_.size());
   std::size_t run = 0;
   std::size_t row = 0;
   std::size_t row_with_runs = 0;
   for (Piece& piece : pieces_) {
     const char* const text = piece.text.data();
     if (piece.whole_rows) {
-      if (row != 0) *out++ = ',';
-      std::memcpy(out, text, piece.text.size());
-      out += piece.text.size();
+      if (row != 0) out.put(',');
+      out.copy(text, piece.text.size());
       row = piece.row_end;
     }
     for (; row < piece.row_end; ++row, ++row_with_runs) {
-      if (row != 0) *out++ = ',';
-      *out++ = '[';
+      if (row != 0) out.put(',');
+      out.put('[');
       std::uint32_t position = 0;
       for (; run < row_ends_[row_with_runs]; ++run) {
         const Run& cells = runs_[run];
-        if (cells.first > position) out = write_nulls(out, cells.first - position, position > 0);
-        if (cells.first > 0) *out++ = ',';
-        std::memcpy(out, text + cells.text_start, cells.text_end - cells.text_start);
-        out += cells.text_end - cells.text_start;
+        if (cells.first > position) write_nulls(out, cells.first - position, position > 0);
+        if (cells.first > 0) out.put(',');
+        out.copy(text + cells.text_start, cells.text_end - cells.text_start);
         position = cells.end;
       }
-      if (position < cells_per_row_) {
-        out = write_nulls(out, cells_per_row_ - position, position > 0);
-      }
-      *out++ = ']';
+      if (position < cells_per_row_) write_nulls(out, cells_per_row_ - position, position > 0);
+      out.put(']');
     }
     piece.text = Buffer(0);
   }
-  if (tail_.size() != 0) std::memcpy(out, tail_.data(), tail_.size());
+  if (tail_.size() != 0) out.copy(tail_.data(), tail_.size());
+}
+
+void TableText::write(char* out) {
+  TextAt text{out};
+  write_text(text);
+}
+
+void TableText::write(TextBlocks& out) {
+  write_text(out);
 }
 
 }  // namespace tarvik

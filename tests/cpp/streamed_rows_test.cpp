@@ -1,5 +1,6 @@
-// Rows read one at a time and transformed in two streaming passes agree with the whole-payload
-// path on every sample payload and every conformance file: the same elements, output and errors.
+// Rows read one at a time and transformed in two streaming passes, or written out as they are
+// made, agree with the whole-payload path on every sample payload and every conformance file, as
+// one array and as JSON Lines: the same elements, output and errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "json/memory/arena.hpp"
+#include "json/model/result.hpp"
 #include "json/read/deferred.hpp"
 #include "json/read/reader.hpp"
 #include "transform/columnarize.hpp"
@@ -38,12 +40,17 @@ std::vector<std::pair<std::string, std::string>> payloads() {
   // Escaped names and constants, which must outlive the rows they came from; errors after a
   // row that is not an object; rows enough for many batches, with columns that come late.
   std::string many = "[";
+  std::string lines;
   for (int i = 0; i < 60000; ++i) {
-    many += std::string(i == 0 ? "" : ",") + R"({"k\u0031":)" + std::to_string(i % 3) +
-            R"(,"c":"\u00e9x","n)" + std::to_string(i % 7) + R"(\u0041":)" +
-            (i % 5 == 0 ? "null" : "[1,{\"b\":2}]") + "}";
+    const std::string row = R"({"k\u0031":)" + std::to_string(i % 3) + R"(,"c":"\u00e9x","n)" +
+                            std::to_string(i % 7) + R"(\u0041":)" +
+                            (i % 5 == 0 ? "null" : "[1,{\"b\":2}]") + "}";
+    many += (i == 0 ? "" : ",") + row;
+    lines += (i % 9 == 0 ? " \r\n" : "") + row + "\n";
   }
   found.emplace_back("many rows", many + "]");
+  found.emplace_back("many rows as lines", lines);
+  found.emplace_back("many rows as lines, then an error", lines + "{\"a\":1}\n{\"a\":tru}\n");
   found.emplace_back("many rows, then an error", many + ",]");
   found.emplace_back("many rows, then not an object", many + ",7]");
   found.emplace_back("not an object, then an error", R"([{"a":1},2,{"a":tru}])");
@@ -52,14 +59,19 @@ std::vector<std::pair<std::string, std::string>> payloads() {
   return found;
 }
 
-TEST(ElementCursor, ReadsTheElementsAndFirstErrorOfTheWholeRead) {
+class Streamed : public testing::TestWithParam<json::Layout> {};
+
+TEST_P(Streamed, CursorReadsTheElementsAndFirstErrorOfTheWholeRead) {
+  const json::Layout layout = GetParam();
+  const auto read =
+      layout == json::Layout::Array ? json::parse_value_list : json::parse_value_lines;
   for (const auto& [name, payload] : payloads()) {
     SCOPED_TRACE(name);
     json::Arena whole_arena;
-    const auto whole = json::parse_value_list(payload, whole_arena, json::Build::Rows);
+    const auto whole = read(payload, whole_arena, json::Build::Rows);
     // Each element into an arena released before the next: nothing may point into it after.
     json::Arena arena;
-    json::ElementCursor cursor(payload, arena);
+    json::ElementCursor cursor(payload, arena, layout);
     std::size_t count = 0;
     json::Value element;
     json::ElementCursor::Step step;
@@ -84,18 +96,72 @@ TEST(ElementCursor, ReadsTheElementsAndFirstErrorOfTheWholeRead) {
   }
 }
 
-TEST(StreamedTransform, WritesTheOutputAndErrorOfTheWholePath) {
+// Collects what it is given, refusing once it holds `capacity` bytes.
+class CollectingSink final : public TextSink {
+ public:
+  explicit CollectingSink(std::size_t capacity = SIZE_MAX) : capacity_(capacity) {}
+  bool write(std::string_view text) override {
+    ++writes;
+    EXPECT_FALSE(text.empty());
+    EXPECT_LT(written.size(), capacity_) << "written to after refusing";
+    written += text;
+    return written.size() < capacity_;
+  }
+  std::string written;
+  int writes = 0;
+
+ private:
+  std::size_t capacity_;
+};
+
+TEST_P(Streamed, TransformWritesTheOutputAndErrorOfTheWholePath) {
+  const json::Layout layout = GetParam();
   for (const auto& [name, payload] : payloads()) {
     SCOPED_TRACE(name);
-    const auto whole = columnarize_json(payload);
+    const auto whole =
+        layout == json::Layout::Array ? columnarize_json(payload) : columnarize_json_lines(payload);
     // No room for the rows at once: every payload that builds anything is streamed.
-    const auto streamed = columnarize_json_within(payload, 0);
-    ASSERT_EQ(streamed.ok(), whole.ok());
-    if (whole.ok()) {
-      EXPECT_EQ(streamed.value().view(), whole.value().view());
-    } else {
-      EXPECT_EQ(streamed.error(), whole.error());
+    std::vector<Result<std::string, std::string>> streamed;
+    if (layout == json::Layout::Array) {
+      const auto within = columnarize_json_within(payload, 0);
+      streamed.push_back(within.ok()
+                             ? Result<std::string, std::string>(std::string(within.value().view()))
+                             : failure(within.error()));
     }
+    for (const std::size_t budget : {std::size_t{0}, SIZE_MAX}) {
+      CollectingSink sink;
+      const auto counts = columnarize_json_to(payload, layout, sink, budget);
+      if (!counts.ok()) {
+        EXPECT_EQ(sink.writes, 0) << "output before the payload was known valid";
+      }
+      streamed.push_back(counts.ok() ? Result<std::string, std::string>(std::move(sink.written))
+                                     : failure(counts.error()));
+    }
+    for (const auto& each : streamed) {
+      ASSERT_EQ(each.ok(), whole.ok());
+      if (whole.ok()) {
+        EXPECT_EQ(each.value(), whole.value().view());
+      } else {
+        EXPECT_EQ(each.error(), whole.error());
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Streamed,
+                         testing::Values(json::Layout::Array, json::Layout::Lines));
+
+TEST(StreamedTransform, StopsWritingWhenTheSinkRefuses) {
+  std::string payload = "[";
+  for (int i = 0; i < 200000; ++i)
+    payload += (i ? "," : "") + std::string(R"({"a":)") + std::to_string(i) + "}";
+  payload += "]";
+  for (const std::size_t budget : {std::size_t{0}, SIZE_MAX}) {
+    CollectingSink sink(1);
+    const auto counts = columnarize_json_to(payload, json::Layout::Array, sink, budget);
+    ASSERT_TRUE(counts.ok());
+    EXPECT_EQ(counts.value().rows, 200000u);
+    EXPECT_EQ(sink.writes, 1);
   }
 }
 

@@ -19,17 +19,22 @@ Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Aren
 }
 
 struct ElementCursor::State {
-  State(std::string_view input, Arena& arena) : reader(input, arena, Build::Rows) {}
+  State(std::string_view input, Arena& arena, Layout input_layout)
+      : reader(input, arena, Build::Rows), layout(input_layout) {}
   reading::Reader reader;
+  const Layout layout;
 };
 
-ElementCursor::ElementCursor(std::string_view input, Arena& arena)
-    : state_(std::make_unique<State>(input, arena)) {}
+ElementCursor::ElementCursor(std::string_view input, Arena& arena, Layout layout)
+    : state_(std::make_unique<State>(input, arena, layout)) {}
 
 ElementCursor::~ElementCursor() = default;
 
 ElementCursor::Step ElementCursor::next(Value& out) {
-  switch (state_->reader.next_element(out)) {
+  reading::Reader& reader = state_->reader;
+  const auto step =
+      state_->layout == Layout::Array ? reader.next_element(out) : reader.next_line(out);
+  switch (step) {
     case reading::Reader::Step::Element:
       return Step::Element;
     case reading::Reader::Step::End:

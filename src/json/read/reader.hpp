@@ -39,13 +39,18 @@ enum class Build { Everything, Rows };
 Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena& arena,
                                                    Build build = Build::Everything);
 
-// The elements of the array parse_value_list reads, one at a time, built as with Build::Rows in
-// `arena`: the same elements and the same first error, found at the same point of the input.
+// How the elements of an input are laid out: as one JSON array (parse_value_list) or as JSON
+// Lines (parse_value_lines).
+enum class Layout { Array, Lines };
+
+// The elements parse_value_list (or parse_value_lines) reads, one at a time, built as with
+// Build::Rows in `arena`: the same elements and the same first error, found at the same point of
+// the input.
 // Keeps no pointer into `arena` once forget_elements is called, so the caller may then release
 // it and read the next elements into it afresh. Ownership and threads as for parse_value_list.
 class ElementCursor {
  public:
-  ElementCursor(std::string_view input, Arena& arena);
+  ElementCursor(std::string_view input, Arena& arena, Layout layout = Layout::Array);
   ElementCursor(const ElementCursor&) = delete;
   ElementCursor& operator=(const ElementCursor&) = delete;
   ~ElementCursor();

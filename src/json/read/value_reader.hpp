@@ -97,27 +97,38 @@ class Reader : public DeferredScanner {
     forget_shapes();
   }
 
-  // Each line read as an element of the top-level array, with end_ at its line feed.
-  Result<std::vector<Value>, Error> parse_value_lines() {
-    const char* const input_end = end_;
-    --remaining_depth_;
-    for (const char* line = begin_; line != input_end; line = end_ + (end_ != input_end)) {
+  // The value of the next line holding one, read as an element of the top-level array with end_
+  // at its line feed; the errors and checks of parse_value_lines in the same order.
+  Step next_line(Value& out) {
+    if (error_) return Step::Failed;
+    if (elements_state_ == ElementsState::Before) {
+      input_end_ = end_;
+      next_line_ = begin_;
+      --remaining_depth_;
+      elements_state_ = ElementsState::Between;
+    }
+    while (next_line_ != input_end_) {
+      pos_ = next_line_;
       end_ = static_cast<const char*>(
-          std::memchr(line, '\n', static_cast<std::size_t>(input_end - line)));
-      if (end_ == nullptr) end_ = input_end;
-      pos_ = line;
+          std::memchr(pos_, '\n', static_cast<std::size_t>(input_end_ - pos_)));
+      if (end_ == nullptr) end_ = input_end_;
+      next_line_ = end_ + (end_ != input_end_);
       skip_whitespace();
       if (pos_ == end_) continue;
-      Value element;
-      if (!read_any(element)) break;
+      if (!read_any(out)) return Step::Failed;
       skip_whitespace();
-      if (pos_ != end_) {
-        fail_peek(ErrorCode::TrailingCharacters);
-        break;
-      }
-      elements_.push_back(element);
+      if (pos_ != end_) return fail_step(ErrorCode::TrailingCharacters);
+      return Step::Element;
     }
-    if (!error_) return std::move(elements_);
+    return Step::End;
+  }
+
+  Result<std::vector<Value>, Error> parse_value_lines() {
+    Value element;
+    Step step = Step::Element;
+    while ((step = next_line(element)) == Step::Element)
+      elements_.push_back(element);
+    if (step == Step::End) return std::move(elements_);
     return failure(std::move(*error_));
   }
 
@@ -351,6 +362,9 @@ class Reader : public DeferredScanner {
   std::vector<Value> elements_;        // elements of every open array, innermost on top
   std::vector<Member> members_;        // members of every open object, innermost on top
   const Map* previous_row_ = nullptr;  // the object read last at the depth of the rows
+  // Of JSON Lines: the input's end, and the start of the line after the one being read.
+  const char* input_end_ = nullptr;
+  const char* next_line_ = nullptr;
 };
 
 }  // namespace
