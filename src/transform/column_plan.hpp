@@ -71,24 +71,18 @@ json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
 // The text of the planned table, with the rows' cells written in column order straight from the
 // row objects. `expected_cell_text`: what the cell text will probably grow to.
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
-
-// The output text before the first row, and after the last.
-json::Buffer table_head(const ColumnPlan& plan);
-json::Buffer table_tail(const ColumnPlan& plan);
-
-// The text of `rows` alone, as a part of the rows array between the head and the tail: led by a
-// comma unless they are the first.
-TableText rows_text(const ColumnPlan& plan, std::span<const json::Map* const> rows,
-                    std::span<const std::uint32_t> member_positions, bool first_rows,
-                    std::size_t expected_cell_text);
+// The same text written to `out` as it is made: the memory it takes is a few megabytes.
+void write_table_text(const ColumnPlan& plan, TextBlocks& out);
 
 class RowsWriter;
 
 // The same text, given the rows a batch at a time: each batch may be released once written.
 class TableTextBuilder {
  public:
-  // `plan`'s rows and member positions are unused; it must outlive the builder.
-  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text);
+  // `plan`'s rows and member positions are unused; it must outlive the builder. With `out`, the
+  // text is written there as it is made, starting at once, instead of being kept.
+  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
+                   TextBlocks* out = nullptr);
   TableTextBuilder(const TableTextBuilder&) = delete;
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();
@@ -97,6 +91,8 @@ class TableTextBuilder {
   void add_rows(std::span<const json::Map* const> rows,
                 std::span<const std::uint32_t> member_positions);
   TableText finish();
+  // The end of the text written to `out`, the one given at construction.
+  void finish(TextBlocks& out);
 
  private:
   const ColumnPlan& plan_;

@@ -35,11 +35,13 @@ std::string reader_failure(const json::Error& error) {
   return "invalid row-oriented JSON: " + error.display();
 }
 
-// Every row built at once, then planned and written: the fastest path, taken while the rows and
-// the plan take at most `budget` bytes; nullopt, with everything released, beyond.
-std::optional<Result<TableText, std::string>> transform_whole(std::string_view payload,
-                                                              RowReader read_rows,
-                                                              std::size_t budget) try {
+// Every row built at once, then planned, and the plan given to `finish` with the arena of the
+// rows: the fastest path, taken while the rows and the plan take at most `budget` bytes;
+// nullopt, with everything released, beyond.
+template <class Finish>
+auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t budget,
+                     Finish&& finish)
+    -> std::optional<decltype(finish(ColumnPlan(), std::declval<json::Arena&>()))> try {
   // The rows live in this arena, which is released before the output is made. Strings without
   // escapes, and the arrays and objects below the rows, which are carried over as their text,
   // point into the payload.
@@ -57,13 +59,21 @@ std::optional<Result<TableText, std::string>> transform_whole(std::string_view p
       rows.value().capacity() * sizeof(json::Value) +
       row_count * (sizeof(const json::Map*) + sizeof(TableText::Run) + sizeof(std::size_t));
   if (taken > budget) return std::nullopt;
-  const Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
+  Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
   if (!plan.ok()) return failure(plan.error());
-  // The output seldom outgrows the payload, which also holds every member name.
-  const ColumnPlan& table = plan.value();
+  return finish(std::move(plan).value(), arena);
+} catch (const json::Arena::OverBudget&) {
+  return std::nullopt;
+}
+
+// The output text of a planned table: a small one written in one pass as a document, a larger
+// one as its table text.
+Result<TableText, std::string> table_output(const ColumnPlan& table, json::Arena& arena,
+                                            std::size_t payload_size) {
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
     // The document's three members written around their values: no map is built for them.
-    json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
+    // The output seldom outgrows the payload, which also holds every member name.
+    json::Buffer out(json::Buffer::kInitialCapacity, payload_size);
     out.append(R"({"columns":)");
     json::serialize_value(table.columns, out);
     out.append(R"(,"rows":)");
@@ -74,9 +84,7 @@ std::optional<Result<TableText, std::string>> transform_whole(std::string_view p
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
     return TableText::whole(std::move(out), counts);
   }
-  return write_table_text(table, payload.size());
-} catch (const json::Arena::OverBudget&) {
-  return std::nullopt;
+  return write_table_text(table, payload_size);
 }
 
 // The rows read from `payload` one at a time, into a scratch arena released every batch of rows.
@@ -147,7 +155,7 @@ Result<TableText, std::string> transform_streamed(std::string_view payload, json
   return text.finish();
 }
 
-// The same, each batch of rows written to `out` as soon as it is made: its memory is a constant.
+// The same, the output written to `out` as it is made: its memory is a constant.
 Result<ColumnarizeCounts, std::string> transform_streamed_to(std::string_view payload,
                                                              json::Layout layout, TextBlocks& out) {
   json::Arena kept;
@@ -156,16 +164,11 @@ Result<ColumnarizeCounts, std::string> transform_streamed_to(std::string_view pa
   const Result<ColumnPlan, std::string> plan = rows.plan(columns);
   if (!plan.ok()) return failure(plan.error());
   const ColumnPlan& table = plan.value();
-  json::Buffer head = table_head(table);
-  out.copy(head.data(), head.size());
-  bool first_rows = true;
+  TableTextBuilder text(table, columns.rows_scanned(), SIZE_MAX, &out);
   rows.write(columns, [&](auto batch, auto positions) {
-    if (batch.empty() || out.stopped()) return;
-    rows_text(table, batch, positions, first_rows, kRowBatchBytes).write(out);
-    first_rows = false;
+    if (!out.stopped()) text.add_rows(batch, positions);
   });
-  const json::Buffer tail = table_tail(table);
-  out.copy(tail.data(), tail.size());
+  text.finish(out);
   return ColumnarizeCounts{columns.rows_scanned(), table.cells_per_row, table.constant_count};
 }
 
@@ -176,7 +179,12 @@ RowReader row_reader(json::Layout layout) {
 // The whole path while it fits the budget, else the streamed one.
 Result<TableText, std::string> transform_once(std::string_view payload, json::Layout layout,
                                               std::size_t budget) {
-  if (auto whole = transform_whole(payload, row_reader(layout), budget)) return std::move(*whole);
+  const auto finish = [&](const ColumnPlan& table, json::Arena& arena) {
+    return table_output(table, arena, payload.size());
+  };
+  if (auto whole = transform_whole(payload, row_reader(layout), budget, finish)) {
+    return std::move(*whole);
+  }
   // The blocks of the rows given up are not kept: the streamed rows need little of them.
   json::release_kept_blocks();
   return transform_streamed(payload, layout);
@@ -254,11 +262,13 @@ Result<ColumnarizeCounts, std::string> columnarize_json_to(std::string_view payl
   // Once some of the output has gone, the work cannot start over.
   auto counts = retried_once(
       [&]() -> Result<ColumnarizeCounts, std::string> {
-        if (auto whole = transform_whole(payload, row_reader(layout), whole_budget)) {
-          if (!whole->ok()) return failure(std::move(*whole).error());
-          TableText& table = whole->value();
-          table.write(out);
-          return table.counts();
+        const auto finish = [&](const ColumnPlan& table,
+                                json::Arena&) -> Result<ColumnarizeCounts, std::string> {
+          write_table_text(table, out);
+          return ColumnarizeCounts{table.rows.size(), table.cells_per_row, table.constant_count};
+        };
+        if (auto whole = transform_whole(payload, row_reader(layout), whole_budget, finish)) {
+          return std::move(*whole);
         }
         json::release_kept_blocks();
         return transform_streamed_to(payload, layout, out);

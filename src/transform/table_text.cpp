@@ -75,11 +75,14 @@ std::size_t nulls_length(std::size_t count, bool after_cell) {
 
 class RowsWriter {
  public:
-  RowsWriter(std::uint32_t cells_per_row, std::size_t row_count, std::size_t expected_cell_text)
+  // With `out`, each piece is written there once sealed, then dropped with its runs.
+  RowsWriter(std::uint32_t cells_per_row, std::size_t row_count, std::size_t expected_cell_text,
+             TextBlocks* out = nullptr)
       : cells_per_row_(cells_per_row),
+        out_(out),
         cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
         row_(cells_per_row_, Value::null()) {
-    row_ends_.reserve(row_count);
+    if (out_ == nullptr) row_ends_.reserve(row_count);
   }
 
   // The next rows, with the output position of every member, row after row in entry order.
@@ -133,8 +136,23 @@ class RowsWriter {
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
     if (rows_written_ == piece_first_row_) return;
-    pieces_.push_back({std::move(cells_), rows_written_, piece_whole_});
+    pieces_.push_back({std::move(cells_), rows_written_ - rows_given_, piece_whole_});
     piece_first_row_ = rows_written_;
+    if (out_ != nullptr) give_pieces();
+  }
+
+  // The sealed pieces written out as a part of the rows array, led by a comma unless they hold
+  // the first rows: their row ends and runs count from the rows given before.
+  void give_pieces() {
+    Buffer head;
+    if (rows_given_ != 0) head.push_back(',');
+    TableText(std::move(head), std::move(pieces_), Buffer(0), std::move(runs_),
+              std::move(row_ends_), cells_per_row_, 0, {})
+        .write(*out_);
+    pieces_.clear();
+    runs_.clear();
+    row_ends_.clear();
+    rows_given_ = rows_written_;
   }
 
   // The row's text, after a comma unless it is the first of its piece.
@@ -197,6 +215,7 @@ class RowsWriter {
   using Present = std::pair<std::uint32_t, const Value*>;
 
   const std::uint32_t cells_per_row_;
+  TextBlocks* const out_;
   std::span<const std::uint32_t> positions_;  // of the rows being written
   std::vector<TableText::Piece> pieces_;
   Buffer cells_;  // the piece being written
@@ -207,24 +226,13 @@ class RowsWriter {
   std::size_t rows_length_ = 0;
   std::size_t rows_written_ = 0;
   std::size_t piece_first_row_ = 0;  // the first row of the piece being written
+  std::size_t rows_given_ = 0;       // the rows written to out_
   bool piece_whole_ = false;         // whether it holds whole rows
 };
 
 namespace {
 
-TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_count) {
-  rows.seal();
-  Buffer head = table_head(plan);
-  Buffer tail = table_tail(plan);
-  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
-  const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
-  const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
-  return TableText(std::move(head), rows.take_pieces(), std::move(tail), rows.take_runs(),
-                   rows.take_row_ends(), plan.cells_per_row, size, counts);
-}
-
-}  // namespace
-
+// The output text before the first row, and after the last.
 Buffer table_head(const ColumnPlan& plan) {
   Buffer head;
   head.append(R"({"columns":)");
@@ -241,20 +249,18 @@ Buffer table_tail(const ColumnPlan& plan) {
   return tail;
 }
 
-TableText rows_text(const ColumnPlan& plan, std::span<const Map* const> rows,
-                    std::span<const std::uint32_t> member_positions, bool first_rows,
-                    std::size_t expected_cell_text) {
-  if (rows.empty()) return TableText::whole(Buffer(0), {});
-  RowsWriter writer(plan.cells_per_row, rows.size(), expected_cell_text);
-  writer.write_rows(rows, member_positions);
-  writer.seal();
-  Buffer head;
-  if (!first_rows) head.push_back(',');
-  const ColumnarizeCounts counts{rows.size(), plan.cells_per_row, plan.constant_count};
-  const std::size_t size = checked_add(writer.rows_length(), head.size() + rows.size() - 1);
-  return TableText(std::move(head), writer.take_pieces(), Buffer(0), writer.take_runs(),
-                   writer.take_row_ends(), plan.cells_per_row, size, counts);
+TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_count) {
+  rows.seal();
+  Buffer head = table_head(plan);
+  Buffer tail = table_tail(plan);
+  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
+  const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
+  const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
+  return TableText(std::move(head), rows.take_pieces(), std::move(tail), rows.take_runs(),
+                   rows.take_row_ends(), plan.cells_per_row, size, counts);
 }
+
+}  // namespace
 
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
   RowsWriter rows(plan.cells_per_row, plan.rows.size(), expected_cell_text);
@@ -262,10 +268,20 @@ TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_tex
   return table_text(plan, rows, plan.rows.size());
 }
 
+void write_table_text(const ColumnPlan& plan, TextBlocks& out) {
+  TableTextBuilder text(plan, plan.rows.size(), SIZE_MAX, &out);
+  text.add_rows(plan.rows, plan.member_positions);
+  text.finish(out);
+}
+
 TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
-                                   std::size_t expected_cell_text)
+                                   std::size_t expected_cell_text, TextBlocks* out)
     : plan_(plan),
-      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text)) {}
+      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text, out)) {
+  if (out == nullptr) return;
+  const Buffer head = table_head(plan);
+  out->copy(head.data(), head.size());
+}
 
 TableTextBuilder::~TableTextBuilder() = default;
 
@@ -277,6 +293,12 @@ void TableTextBuilder::add_rows(std::span<const Map* const> rows,
 
 TableText TableTextBuilder::finish() {
   return table_text(plan_, *rows_, row_count_);
+}
+
+void TableTextBuilder::finish(TextBlocks& out) {
+  rows_->seal();
+  const Buffer tail = table_tail(plan_);
+  out.copy(tail.data(), tail.size());
 }
 
 template <class Out>

@@ -53,6 +53,16 @@ std::vector<std::pair<std::string, std::string>> payloads() {
   found.emplace_back("many rows as lines, then an error", lines + "{\"a\":1}\n{\"a\":tru}\n");
   found.emplace_back("many rows, then an error", many + ",]");
   found.emplace_back("many rows, then not an object", many + ",7]");
+  // Output text of several megabytes, in pieces of whole dense rows and of sparse rows' runs.
+  std::string long_rows = "[";
+  for (int i = 0; i < 200000; ++i) {
+    long_rows +=
+        (i == 0 ? "{" : ",{") + std::string(i % 1000 == 7 ? R"("d":true)" : R"("a":)") +
+        (i % 1000 == 7 ? ""
+                       : std::to_string(i) + R"(,"b":"row","c":[)" + std::to_string(i % 10) + "]") +
+        "}";
+  }
+  found.emplace_back("long rows, some sparse", long_rows + "]");
   found.emplace_back("not an object, then an error", R"([{"a":1},2,{"a":tru}])");
   found.emplace_back("escaped names", R"([{"a\u0062":"\u00e9"},{"ab":"\u00e9"},{"ab":"\u00e9"}])");
   std::ranges::sort(found);
