@@ -23,6 +23,9 @@ class Input {
   ~Input();
 
   std::string_view bytes() const { return bytes_; }
+  // Whether the bytes are a mapping of the file, which a file cut short beneath it turns into
+  // SIGBUS on reading.
+  bool mapped() const { return map_ != nullptr; }
 
  private:
   Input() = default;

@@ -77,7 +77,9 @@ int write_transformed(const Job& job, const Options& options, const StandardStre
     return kUsageOrFileError;
   }
   stats.input_bytes = input.value().bytes().size();
+  if (input.value().mapped()) report_bus_error_as_cut_short(source);
   const auto result = transform(input.value().bytes(), options.lines, sink);
+  report_bus_error_as_cut_short({});
   if (result.ok()) {
     stats.counts = result.value();
   } else if (sink.error() == 0) {

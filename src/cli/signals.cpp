@@ -1,5 +1,6 @@
-// The handler of the terminating signals and the end by SIGPIPE. The handler only unlinks and
-// re-raises, both async-signal-safe, so Ctrl-C ends the run at once even inside a transform.
+// The handlers of the terminating signals and of SIGBUS, and the end by SIGPIPE. The handlers
+// only unlink, write and end the process, all async-signal-safe, so Ctrl-C ends the run at once
+// even inside a transform.
 #include "cli/signals.hpp"
 
 #include <limits.h>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace tarvik::cli {
 
@@ -18,6 +20,20 @@ constexpr std::array kTerminatingSignals = {SIGINT, SIGTERM, SIGHUP};
 
 // Read by the handler; a path too long to fit could not have been created either.
 std::array<char, PATH_MAX> pending_removal{};
+
+// The line written on SIGBUS, empty while no mapped input is read.
+std::array<char, PATH_MAX + 128> bus_error_line{};
+std::size_t bus_error_length = 0;
+
+void on_bus_error(int signal_number) {
+  if (bus_error_length == 0) {
+    signal(signal_number, SIG_DFL);
+    return;  // the fault recurs on return, now with the default action
+  }
+  if (pending_removal[0] != '\0') unlink(pending_removal.data());
+  [[maybe_unused]] const ssize_t written = write(2, bus_error_line.data(), bus_error_length);
+  _exit(2);  // the status of an input that cannot be read
+}
 
 void on_terminating_signal(int signal_number) {
   if (pending_removal[0] != '\0') unlink(pending_removal.data());
@@ -46,6 +62,22 @@ void install_signal_handlers() {
     if (inherited.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
   }
   signal(SIGPIPE, SIG_IGN);
+  struct sigaction bus_action {};
+  bus_action.sa_handler = on_bus_error;
+  sigaction(SIGBUS, &bus_action, nullptr);
+}
+
+void report_bus_error_as_cut_short(std::string_view name) {
+  constexpr std::string_view kLead = "tarvik-columnarize: cannot read ";
+  constexpr std::string_view kReason = ": the file was cut short while it was read\n";
+  bus_error_length = 0;
+  if (name.empty() || kLead.size() + name.size() + kReason.size() > bus_error_line.size()) return;
+  char* out = bus_error_line.data();
+  for (const std::string_view part : {kLead, name, kReason}) {
+    std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  }
+  bus_error_length = static_cast<std::size_t>(out - bus_error_line.data());
 }
 
 TerminatingSignalsHeld::TerminatingSignalsHeld() {

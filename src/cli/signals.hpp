@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <string>
+#include <string_view>
 
 namespace tarvik::cli {
 
@@ -28,6 +29,11 @@ class TerminatingSignalsHeld {
 // The temporary file that a terminating signal removes; empty for none. Call with the signals
 // held, so that the handler never reads half a path.
 void remove_on_signal(const std::string& path);
+
+// While `name` is not empty, SIGBUS, which reading a mapped file that was cut short raises, ends
+// the run as a failure to read `name` (status 2, the temporary file removed) instead of a crash.
+// Call with the input's name before reading a mapped input, and with nothing after.
+void report_bus_error_as_cut_short(std::string_view name);
 
 // Ends the process as SIGPIPE with its default action ends it: quietly, with the status that
 // shells show as 141.

@@ -3,6 +3,7 @@
 import importlib.metadata
 import json
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -295,3 +296,23 @@ def test_an_interrupt_removes_the_temporary_file(tmp_path):
         tool.stdin.close()
     assert tool.stderr.read() == b""
     assert list(tmp_path.iterdir()) == []
+
+
+def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
+    source = tmp_path / "rows.json"
+    rows = (b'{"a":"value number %d"}' % i for i in range(500_000))
+    source.write_bytes(b"[" + b",".join(rows) + b"]")
+    tool = subprocess.Popen([CLI, source], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        # Output has begun, and the rest of the input is yet to be read, when the file shrinks.
+        ready, _, _ = select.select([tool.stdout], [], [], 60)
+        assert ready
+        os.truncate(source, 0)
+        _, errors = tool.communicate(timeout=60)
+    finally:
+        tool.kill()
+    assert tool.returncode == 2
+    assert (
+        errors
+        == f"tarvik-columnarize: cannot read {source}: the file was cut short while it was read\n".encode()
+    )
