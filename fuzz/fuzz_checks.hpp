@@ -88,11 +88,46 @@ inline std::string check_writer_round_trip(std::string_view input) {
   return {};
 }
 
+// Collects the output a transform writes as it goes.
+class StringSink final : public TextSink {
+ public:
+  bool write(std::string_view text) override {
+    written += text;
+    return true;
+  }
+  std::string written;
+};
+
+// The other ways to the output give the same bytes or message: rows read one at a time, and the
+// output written as it is made, with rows built at once or not.
+inline std::string check_other_paths(std::string_view payload, json::Layout layout,
+                                     const Result<json::Buffer, std::string>& expected) {
+  for (const std::size_t budget : {std::size_t{0}, SIZE_MAX}) {
+    StringSink sink;
+    const auto counts = columnarize_json_to(payload, layout, sink, budget);
+    if (counts.ok() != expected.ok()) return "written output and buffer disagree on success";
+    if (counts.ok() ? sink.written != expected.value().view()
+                    : counts.error() != expected.error()) {
+      return "written output differs from the buffer's";
+    }
+  }
+  if (layout == json::Layout::Lines) return {};
+  const auto streamed = columnarize_json_within(payload, 0);
+  if (streamed.ok() != expected.ok()) return "streamed rows and whole rows disagree on success";
+  if (streamed.ok() ? streamed.value().view() != expected.value().view()
+                    : streamed.error() != expected.error()) {
+    return "streamed rows give another result than whole rows";
+  }
+  return {};
+}
+
 // The pipeline agrees with the reader about which payloads are malformed, and its output is an
 // object of exactly "columns", "rows" and "constants" in which every row array has one cell per
 // column, column names are distinct strings, and no name is both a column and a constant.
 inline std::string check_pipeline(std::string_view payload) {
   const auto result = columnarize_json(payload);
+  if (std::string paths = check_other_paths(payload, json::Layout::Array, result); !paths.empty())
+    return paths;
 
   json::Arena arena;
   const auto rows = json::parse_value_list(payload, arena);
@@ -167,6 +202,8 @@ inline std::string check_pipeline(std::string_view payload) {
 // the input and the pipeline reports it.
 inline std::string check_lines(std::string_view input) {
   const auto result = columnarize_json_lines(input);
+  if (std::string paths = check_other_paths(input, json::Layout::Lines, result); !paths.empty())
+    return paths;
   json::Arena arena;
   const auto values = json::parse_value_lines(input, arena);
   if (!values.ok()) {
