@@ -11,7 +11,6 @@
 
 #include "binding/binding_errors.hpp"
 #include "json/memory/huge_pages.hpp"
-#include "json/memory/output_pages.hpp"
 #include "transform/columnarize.hpp"
 
 namespace tarvik::binding {
@@ -214,8 +213,7 @@ Ref make_result(TableText& text) {
   char* const destination = PyBytes_AS_STRING(result.get());
   if (text.size() >= kLargeOutput) {
     const LockRelease released;
-    json::prepare_output_pages(destination, text.size());
-    text.write(destination);
+    text.write(destination, true);
   } else {
     text.write(destination);
   }

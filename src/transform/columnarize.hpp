@@ -87,8 +87,10 @@ class TableText {
   std::size_t size() const { return size_; }
   const ColumnarizeCounts& counts() const { return counts_; }
   // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
-  // a call peaks at little more than the output. Once only.
-  void write(char* out);
+  // a call peaks at little more than the output. `fresh_memory`: `out` was never written, and is
+  // faulted in ahead of the writing, on huge pages where the system allows (for large outputs).
+  // Once only.
+  void write(char* out, bool fresh_memory = false);
   // The same, in blocks.
   void write(TextBlocks& out);
 

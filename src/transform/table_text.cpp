@@ -8,6 +8,7 @@
 #include <span>
 #include <utility>
 
+#include "json/memory/output_pages.hpp"
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
 #include "transform/text_blocks.hpp"
@@ -42,6 +43,18 @@ struct TextAt {
   char* position;
   void put(char c) { *position++ = c; }
   void copy(const char* text, std::size_t length) {
+    std::memcpy(position, text, length);
+    position += length;
+  }
+};
+
+// The same into fresh memory, faulted in ahead of the writing.
+struct TextIntoFresh {
+  char* position;
+  json::OutputPages& pages;
+  void put(char c) { *position++ = c; }
+  void copy(const char* text, std::size_t length) {
+    pages.reach(position + length);
     std::memcpy(position, text, length);
     position += length;
   }
@@ -334,9 +347,15 @@ void TableText::write_text(Out& out) {
   if (tail_.size() != 0) out.copy(tail_.data(), tail_.size());
 }
 
-void TableText::write(char* out) {
-  TextAt text{out};
-  write_text(text);
+void TableText::write(char* out, bool fresh_memory) {
+  if (fresh_memory) {
+    json::OutputPages pages(out, size_);
+    TextIntoFresh text{out, pages};
+    write_text(text);
+  } else {
+    TextAt text{out};
+    write_text(text);
+  }
 }
 
 void TableText::write(TextBlocks& out) {

@@ -2,6 +2,7 @@
 // around and inside it keep their content and stay writable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 
@@ -19,7 +20,10 @@ TEST(OutputPages, PreparingKeepsEveryByteAndLeavesThemWritable) {
     std::size_t offset, size;
   } ranges[] = {{0, kSize}, {3, 100}, {4095, 4098}, {12345, (std::size_t{4} << 20) + 17}, {9, 0}};
   for (const auto& range : ranges) {
-    prepare_output_pages(memory.get() + range.offset, range.size);
+    char* const data = memory.get() + range.offset;
+    OutputPages pages(data, range.size);
+    for (const std::size_t reached : {std::size_t{1}, range.size / 3, range.size, range.size / 2})
+      pages.reach(data + std::min(reached, range.size));
   }
   for (std::size_t i = 0; i < kSize; ++i)
     ASSERT_EQ(memory[i], static_cast<char>(i * 7 + 1)) << i;

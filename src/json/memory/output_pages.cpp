@@ -11,14 +11,46 @@
 
 namespace tarvik::json {
 
-void prepare_output_pages(char* data, std::size_t size) noexcept {
+namespace {
+
+// Faulted in at a time ahead of the writing: two huge pages.
+constexpr std::size_t kStep = 2 * kHugePage;
+
+// The whole pages of [data, data + size): their start and length, the length 0 when none.
+struct WholePages {
+  void* start;
+  std::size_t length;
+};
+
+WholePages whole_pages(const char* data, std::size_t size) {
   const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto start = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
   const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
-  if (end <= start) return;
-  void* const pages = reinterpret_cast<void*>(start);
-  if (end - start >= kHugePage) platform::advise_huge_pages(pages, end - start);
-  platform::populate_for_writing(pages, end - start);
+  if (end <= start) return {nullptr, 0};
+  return {reinterpret_cast<void*>(start), end - start};
+}
+
+void advise_huge(const char* data, std::size_t size) {
+  const WholePages pages = whole_pages(data, size);
+  if (pages.length >= kHugePage) platform::advise_huge_pages(pages.start, pages.length);
+}
+
+void populate(const char* data, std::size_t size) {
+  const WholePages pages = whole_pages(data, size);
+  if (pages.length != 0) platform::populate_for_writing(pages.start, pages.length);
+}
+
+}  // namespace
+
+OutputPages::OutputPages(char* data, std::size_t size) noexcept
+    : end_(data + size), prepared_(data) {
+  advise_huge(data, size);
+}
+
+void OutputPages::prepare_through(char* end) noexcept {
+  char* const next = end_ - end <= static_cast<std::ptrdiff_t>(kStep) ? end_ : end + kStep;
+  populate(prepared_, static_cast<std::size_t>(next - prepared_));
+  prepared_ = next;
 }
 
 }  // namespace tarvik::json

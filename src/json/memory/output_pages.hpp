@@ -1,14 +1,30 @@
-// Fresh memory about to be written whole (a large output): faulted in at once, on huge pages where
-// the system allows, instead of one page fault per 4 KB page as the writing reaches it.
+// Fresh memory about to be written front to back (a large output): faulted in ahead of the
+// writing, on huge pages where the system allows, instead of one page fault per 4 KB page.
 #pragma once
 
 #include <cstddef>
 
 namespace tarvik::json {
 
-// Advises the whole pages of [data, data + size) to be backed by huge pages and faults them in
-// writable with one system call. Only advice: the content is unchanged, and a kernel that refuses
-// either advice (older than Linux 5.14 for the faulting) leaves the pages to fault as usual.
-void prepare_output_pages(char* data, std::size_t size) noexcept;
+// The whole pages of an output written front to back are advised onto huge pages at once and
+// faulted in writable a step ahead of the writing, one system call per step, so that what the
+// writer frees as it goes (the text it copies from) is given back before the whole output is
+// resident. Only advice: the content is unchanged, and a kernel that refuses either advice (older
+// than Linux 5.14 for the faulting) leaves the pages to fault as usual.
+class OutputPages {
+ public:
+  OutputPages(char* data, std::size_t size) noexcept;
+
+  // The writing is about to reach `end`: the pages up to a step past it are faulted in.
+  void reach(char* end) noexcept {
+    if (end > prepared_) prepare_through(end);
+  }
+
+ private:
+  void prepare_through(char* end) noexcept;
+
+  char* const end_;
+  char* prepared_;  // where the pages faulted in so far end
+};
 
 }  // namespace tarvik::json
