@@ -113,25 +113,27 @@ class StreamedRows {
   }
 
   // The second pass, over rows known to be valid objects: `write_batch` is given each batch of
-  // rows with the output positions of their members, then the batch is released.
+  // rows with the output positions of their members, then the batch is released. The pass ends
+  // early once `write_batch` returns false.
   template <class WriteBatch>
   void write(StreamedColumns& columns, WriteBatch&& write_batch) {
     json::ElementCursor cursor(payload_, scratch_, layout_);
     std::vector<const json::Map*> rows;
     std::vector<std::uint32_t> positions;
     const auto batch_done = [&] {
-      write_batch(std::span<const json::Map* const>(rows),
-                  std::span<const std::uint32_t>(positions));
+      const bool more = write_batch(std::span<const json::Map* const>(rows),
+                                    std::span<const std::uint32_t>(positions));
       rows.clear();
       positions.clear();
       cursor.forget_elements();
       scratch_.release_all();
+      return more;
     };
     json::Value row;
     while (cursor.next(row) == json::ElementCursor::Step::Element) {
       rows.push_back(&row.as_object());
       columns.add_positions(row.as_object(), positions);
-      if (scratch_.reserved_bytes() >= kRowBatchBytes) batch_done();
+      if (scratch_.reserved_bytes() >= kRowBatchBytes && !batch_done()) return;
     }
     batch_done();
   }
@@ -151,7 +153,10 @@ Result<TableText, std::string> transform_streamed(std::string_view payload, json
   const Result<ColumnPlan, std::string> plan = rows.plan(columns);
   if (!plan.ok()) return failure(plan.error());
   TableTextBuilder text(plan.value(), columns.rows_scanned(), payload.size());
-  rows.write(columns, [&](auto batch, auto positions) { text.add_rows(batch, positions); });
+  rows.write(columns, [&](auto batch, auto positions) {
+    text.add_rows(batch, positions);
+    return true;
+  });
   return text.finish();
 }
 
@@ -166,7 +171,8 @@ Result<ColumnarizeCounts, std::string> transform_streamed_to(std::string_view pa
   const ColumnPlan& table = plan.value();
   TableTextBuilder text(table, columns.rows_scanned(), SIZE_MAX, &out);
   rows.write(columns, [&](auto batch, auto positions) {
-    if (!out.stopped()) text.add_rows(batch, positions);
+    text.add_rows(batch, positions);
+    return !out.stopped();
   });
   text.finish(out);
   return ColumnarizeCounts{columns.rows_scanned(), table.cells_per_row, table.constant_count};

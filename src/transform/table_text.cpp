@@ -282,8 +282,19 @@ TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_tex
 }
 
 void write_table_text(const ColumnPlan& plan, TextBlocks& out) {
+  // Rows a batch at a time, so that an output that cannot take more ends the writing soon.
+  constexpr std::size_t kBatchRows = 4096;
   TableTextBuilder text(plan, plan.rows.size(), SIZE_MAX, &out);
-  text.add_rows(plan.rows, plan.member_positions);
+  const std::span<const Map* const> rows = plan.rows;
+  std::span<const std::uint32_t> positions = plan.member_positions;
+  for (std::size_t first = 0; first < rows.size() && !out.stopped(); first += kBatchRows) {
+    const auto batch = rows.subspan(first, std::min(kBatchRows, rows.size() - first));
+    std::size_t members = 0;
+    for (const Map* row : batch)
+      members += row->size();
+    text.add_rows(batch, positions.first(members));
+    positions = positions.subspan(members);
+  }
   text.finish(out);
 }
 
