@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <mutex>
 #include <new>
@@ -82,7 +83,7 @@ class KeptBlocks {
  private:
   std::mutex mutex_;
   // Room for every block that can be kept, so that keeping never allocates.
-  std::array<LargeBlock, kMostKeptBytes / kHugePage> blocks_{};
+  std::array<LargeBlock, kMostKeptBytes / kLargeBlock> blocks_{};
   std::size_t count_ = 0;
   std::size_t kept_bytes_ = 0;
   bool disabled_ = false;  // set once, at load time
@@ -120,16 +121,25 @@ void* map_aligned(std::size_t size) {
   return reinterpret_cast<void*>(start);
 }
 
+// A mapping of `size` bytes, or null.
+void* map_pages(std::size_t size) {
+  void* const mapped =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return mapped == MAP_FAILED ? nullptr : mapped;
+}
+
 // A block the process has no room for fails before it is mapped: memory mapped now and touched
 // later would bring the OOM killer instead of an error.
 void* fresh_block(std::size_t size) {
   ensure_room_for(size);
-  void* block = map_aligned(size);
+  const bool huge = size >= kHugePage;
+  const auto map = [&] { return huge ? map_aligned(size) : map_pages(size); };
+  void* block = map();
   if (block == nullptr) {
-    if (kept_blocks().free_all() > 0) block = map_aligned(size);
+    if (kept_blocks().free_all() > 0) block = map();
     if (block == nullptr) throw std::bad_alloc();
   }
-  platform::advise_huge_pages(block, size);
+  if (huge) platform::advise_huge_pages(block, size);
   return block;
 }
 
@@ -137,7 +147,9 @@ void* fresh_block(std::size_t size) {
 
 LargeBlock allocate_large_block(std::size_t size) {
   if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
-  const std::size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
+  // Kept blocks then fit the requests of calls of a similar size.
+  const std::size_t rounded =
+      size >= kHugePage ? (size + kHugePage - 1) & ~(kHugePage - 1) : std::bit_ceil(size);
   LargeBlock block{};
   if (kept_blocks().take(rounded, block)) return block;
   return {fresh_block(rounded), rounded};

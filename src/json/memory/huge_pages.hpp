@@ -1,5 +1,5 @@
-// Large blocks on transparent huge pages, and freed ones kept for the next calls: a block the
-// kernel hands out afresh costs a page fault and the zeroing of every page it touches.
+// Large blocks, on transparent huge pages from 2 MB, and freed ones kept for the next calls: a
+// block the kernel hands out afresh costs a page fault and the zeroing of every page it touches.
 #pragma once
 
 #include <cstddef>
@@ -10,9 +10,12 @@ namespace tarvik::json {
 
 inline constexpr std::size_t kHugePage = platform::kHugePageSize;
 
-// Blocks this large are worth aligning to huge pages.
+// Blocks this large are mapped here and kept: malloc would map each afresh for every call and
+// unmap it after (or trim its heap), a page fault for every page of every call.
+inline constexpr std::size_t kLargeBlock = std::size_t{128} << 10;
+
 inline bool is_large_block(std::size_t size) {
-  return size >= kHugePage;
+  return size >= kLargeBlock;
 }
 
 struct LargeBlock {
@@ -20,8 +23,9 @@ struct LargeBlock {
   std::size_t size;  // at least the size asked for; what release_large_block takes back
 };
 
-// A block of at least `size` bytes aligned to the huge page size, advised to be backed by huge
-// pages (only an advice: a refusal changes nothing); a kept block when one fits. Throws
+// A block of at least `size` bytes (kLargeBlock or more): from the huge page size up, a whole
+// number of huge pages, aligned to them and advised to be backed by them (only an advice: a
+// refusal changes nothing); below, a power of two. A kept block when one fits. Throws
 // std::bad_alloc when memory runs out, or when a large fresh block does not fit in what the
 // process may still use (see ensure_room_for), after giving back every kept block.
 LargeBlock allocate_large_block(std::size_t size);
