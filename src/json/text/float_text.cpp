@@ -1,5 +1,5 @@
 // The writer's spelling of a float, both ways: writing the shortest digits in their layout, and
-// judging a read text against it (the layout first, the neighbouring decimals, the shortest).
+// judging a read text against it (the layout first, the double's rounding interval, the shortest).
 #include "json/text/float_text.hpp"
 
 #include <array>
@@ -57,61 +57,52 @@ constexpr std::array<std::uint64_t, 28> POW5 = [] {
 enum class Verdict { Written, NotWritten, Unknown };
 
 // Whether the writer's digits for the double with bits `magnitude` are those of the text
-// significand × 10^exponent that reads back as it, which has at least 16 digits, judged by the
-// decimals next to the text; Unknown where that would take more than single correctly rounded
-// operations on exact doubles and exact integer comparisons. (Within the exponents taken, the
-// double is a normal one.)
+// significand × 10^exponent that reads back as it, judged from the double's rounding interval in
+// exact 64-bit integers; Unknown for a last digit 0, the lowest double of a binade (whose
+// interval is lopsided) and exponents from 0 up or below -27, where the powers of five leave 64
+// bits. (Within the exponents taken, the double is a normal one.)
 //
-// The decimals that read back as the double form an interval holding the text. The decimals
-// with a digit less nearest to the text, just below and just above it, lie between it and any
-// other shorter decimal, so if neither reads back, no shorter decimal does. Then the writer
-// takes, among the decimals of the text's length that read back, the nearest to the double:
-// the text, unless its neighbour on the double's side reads back and is nearer (a tie goes to
-// the even last digit). A neighbour nearer to the double than the text always reads back, the
-// interval reaching equally far to both sides, except below the lowest double of a binade.
-Verdict judge_by_neighbours(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
-  using u128 = unsigned __int128;
-  constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
-  constexpr int kExactPower = 22;
+// Let U be the doubles' spacing there in units of the text's last digit. Below 1, the interval
+// (U wide) holds no other decimal of the text's length or shorter: the text is written. Else
+// the writer takes the fewest digits, so no multiple of ten (units) may read back; of these, only
+// the two around the text need testing, the interval being one run. Then it takes, among the
+// decimals of the text's length that read back, the nearest to the double (a tie to the even
+// last digit): the text, unless its neighbour on the double's side is nearer, and so reads back.
+Verdict judge_by_interval(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
+  using float_digits::floor_log2_pow10;
   constexpr std::uint64_t kFraction = (std::uint64_t{1} << 52) - 1;
+  constexpr int kMostFives = static_cast<int>(POW5.size()) - 1;
+  const int k = -exponent;
   const std::uint64_t last_digit = significand % 10;
-  const std::uint64_t shorter = significand / 10;
-  if (last_digit == 0 || shorter >= kExactSignificand || exponent < -kExactPower - 1 ||
-      exponent >= kExactPower) {
+  if (k <= 0 || k > kMostFives || last_digit == 0 || (magnitude & kFraction) == 0) {
     return Verdict::Unknown;
   }
-  const auto reads_back = [magnitude](std::uint64_t decimal, int power) {
-    const auto f = static_cast<double>(decimal);
-    return std::bit_cast<std::uint64_t>(power >= 0 ? f * POW10[power] : f / POW10[-power]) ==
-           magnitude;
-  };
-  if (reads_back(shorter, exponent + 1) || reads_back(shorter + 1, exponent + 1)) {
+  // The double is m × 2^q; U = 2^q × 10^k < 1 exactly when q + floor(k log2 10) < 0.
+  const int q = static_cast<int>(magnitude >> 52) - 1075;
+  if (q + floor_log2_pow10(k) < 0) return Verdict::Written;
+  // Positions in ticks of 2^-shift of the last digit, relative to the text, with shift = 1 - q -
+  // k: the double lies at `offset` = 2m × 5^k - significand × 2^shift, and the interval reaches
+  // 5^k ticks to both sides. With U >= 1, shift is at most k log2(5) + 1 < 64, and the text
+  // within the interval bounds |offset| by 5^k < 2^63: the offset is exact in 64 bits, computed
+  // modulo 2^64. Whether the interval's edges read back does not matter: they are midpoints
+  // between doubles, with 1 - q > k digits after the point, so no decimal here lies on one.
+  const int shift = 1 - q - k;
+  if (shift <= 0) return Verdict::Unknown;
+  const std::uint64_t m = (magnitude & kFraction) | (kFraction + 1);
+  const std::uint64_t reach = POW5[k];
+  const auto offset = static_cast<std::int64_t>(2 * m * reach - (significand << shift));
+  const std::uint64_t step = std::uint64_t{1} << shift;
+  // d × step <= x exactly when d <= floor(x / step), for the multiples of ten below and above.
+  const auto offset_bits = static_cast<std::uint64_t>(offset);
+  if (last_digit <= (reach - offset_bits) >> shift ||
+      10 - last_digit <= (reach + offset_bits) >> shift) {
     return Verdict::NotWritten;
   }
-  bool below_reads_back = true;
-  bool above_reads_back = true;
-  if (significand < kExactSignificand && exponent >= -kExactPower) {
-    below_reads_back = reads_back(significand - 1, exponent);
-    above_reads_back = reads_back(significand + 1, exponent);
-    if (!below_reads_back && !above_reads_back) return Verdict::Written;
-  } else if ((magnitude & kFraction) == 0) {
-    return Verdict::Unknown;
+  const std::uint64_t distance = offset < 0 ? 0 - offset_bits : offset_bits;
+  if (2 * distance < step || (2 * distance == step && significand % 2 == 0)) {
+    return Verdict::Written;
   }
-  // The double is m × 2^q; in units of the text's last digit it is D = m × 5^-exponent ×
-  // 2^(q - exponent), compared with the significand scaled by 2^(exponent - q). With at least
-  // 16 digits the scale stays within 64 bits.
-  const int shift = static_cast<int>(magnitude >> 52) - 1075 - exponent;
-  if (exponent >= 0 || shift >= 0 || shift < -64) return Verdict::Unknown;
-  const std::uint64_t m = (magnitude & kFraction) | (kFraction + 1);
-  const u128 scaled_double = static_cast<u128>(m) * POW5[-exponent];
-  const u128 scaled_text = static_cast<u128>(significand) << -shift;
-  const bool double_above = scaled_double > scaled_text;
-  if (!(double_above ? above_reads_back : below_reads_back)) return Verdict::Written;
-  const u128 distance = double_above ? scaled_double - scaled_text : scaled_text - scaled_double;
-  const u128 half_step = static_cast<u128>(1) << (-shift - 1);
-  return distance < half_step || (distance == half_step && significand % 2 == 0)
-             ? Verdict::Written
-             : Verdict::NotWritten;
+  return distance + reach >= step ? Verdict::NotWritten : Verdict::Written;
 }
 
 // Whether significand × 10^exponent is the shortest decimal of the double with bits `magnitude`.
@@ -328,7 +319,7 @@ bool is_written_float(const NumberText& number, const char* end, double value) {
   // Distinct decimals of at most 15 digits never read back as one normal double (their spacing
   // exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
   if (digit_count <= 15 && magnitude >= kSmallestNormal) return true;
-  if (const Verdict verdict = judge_by_neighbours(number.significand, number.exponent, magnitude);
+  if (const Verdict verdict = judge_by_interval(number.significand, number.exponent, magnitude);
       verdict != Verdict::Unknown) {
     return verdict == Verdict::Written;
   }
