@@ -245,6 +245,11 @@ TEST(CanonicalFloatText, MatchesTheWriterForManySpellings) {
                                 9007199254740993.0,
                                 123456789012345680.0,
                                 1.1000000000000001e-05};
+  // Doubles spaced wider than their texts' last digit: halfway between two 17-digit texts (the
+  // even one is written), at the longest exponent judged from the interval and one past it, and
+  // coordinates with spacings either side of one last digit.
+  values.insert(values.end(), {1125899906842624.25, 1125899906842624.75, 1.2345678901234567e-11,
+                               1.2345678901234567e-12, 43.42027300000001, -65.61361699999998});
   // Every binade where a text's neighbours are exact doubles: its lowest double, whose lower
   // neighbour is nearer than its upper one, the double below it, and random significands.
   for (int binade = -30; binade <= 53; ++binade) {
