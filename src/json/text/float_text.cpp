@@ -318,7 +318,11 @@ bool is_written_float(const NumberText& number, const char* end, double value) {
   }
   // Distinct decimals of at most 15 digits never read back as one normal double (their spacing
   // exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
-  if (digit_count <= 15 && magnitude >= kSmallestNormal) return true;
+  if (digit_count <= 15) {
+    if (magnitude >= kSmallestNormal) [[likely]]
+      return true;
+    return is_shortest_decimal(number.significand, number.exponent, magnitude);
+  }
   if (const Verdict verdict = judge_by_interval(number.significand, number.exponent, magnitude);
       verdict != Verdict::Unknown) {
     return verdict == Verdict::Written;
