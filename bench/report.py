@@ -173,10 +173,14 @@ def noise(measured: list) -> str:
 def cpu_share(cpu_ns: int, wall_ns: int) -> str:
     if not wall_ns:
         return "- CPU share: not measured"
-    return (
-        f"- CPU share: the timed Python calls had a core for {cpu_ns / wall_ns:.0%} of their wall"
-        " time (well below 100%: other work took the cores, and the figures are slowed unevenly)"
+    share = cpu_ns / wall_ns
+    # Below 95%, other work took the cores often enough to slow the figures unevenly.
+    verdict = (
+        "(well below 100%: other work took the cores, and the figures are slowed unevenly)"
+        if share < 0.95
+        else "(the cores were free)"
     )
+    return f"- CPU share: the timed Python calls had a core for {share:.0%} of their wall time {verdict}"
 
 
 def machine_lines(
