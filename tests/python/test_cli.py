@@ -280,7 +280,15 @@ def test_a_long_message_is_cut(element):
 
 def test_an_interrupt_removes_the_temporary_file(tmp_path):
     target = tmp_path / "out.json"
-    tool = subprocess.Popen([CLI, "-o", target], stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+    # A shell's background job, which may be running this, ignores SIGINT, and the tool keeps an
+    # ignored signal ignored: the child is started with the default action.
+    inherited = signal.getsignal(signal.SIGINT)
+    if inherited == signal.SIG_IGN:
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
+    try:
+        tool = subprocess.Popen([CLI, "-o", target], stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+    finally:
+        signal.signal(signal.SIGINT, inherited)
     try:
         tool.stdin.write(b"[" + b'{"a":1},' * 200_000)
         tool.stdin.flush()
