@@ -55,8 +55,7 @@ class OutputSink final : public TextSink {
 Result<ColumnarizeCounts, std::string> transform(std::string_view payload, bool lines,
                                                  OutputSink& sink) {
   const json::Layout layout = lines ? json::Layout::Lines : json::Layout::Array;
-  const std::size_t budget =
-      std::min(kWholeRowsBudget, 2 * payload.size() + (std::size_t{8} << 20));
+  const std::size_t budget = std::min(kWholeRowsBudget, whole_rows_budget(payload.size()));
   try {
     return columnarize_json_to(payload, layout, sink, budget);
   } catch (const std::bad_alloc&) {

@@ -122,9 +122,12 @@ Result<TableText, std::string> columnarize_json_text(std::string_view payload);
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts = nullptr);
 
+// What building every row at once may take by default: twice the payload's size and 8 MB;
+// beyond it, the rows are read one at a time in two passes.
+std::size_t whole_rows_budget(std::size_t payload_size);
+
 // columnarize_json, with `whole_budget` for the bytes that building every row at once may take
-// (by default twice the payload and 8 MB); beyond it, the rows are read one at a time in two
-// passes. The output and errors are the same either way.
+// instead of whole_rows_budget. The output and errors are the same either way.
 Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
                                                           std::size_t whole_budget);
 

@@ -196,12 +196,6 @@ Result<TableText, std::string> transform_once(std::string_view payload, json::La
   return transform_streamed(payload, layout);
 }
 
-// What the whole path may take: twice the payload and a constant.
-std::size_t whole_budget(std::string_view payload) {
-  constexpr std::size_t kLeast = std::size_t{8} << 20;
-  return payload.size() > (SIZE_MAX - kLeast) / 2 ? SIZE_MAX : 2 * payload.size() + kLeast;
-}
-
 // Runs `attempt` again once after a memory exhaustion that giving back the kept blocks may cure,
 // unless `may_retry` says no.
 template <class Attempt, class MayRetry>
@@ -242,13 +236,19 @@ Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload
 
 }  // namespace
 
+std::size_t whole_rows_budget(std::size_t payload_size) {
+  constexpr std::size_t kLeast = std::size_t{8} << 20;
+  return payload_size > (SIZE_MAX - kLeast) / 2 ? SIZE_MAX : 2 * payload_size + kLeast;
+}
+
 Result<TableText, std::string> columnarize_json_text(std::string_view payload) {
-  return transform_text(payload, json::Layout::Array, whole_budget(payload));
+  return transform_text(payload, json::Layout::Array, whole_rows_budget(payload.size()));
 }
 
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
                                                    ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::Layout::Array, whole_budget(payload), counts);
+  return transform_into_buffer(payload, json::Layout::Array, whole_rows_budget(payload.size()),
+                               counts);
 }
 
 Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
@@ -258,7 +258,8 @@ Result<json::Buffer, std::string> columnarize_json_within(std::string_view paylo
 
 Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
                                                          ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::Layout::Lines, whole_budget(payload), counts);
+  return transform_into_buffer(payload, json::Layout::Lines, whole_rows_budget(payload.size()),
+                               counts);
 }
 
 Result<ColumnarizeCounts, std::string> columnarize_json_to(std::string_view payload,
