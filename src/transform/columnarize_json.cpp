@@ -87,14 +87,15 @@ Result<TableText, std::string> table_output(const ColumnPlan& table, json::Arena
   return write_table_text(table, payload_size);
 }
 
-// The rows read from `payload` one at a time, into a scratch arena released every batch of rows.
+// The rows read from `payload` one at a time, into a scratch arena released every batch of rows,
+// with the columns found in them.
 class StreamedRows {
  public:
   StreamedRows(std::string_view payload, json::Layout layout)
-      : payload_(payload), layout_(layout) {}
+      : payload_(payload), layout_(layout), columns_(kept_, payload) {}
 
   // The first pass: every row scanned for the columns, then planned.
-  Result<ColumnPlan, std::string> plan(StreamedColumns& columns) {
+  Result<ColumnPlan, std::string> plan() {
     json::ElementCursor cursor(payload_, scratch_, layout_);
     json::Value row;
     for (;;) {
@@ -102,21 +103,21 @@ class StreamedRows {
       if (step == json::ElementCursor::Step::End) break;
       // A reader error anywhere comes before a row that is not an object.
       if (step == json::ElementCursor::Step::Failed) return failure(reader_failure(cursor.error()));
-      columns.scan_row(row);
+      columns_.scan_row(row);
       if (scratch_.reserved_bytes() >= kRowBatchBytes) {
         cursor.forget_elements();
         scratch_.release_all();
       }
     }
     scratch_.release_all();
-    return columns.plan();
+    return columns_.plan();
   }
 
   // The second pass, over rows known to be valid objects: `write_batch` is given each batch of
   // rows with the output positions of their members, then the batch is released. The pass ends
   // early once `write_batch` returns false.
   template <class WriteBatch>
-  void write(StreamedColumns& columns, WriteBatch&& write_batch) {
+  void write(WriteBatch&& write_batch) {
     json::ElementCursor cursor(payload_, scratch_, layout_);
     std::vector<const json::Map*> rows;
     std::vector<std::uint32_t> positions;
@@ -132,28 +133,30 @@ class StreamedRows {
     json::Value row;
     while (cursor.next(row) == json::ElementCursor::Step::Element) {
       rows.push_back(&row.as_object());
-      columns.add_positions(row.as_object(), positions);
+      columns_.add_positions(row.as_object(), positions);
       if (scratch_.reserved_bytes() >= kRowBatchBytes && !batch_done()) return;
     }
     batch_done();
   }
 
+  std::size_t rows_scanned() const { return columns_.rows_scanned(); }
+
  private:
   std::string_view payload_;
   json::Layout layout_;
+  json::Arena kept_;  // the column names and first-row values that do not lie in the payload
+  StreamedColumns columns_;
   json::Arena scratch_;
 };
 
 // The rows read one at a time, twice: first to plan the columns, then to write the rows. Its
 // memory is the output's and a constant.
 Result<TableText, std::string> transform_streamed(std::string_view payload, json::Layout layout) {
-  json::Arena kept;  // the column names and first-row values that do not lie in the payload
-  StreamedColumns columns(kept, payload);
   StreamedRows rows(payload, layout);
-  const Result<ColumnPlan, std::string> plan = rows.plan(columns);
+  const Result<ColumnPlan, std::string> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
-  TableTextBuilder text(plan.value(), columns.rows_scanned(), payload.size());
-  rows.write(columns, [&](auto batch, auto positions) {
+  TableTextBuilder text(plan.value(), rows.rows_scanned(), payload.size());
+  rows.write([&](auto batch, auto positions) {
     text.add_rows(batch, positions);
     return true;
   });
@@ -163,19 +166,17 @@ Result<TableText, std::string> transform_streamed(std::string_view payload, json
 // The same, the output written to `out` as it is made: its memory is a constant.
 Result<ColumnarizeCounts, std::string> transform_streamed_to(std::string_view payload,
                                                              json::Layout layout, TextBlocks& out) {
-  json::Arena kept;
-  StreamedColumns columns(kept, payload);
   StreamedRows rows(payload, layout);
-  const Result<ColumnPlan, std::string> plan = rows.plan(columns);
+  const Result<ColumnPlan, std::string> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
   const ColumnPlan& table = plan.value();
-  TableTextBuilder text(table, columns.rows_scanned(), SIZE_MAX, &out);
-  rows.write(columns, [&](auto batch, auto positions) {
+  TableTextBuilder text(table, rows.rows_scanned(), SIZE_MAX, &out);
+  rows.write([&](auto batch, auto positions) {
     text.add_rows(batch, positions);
     return !out.stopped();
   });
   text.finish(out);
-  return ColumnarizeCounts{columns.rows_scanned(), table.cells_per_row, table.constant_count};
+  return ColumnarizeCounts{rows.rows_scanned(), table.cells_per_row, table.constant_count};
 }
 
 RowReader row_reader(json::Layout layout) {
