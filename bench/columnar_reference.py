@@ -11,7 +11,6 @@ messages.
 """
 
 import json
-import math
 from itertools import chain
 
 try:
@@ -51,29 +50,20 @@ def model_equal(a, b) -> bool:
     return a == b
 
 
-def as_double(number) -> float:
-    """The number as the nearest double; integers past the double range round to an infinity."""
-    try:
-        return float(number)
-    except OverflowError:
-        return math.copysign(math.inf, number)
+def is_number(value) -> bool:
+    return type(value) is int or type(value) is float
 
 
 def is_constant(rows: list, name: str) -> bool:
     """Whether every row holds the first row's value for name (absent counts as null).
 
-    Two top-level numbers match when they are the same double, whatever their forms; everything
-    else matches by model_equal.
+    Two top-level numbers match when their exact values are equal, whatever their forms (Python
+    compares an int and a float exactly); everything else matches by model_equal.
     """
     reference = rows[0].get(name)
-    if type(reference) is int or type(reference) is float:
-        target = as_double(reference)
-        for row in rows:
-            value = row.get(name)
-            kind = type(value)
-            if (kind is not int and kind is not float) or as_double(value) != target:
-                return False
-        return True
+    if is_number(reference):
+        values = (row.get(name) for row in rows)
+        return all(is_number(value) and value == reference for value in values)
     return all(model_equal(row.get(name), reference) for row in rows)
 
 

@@ -25,9 +25,9 @@ using json::Value;
 
 namespace {
 
-// A cell matches the constant's reference when both are numbers equal as doubles (so 1, 1.0 and
-// 1e0 match), and otherwise when the two are equal values. Scalars are compared here; arrays and
-// objects by the document model's deep equality.
+// A cell matches the constant's reference when both are numbers of the same exact value (so 1, 1.0
+// and 1e0 match, and distinct integers never do), and otherwise when the two are equal values.
+// Scalars are compared here; arrays and objects by the document model's deep equality.
 bool matches(const Value& cell, const Value& reference) {
   if (cell.kind() != reference.kind()) return false;
   switch (cell.kind()) {
@@ -36,7 +36,7 @@ bool matches(const Value& cell, const Value& reference) {
     case Kind::Bool:
       return cell.as_bool() == reference.as_bool();
     case Kind::Number:
-      return cell.as_number().to_double() == reference.as_number().to_double();
+      return cell.as_number().same_value(reference.as_number());
     case Kind::String:
       return json::same_key(cell.as_string(), reference.as_string());
     case Kind::Array:

@@ -112,10 +112,43 @@ TEST(Number, RefusesValuesOutsideItsForm) {
   EXPECT_THROW(Number::floating(-std::numeric_limits<double>::infinity()), std::invalid_argument);
 }
 
-TEST(Number, ToDoubleRoundsToNearestEven) {
-  EXPECT_EQ(uint_(9007199254740993ULL).as_number().to_double(), 9007199254740992.0);
-  EXPECT_EQ(int_(-9007199254740995LL).as_number().to_double(), -9007199254740996.0);
-  EXPECT_EQ(uint_(std::numeric_limits<std::uint64_t>::max()).as_number().to_double(), 0x1p64);
+struct SameValueCase {
+  Number a;
+  Number b;
+  bool same;
+};
+
+TEST(Number, SameValueComparesExactValuesAcrossForms) {
+  const auto u = Number::non_negative;
+  const auto n = Number::negative;
+  const auto f = Number::floating;
+  constexpr std::uint64_t u64_max = std::numeric_limits<std::uint64_t>::max();
+  constexpr std::int64_t i64_min = std::numeric_limits<std::int64_t>::min();
+  const SameValueCase cases[] = {
+      {u(1), f(1.0), true},
+      {u(0), f(-0.0), true},
+      {f(0.0), f(-0.0), true},
+      {n(-2), f(-2.0), true},
+      {n(i64_min), f(-0x1p63), true},
+      {u(1), u(1), true},
+      {u(1), f(1.5), false},
+      {n(-1), f(-0.5), false},
+      {u(1), n(-1), false},
+      // Distinct integers that round to one double stay apart.
+      {u(9007199254740993ULL), u(9007199254740992ULL), false},
+      {u(9007199254740993ULL), f(9007199254740992.0), false},
+      {u(9007199254740992ULL), f(9007199254740992.0), true},
+      {u(1234567890123456789ULL), u(1234567890123456790ULL), false},
+      {n(-9007199254740995LL), f(-9007199254740996.0), false},
+      // Floats past the integer forms' ranges equal no integer.
+      {u(u64_max), f(0x1p64), false},
+      {n(i64_min), f(-0x1p64), false},
+      {u(0), f(5e-324), false},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(cases[i].a.same_value(cases[i].b), cases[i].same) << "case " << i;
+    EXPECT_EQ(cases[i].b.same_value(cases[i].a), cases[i].same) << "case " << i << ", swapped";
+  }
 }
 
 struct EqualityCase {

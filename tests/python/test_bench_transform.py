@@ -61,14 +61,19 @@ TRANSFORM_CASES = [
         '[{"a":1,"b":0,"a":2},{"b":1,"a":2}]',
         '{"columns":["b"],"rows":[[0],[1]],"constants":{"a":2}}',
     ),
-    # Top-level numbers match as doubles; the constant keeps the first row's form.
+    # Top-level numbers match by exact value; the constant keeps the first row's form.
     ('[{"a":1},{"a":1.0}]', '{"columns":[],"rows":[[],[]],"constants":{"a":1}}'),
     ('[{"a":1.0},{"a":1}]', '{"columns":[],"rows":[[],[]],"constants":{"a":1.0}}'),
     ('[{"a":0},{"a":-0.0}]', '{"columns":[],"rows":[[],[]],"constants":{"a":0}}'),
     (
         '[{"a":9007199254740993},{"a":9007199254740992}]',
-        '{"columns":[],"rows":[[],[]],"constants":{"a":9007199254740993}}',
+        '{"columns":["a"],"rows":[[9007199254740993],[9007199254740992]],"constants":{}}',
     ),
+    (
+        '[{"id":1234567890123456789},{"id":1234567890123456790}]',
+        '{"columns":["id"],"rows":[[1234567890123456789],[1234567890123456790]],"constants":{}}',
+    ),
+    ('[{"a":4},{"a":4e0},{"a":40e-1}]', '{"columns":[],"rows":[[],[],[]],"constants":{"a":4}}'),
     # Inside containers the number forms differ: no constant.
     (
         '[{"a":[1]},{"a":[1.0]}]',

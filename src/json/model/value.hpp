@@ -39,17 +39,20 @@ class Number {
   std::int64_t as_negative() const { return static_cast<std::int64_t>(bits_); }
   double as_float() const { return std::bit_cast<double>(bits_); }
 
-  // The nearest double (ties to even) of any form; a float is returned unchanged.
-  double to_double() const {
-    switch (form_) {
-      case NumberForm::NonNegative:
-        return static_cast<double>(as_non_negative());
-      case NumberForm::Negative:
-        return static_cast<double>(as_negative());
-      case NumberForm::Float:
-        break;
+  // Whether the two stand for the same exact value, whatever their forms: 1, 1.0 and 1e0 do, and
+  // so do 0 and -0.0; two different integers never do, whatever double they round to. An integer
+  // equals a float only when the float is integral and converts back to that very integer.
+  bool same_value(const Number& other) const {
+    if (form_ == other.form_) return *this == other;
+    if (form_ == NumberForm::Float) return other.same_value(*this);
+    if (other.form_ != NumberForm::Float) return false;  // the integer forms never share a value
+    const double f = other.as_float();
+    if (form_ == NumberForm::NonNegative) {
+      return f >= 0.0 && f < 0x1p64 && static_cast<std::uint64_t>(f) == as_non_negative() &&
+             static_cast<double>(as_non_negative()) == f;
     }
-    return as_float();
+    return f < 0.0 && f >= -0x1p63 && static_cast<std::int64_t>(f) == as_negative() &&
+           static_cast<double>(as_negative()) == f;
   }
 
   // Same form and same value; floats compare with IEEE equality, so 0.0 == -0.0.
