@@ -1,7 +1,8 @@
-// The tarvik_codec module: its definition, the exec function that adds `columnarize` and
+// The tarvik_codec module: its definition, the exec function that adds its functions and
 // `__all__`, and PyInit_tarvik_codec, the one symbol the shared object exports.
 #include "binding/binding_errors.hpp"
 #include "binding/columnarize_call.hpp"
+#include "binding/document_call.hpp"
 
 namespace tarvik::binding {
 
@@ -35,11 +36,56 @@ constexpr const char kColumnarizeDoc[] =
     "aborts the process unconditionally and cannot be caught by any\n"
     "mechanism: a residual, documented limitation.";
 
-PyMethodDef columnarize_method = {
-    "columnarize",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&columnarize_entry)),
-    METH_FASTCALL | METH_KEYWORDS,
-    kColumnarizeDoc,
+constexpr const char kColumnarizeDocumentDoc[] =
+    "columnarize_document(payload, min_rows=2)\n"
+    "--\n"
+    "\n"
+    "Shrink a whole JSON document, GIL released for the duration of the work.\n"
+    "\n"
+    "Every array of at least max(min_rows, 1) objects becomes a table\n"
+    "{\"columns\",\"rows\",\"constants\"}, and every object of at least\n"
+    "max(min_rows, 2) members that are all objects a keyed table (with\n"
+    "\"keys\"), each only where that text is strictly shorter; inside a\n"
+    "table, a column of objects, or of lists of objects, becomes a group\n"
+    "where that is strictly shorter. Everything else is written compact.\n"
+    "\n"
+    "Args:\n"
+    "    payload: UTF-8 JSON bytes holding one document of any kind.\n"
+    "    min_rows: the fewest rows a table is made of (0 to 2**64 - 1).\n"
+    "\n"
+    "Returns:\n"
+    "    The transformed document as compact UTF-8 JSON bytes;\n"
+    "    decolumnarize() gives it back.\n"
+    "\n"
+    "Raises RuntimeError for a payload that is not JSON (\"invalid JSON: ...\")\n"
+    "or an internal fault, MemoryError when memory runs out.";
+
+constexpr const char kDecolumnarizeDoc[] =
+    "decolumnarize(payload)\n"
+    "--\n"
+    "\n"
+    "Turn every table of a JSON document back into its rows, GIL released.\n"
+    "\n"
+    "The way back from columnarize() and columnarize_document(): every object\n"
+    "whose members are exactly \"columns\", \"rows\", \"constants\" (or \"keys\"\n"
+    "first), in that order, becomes the array of objects (the object of\n"
+    "objects) it stands for; null cells are left out of the rows.\n"
+    "\n"
+    "Raises RuntimeError for a payload that is not JSON (\"invalid JSON: ...\")\n"
+    "or holds a broken table (\"broken table at PATH: ...\"), MemoryError\n"
+    "when memory runs out.";
+
+PyCFunction fast_call(PyObject* (*entry)(PyObject*, PyObject* const*, Py_ssize_t,
+                                         PyObject*) noexcept) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+}
+
+PyMethodDef module_methods[] = {
+    {"columnarize", fast_call(&columnarize_entry), METH_FASTCALL | METH_KEYWORDS, kColumnarizeDoc},
+    {"columnarize_document", fast_call(&columnarize_document_entry), METH_FASTCALL | METH_KEYWORDS,
+     kColumnarizeDocumentDoc},
+    {"decolumnarize", fast_call(&decolumnarize_entry), METH_FASTCALL | METH_KEYWORDS,
+     kDecolumnarizeDoc},
 };
 
 // The module's __all__: the list it has, or a new empty one when it has none.
@@ -56,15 +102,14 @@ Result<Ref, PyErr> module_all(PyObject* module) {
   return all;
 }
 
-// Adds the function `columnarize` to the module and its name to __all__. Each run appends the
+// Adds the function of `method` to the module and its name to __all__. Each run appends the
 // name again and replaces the function.
-Result<int, PyErr> add_columnarize(PyObject* module) {
-  if (!PyModule_Check(module)) return failure(cast_error(module, &PyModule_Type));
+Result<int, PyErr> add_function(PyObject* module, PyMethodDef& method) {
   Ref function;
   {
     const Ref module_name(PyModule_GetNameObject(module));
     if (!module_name) return failure(take());
-    function = Ref(PyCMethod_New(&columnarize_method, module, module_name.get(), nullptr));
+    function = Ref(PyCMethod_New(&method, module, module_name.get(), nullptr));
   }
   if (!function) return failure(take());
   const Ref function_name(PyObject_GetAttr(function.get(), interned_name_attribute()));
@@ -85,8 +130,17 @@ Result<int, PyErr> add_columnarize(PyObject* module) {
   return 0;
 }
 
+Result<int, PyErr> add_functions(PyObject* module) {
+  if (!PyModule_Check(module)) return failure(cast_error(module, &PyModule_Type));
+  for (PyMethodDef& method : module_methods) {
+    Result<int, PyErr> added = add_function(module, method);
+    if (!added) return added;
+  }
+  return 0;
+}
+
 int module_exec(PyObject* module) noexcept {
-  return run_entry<int>(-1, [module] { return add_columnarize(module); });
+  return run_entry<int>(-1, [module] { return add_functions(module); });
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -9,42 +9,20 @@
 #include <vector>
 
 #include "json/model/map.hpp"
-#include "json/read/deferred.hpp"
 #include "json/read/key_guess.hpp"
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
 #include "transform/columnarize.hpp"
+#include "transform/constant_rule.hpp"
 
 namespace tarvik {
 
 using json::Arena;
-using json::Kind;
 using json::Map;
 using json::Number;
 using json::Value;
 
 namespace {
-
-// A cell matches the constant's reference when both are numbers of the same exact value (so 1, 1.0
-// and 1e0 match, and distinct integers never do), and otherwise when the two are equal values.
-// Scalars are compared here; arrays and objects by the document model's deep equality.
-bool matches(const Value& cell, const Value& reference) {
-  if (cell.kind() != reference.kind()) return false;
-  switch (cell.kind()) {
-    case Kind::Null:
-      return true;
-    case Kind::Bool:
-      return cell.as_bool() == reference.as_bool();
-    case Kind::Number:
-      return cell.as_number().same_value(reference.as_number());
-    case Kind::String:
-      return json::same_key(cell.as_string(), reference.as_string());
-    case Kind::Array:
-    case Kind::Object:
-      break;
-  }
-  return cell == reference;
-}
 
 struct Column {
   std::string_view name;
@@ -142,7 +120,7 @@ class ColumnScan {
     if (!cell.is_null()) column.has_non_null = true;
     if (first_row) {
       column.reference = transient_ ? cell.deep_copy(arena_) : cell;
-    } else if (column.constant_candidate && !matches(cell, column.reference)) {
+    } else if (column.constant_candidate && !matches_constant(cell, column.reference)) {
       column.constant_candidate = false;
     }
   }

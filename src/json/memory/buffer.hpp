@@ -56,6 +56,9 @@ class Buffer {
   }
   void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
 
+  // Empties the buffer and keeps its storage.
+  void clear() { size_ = 0; }
+
   // Room for at least `count` more bytes without further growth.
   void reserve_more(std::size_t count) {
     if (count > capacity_ - size_) grow(count);

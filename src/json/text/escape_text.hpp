@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace tarvik::json {
 
@@ -22,6 +24,16 @@ inline constexpr std::array<char, 256> ESCAPE = [] {
   table['\\'] = '\\';
   return table;
 }();
+
+// The length of the text the writer writes for a string of these bytes, its quotes included.
+inline std::size_t written_string_size(std::string_view text) {
+  std::size_t size = 2 + text.size();
+  for (const char byte : text) {
+    const char escape = ESCAPE[static_cast<unsigned char>(byte)];
+    if (escape != 0) size += escape == 'u' ? 5 : 1;
+  }
+  return size;
+}
 
 // The digits the writer writes in \u escapes.
 inline constexpr char HEX_DIGITS[] = "0123456789abcdef";

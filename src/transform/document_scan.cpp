@@ -1,0 +1,266 @@
+// The document scan: each value walked once reports its transformed length to its container,
+// and every table it may belong to (as a row, or as a cell of a column) counts it as it goes.
+#include "transform/document_scan.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "json/read/walk.hpp"
+#include "json/text/escape_text.hpp"
+#include "json/text/float_text.hpp"
+#include "transform/table_analysis.hpp"
+
+namespace tarvik {
+
+namespace {
+
+using json::Kind;
+using json::Value;
+using json::reading::StringRead;
+using json::reading::StringUse;
+
+std::uint64_t commas(std::uint64_t items) {
+  return items > 0 ? items - 1 : 0;
+}
+
+// A column of a table that a value is a cell of.
+struct CellSlot {
+  TableAnalysis* table;
+  std::uint32_t column;
+};
+
+// What an object nested at one depth keeps while it is read; reused by the objects that follow.
+struct Level {
+  std::vector<TableAnalysis*> rows;  // the tables the object is a row of
+  std::vector<CellSlot> slots;       // the columns the member being read is a cell of
+  NameIndex seen;                    // the names of an object that is no row, to find repeats
+};
+
+struct ArrayFrame {
+  const char* start;
+  std::span<const CellSlot> cells;  // the array's own: its objects may be a list group's
+  TableAnalysis* table = nullptr;   // of its elements, while every one is an object
+  std::uint64_t count = 0;
+  std::uint64_t elements_size = 0;
+  bool all_objects = true;
+};
+
+struct ObjectFrame {
+  const char* start;
+  Level* level;
+  TableAnalysis* keyed = nullptr;  // of its values, while every one is an object
+  std::uint64_t count = 0;
+  std::uint64_t members_size = 0;  // names, colons and values
+  std::uint64_t names_size = 0;
+  std::uint64_t name_size = 0;  // of the member being read
+  bool all_objects = true;
+};
+
+// Where a value stands: a cell of some columns, an element of an array or a member's value.
+struct ScanContext {
+  std::span<const CellSlot> cells;
+  ArrayFrame* array = nullptr;
+  ObjectFrame* object = nullptr;
+};
+
+class DocumentScan final : public json::reading::Walker<DocumentScan> {
+ public:
+  DocumentScan(std::string_view input, json::Arena& unused, std::uint64_t min_rows,
+               DocumentPlan& plan)
+      : Walker(input, unused),
+        plan_(plan),
+        pool_(input, *plan.kept),
+        least_rows_(std::max<std::uint64_t>(min_rows, 1)),
+        least_members_(std::max<std::uint64_t>(min_rows, 2)),
+        levels_(json::reading::kDepthBudget + 1) {}
+
+  bool run() {
+    ValueSummary document;
+    if (!walk_document(ScanContext{}, document)) return false;
+    plan_.size = document.size;
+    plan_.seal();
+    return true;
+  }
+
+  json::Error take_error() { return std::move(*error_); }
+
+  bool scalar(const ScanContext&, const Value& value, const char* start, ValueSummary& out) {
+    out.value = value;
+    out.text = {start, pos_};
+    out.size = static_cast<std::uint64_t>(pos_ - start);
+    if (value.kind() == Kind::Number && value.as_number().form() == json::NumberForm::Float &&
+        !json::is_written_float(number_, pos_, value.as_number().as_float())) {
+      char text[json::kFloatRoom];
+      out.size = json::write_float_text(value.as_number().as_float(), text);
+    }
+    return true;
+  }
+
+  bool string(const ScanContext&, const StringRead& string, const char* start, ValueSummary& out) {
+    out.value = Value::string(string.text);
+    out.text = {start, pos_};
+    out.size = string.escapes_as_written ? static_cast<std::uint64_t>(pos_ - start)
+                                         : json::written_string_size(string.text);
+    return true;
+  }
+
+  ArrayFrame begin_array(const ScanContext& context, const char* bracket) {
+    return ArrayFrame{bracket, context.cells};
+  }
+
+  ScanContext element_context(ArrayFrame& array) { return {{}, &array, nullptr}; }
+
+  void end_element(ArrayFrame& array, ValueSummary& element) {
+    ++array.count;
+    array.elements_size += element.size;
+    if (element.value.kind() != Kind::Object && array.all_objects) {
+      array.all_objects = false;
+      release(array.table);
+    }
+  }
+
+  bool end_array(ArrayFrame& array, const char* end, ValueSummary& out) {
+    std::uint64_t size = 2 + array.elements_size + commas(array.count);
+    if (array.table != nullptr) {
+      if (analyzing_ && array.count >= least_rows_) {
+        const std::uint64_t table_size = array.table->measure().table_text();
+        if (table_size < size) {
+          plan_.add_table(array.start, array.table->take_plan());
+          size = table_size;
+        }
+      }
+      release(array.table);
+    }
+    out.size = size;
+    out.text = {array.start, end};
+    out.value = Value::deferred(Kind::Array, out.text, json::TextForm::Other);
+    out.list_of_objects = array.all_objects;
+    out.objects = array.count;
+    return true;
+  }
+
+  ObjectFrame begin_object(const ScanContext& context, const char* brace) {
+    Level& level = levels_[++depth_];
+    level.rows.clear();
+    ObjectFrame object{brace, &level};
+    if (!analyzing_) return object;
+    // The tables it is a row of: its array's, the list groups of its array's cells, its
+    // container's keyed table, and the groups of its own cells.
+    if (ArrayFrame* const array = context.array) {
+      if (array->all_objects) level.rows.push_back(acquire(array->table));
+      for (const CellSlot& slot : array->cells) {
+        if (TableAnalysis* list = slot.table->list_group_of(slot.column)) {
+          level.rows.push_back(list);
+        }
+      }
+    }
+    if (ObjectFrame* const parent = context.object; parent != nullptr && parent->all_objects) {
+      level.rows.push_back(acquire(parent->keyed));
+    }
+    for (const CellSlot& slot : context.cells) {
+      if (TableAnalysis* group = slot.table->group_of(slot.column)) level.rows.push_back(group);
+    }
+    for (TableAnalysis* const table : level.rows)
+      table->begin_row();
+    if (level.rows.empty()) level.seen.clear();
+    return object;
+  }
+
+  bool read_key(ObjectFrame& object, const char* quote) {
+    StringRead name;
+    if (!parse_str(name, StringUse::Decoded)) return false;
+    object.name_size = name.escapes_as_written ? static_cast<std::uint64_t>(pos_ - quote)
+                                               : json::written_string_size(name.text);
+    if (!analyzing_) return true;
+    Level& level = *object.level;
+    level.slots.clear();
+    bool repeated = false;
+    for (TableAnalysis* const table : level.rows) {
+      bool repeated_here = false;
+      level.slots.push_back({table, table->column_of(name.text, object.name_size, repeated_here)});
+      repeated = repeated || repeated_here;
+    }
+    if (level.rows.empty()) {
+      repeated = level.seen.find(name.text) != NameIndex::kAbsent;
+      if (!repeated) level.seen.add(pool_.keep(name.text));
+    }
+    if (repeated) {
+      analyzing_ = false;
+      plan_.repeats_a_name = true;
+    }
+    return true;
+  }
+
+  ScanContext member_context(ObjectFrame& object) {
+    if (!analyzing_) return {{}, nullptr, &object};
+    return {object.level->slots, nullptr, &object};
+  }
+
+  void end_member(ObjectFrame& object, ValueSummary& value) {
+    ++object.count;
+    object.members_size += object.name_size + 1 + value.size;
+    object.names_size += object.name_size;
+    if (!analyzing_) return;
+    for (const CellSlot& slot : object.level->slots)
+      slot.table->observe(slot.column, value);
+    if (value.value.kind() != Kind::Object && object.all_objects) {
+      object.all_objects = false;
+      release(object.keyed);
+    }
+  }
+
+  bool end_object(ObjectFrame& object, const char* end, ValueSummary& out) {
+    --depth_;
+    std::uint64_t size = 2 + object.members_size + commas(object.count);
+    if (object.keyed != nullptr) {
+      if (analyzing_ && object.count >= least_members_) {
+        // {"keys":[…],"columns":…,"rows":…,"constants":…}
+        const TableAnalysis::Sizes table = object.keyed->measure();
+        const std::uint64_t keyed_size =
+            8 + 2 + object.names_size + commas(object.count) + table.table_text();
+        if (keyed_size < size) {
+          plan_.add_table(object.start, object.keyed->take_plan());
+          size = keyed_size;
+        }
+      }
+      release(object.keyed);
+    }
+    out.size = size;
+    out.text = {object.start, end};
+    out.value = Value::deferred(Kind::Object, out.text, json::TextForm::Other);
+    return true;
+  }
+
+ private:
+  TableAnalysis* acquire(TableAnalysis*& table) {
+    if (table == nullptr) table = pool_.acquire();
+    return table;
+  }
+
+  void release(TableAnalysis*& table) {
+    if (table != nullptr) pool_.release(std::exchange(table, nullptr));
+  }
+
+  DocumentPlan& plan_;
+  AnalysisPool pool_;
+  const std::uint64_t least_rows_;
+  const std::uint64_t least_members_;
+  // One level per depth of objects; never resized, so frames may keep pointers into it.
+  std::vector<Level> levels_;
+  std::size_t depth_ = 0;
+  bool analyzing_ = true;  // cleared by a repeated name, after which the walk only validates
+};
+
+}  // namespace
+
+Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows) {
+  DocumentPlan plan;
+  json::Arena unused;  // strings are decoded into the reader's own buffer
+  DocumentScan scan(input, unused, min_rows, plan);
+  if (!scan.run()) return failure(scan.take_error());
+  return plan;
+}
+
+}  // namespace tarvik

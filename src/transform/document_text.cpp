@@ -1,0 +1,378 @@
+// The document writer: the document walked again in order, each value written where its role
+// puts it: as itself, as a row of a table (its cells gathered, then put in column order), as the
+// rows of a list group, or nowhere (a constant's cells after the first).
+#include "transform/document_text.hpp"
+
+#include <cstdint>
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/read/walk.hpp"
+#include "json/text/float_text.hpp"
+#include "json/write/writer.hpp"
+
+namespace tarvik {
+
+namespace {
+
+using json::Buffer;
+using json::Kind;
+using json::Value;
+using json::reading::StringRead;
+
+enum class Role : std::uint8_t {
+  Value,  // written as itself, transformed
+  Row,    // an object written as the array of its cells in the table's column order
+  Rows,   // an array of objects written as the array of their rows
+  Names,  // an object whose member names are written, comma-separated
+  Skip,   // read only
+};
+
+struct WriteContext {
+  Role role = Role::Value;
+  const TablePlan* table = nullptr;  // of a row or rows
+  Buffer* out = nullptr;
+};
+
+struct Nothing {};
+
+struct ArrayState {
+  WriteContext context;
+  WriteContext element;
+  const TablePlan* table = nullptr;  // when the array is written as a table
+  bool first = true;
+};
+
+// The cells of a row being written, each as its text, placed in column order at its end.
+struct RowCells {
+  static constexpr std::size_t kAbsent = SIZE_MAX;
+  Buffer text{0};
+  std::vector<std::pair<std::size_t, std::size_t>> cells;  // [start, end) in text, by position
+};
+
+struct ObjectState {
+  WriteContext context;
+  const TablePlan* keyed = nullptr;  // when the object is written as a keyed table
+  WriteContext value;                // of the member being read
+  RowCells* row = nullptr;           // of an object written as a row
+  std::uint32_t position = TablePlan::kNoCell;
+  bool first = true;
+};
+
+void append(Buffer& out, std::string_view text) {
+  out.append(text);
+}
+
+void append_string(Buffer& out, std::string_view text) {
+  json::serialize_value(Value::string(text), out);
+}
+
+[[noreturn]] void fault(const char* what) {
+  throw std::logic_error(std::string("document writer: ") + what);
+}
+
+class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
+ public:
+  DocumentWriter(std::string_view input, json::Arena& unused, const DocumentPlan& plan)
+      : Walker(input, unused), plan_(plan) {}
+
+  // The value at the start of the input, written as `context` says.
+  void write(const WriteContext& context) {
+    Nothing done;
+    if (!walk_value(context, done)) fault("a planned text does not read back");
+  }
+
+  bool scalar(const WriteContext& context, const Value& value, const char* start, Nothing&) {
+    switch (context.role) {
+      case Role::Skip:
+        return true;
+      case Role::Value:
+        break;
+      case Role::Row:
+      case Role::Rows:
+        // A group's cell that holds no object (or list) is null.
+        if (!value.is_null()) fault("a group cell is neither null nor an object");
+        break;
+      case Role::Names:
+        fault("names of a scalar");
+    }
+    if (value.kind() == Kind::Number && value.as_number().form() == json::NumberForm::Float &&
+        !json::is_written_float(number_, pos_, value.as_number().as_float())) {
+      Buffer& out = *context.out;
+      out.reserve_more(json::kFloatRoom);
+      out.commit(json::write_float_text(value.as_number().as_float(), out.write_position()));
+      return true;
+    }
+    append(*context.out, {start, pos_});
+    return true;
+  }
+
+  bool string(const WriteContext& context, const StringRead& string, const char* start, Nothing&) {
+    if (context.role == Role::Skip) return true;
+    if (context.role != Role::Value) fault("a string where a group's cell stands");
+    write_string(*context.out, string, start);
+    return true;
+  }
+
+  ArrayState begin_array(const WriteContext& context, const char* bracket) {
+    ArrayState array{context, {Role::Skip, nullptr, context.out}};
+    switch (context.role) {
+      case Role::Skip:
+        return array;
+      case Role::Value:
+        if (const TablePlan* table = plan_.table_at(bracket)) {
+          array.table = table;
+          write_table_head(*table, *context.out);
+          array.element = {Role::Row, table, context.out};
+          return array;
+        }
+        array.element = {Role::Value, nullptr, context.out};
+        break;
+      case Role::Rows:
+        array.element = {Role::Row, context.table, context.out};
+        break;
+      case Role::Row:
+      case Role::Names:
+        fault("an array where an object stands");
+    }
+    context.out->push_back('[');
+    return array;
+  }
+
+  WriteContext element_context(ArrayState& array) {
+    if (!array.first && array.context.role != Role::Skip) array.context.out->push_back(',');
+    array.first = false;
+    return array.element;
+  }
+
+  void end_element(ArrayState&, Nothing&) {}
+
+  bool end_array(ArrayState& array, const char*, Nothing&) {
+    if (array.context.role == Role::Skip) return true;
+    if (array.table != nullptr) {
+      write_table_tail(*array.table, *array.context.out);
+    } else {
+      array.context.out->push_back(']');
+    }
+    return true;
+  }
+
+  ObjectState begin_object(const WriteContext& context, const char* brace) {
+    ObjectState object{context, nullptr, {Role::Skip, nullptr, context.out}};
+    switch (context.role) {
+      case Role::Skip:
+      case Role::Names:
+        return object;
+      case Role::Value:
+        if (const TablePlan* table = plan_.table_at(brace)) {
+          object.keyed = table;
+          Buffer& out = *context.out;
+          append(out, R"({"keys":[)");
+          DocumentWriter names({brace, static_cast<std::size_t>(end_ - brace)}, arena_, plan_);
+          names.write({Role::Names, nullptr, &out});
+          append(out, "],");
+          write_table_head(*table, out, false);
+          return object;
+        }
+        context.out->push_back('{');
+        return object;
+      case Role::Row: {
+        if (row_depth_ == rows_.size()) rows_.emplace_back();
+        RowCells& row = rows_[row_depth_++];
+        row.text.clear();
+        row.cells.assign(context.table->columns.size(), {RowCells::kAbsent, RowCells::kAbsent});
+        context.table->names.start_row();
+        object.row = &row;
+        return object;
+      }
+      case Role::Rows:
+        break;
+    }
+    fault("an object where an array stands");
+  }
+
+  bool read_key(ObjectState& object, const char* quote) {
+    StringRead name;
+    if (!parse_str(name, json::reading::StringUse::Decoded)) return false;
+    const WriteContext& context = object.context;
+    const bool first = std::exchange(object.first, false);
+    switch (context.role) {
+      case Role::Skip:
+        break;
+      case Role::Names:
+        if (!first) context.out->push_back(',');
+        write_string(*context.out, name, quote);
+        break;
+      case Role::Value:
+        if (!first) context.out->push_back(',');
+        if (object.keyed != nullptr) {
+          object.value = {Role::Row, object.keyed, context.out};
+          break;
+        }
+        write_string(*context.out, name, quote);
+        context.out->push_back(':');
+        object.value = {Role::Value, nullptr, context.out};
+        break;
+      case Role::Row:
+        enter_cell(object, name.text);
+        break;
+      case Role::Rows:
+        fault("a key of an array");
+    }
+    return true;
+  }
+
+  WriteContext member_context(ObjectState& object) { return object.value; }
+
+  void end_member(ObjectState& object, Nothing&) {
+    if (object.row != nullptr && object.position != TablePlan::kNoCell) {
+      object.row->cells[object.position].second = object.row->text.size();
+    }
+  }
+
+  bool end_object(ObjectState& object, const char*, Nothing&) {
+    const WriteContext& context = object.context;
+    switch (context.role) {
+      case Role::Skip:
+      case Role::Names:
+        break;
+      case Role::Value:
+        if (object.keyed != nullptr) {
+          write_table_tail(*object.keyed, *context.out);
+        } else {
+          context.out->push_back('}');
+        }
+        break;
+      case Role::Row:
+        write_row(*object.row, *context.out);
+        --row_depth_;
+        break;
+      case Role::Rows:
+        fault("an object where an array stands");
+    }
+    return true;
+  }
+
+ private:
+  // A string as the writer spells it: its own text when that is already the spelling.
+  void write_string(Buffer& out, const StringRead& string, const char* quote) {
+    if (string.escapes_as_written) {
+      append(out, {quote, pos_});
+    } else {
+      append_string(out, string.text);
+    }
+  }
+
+  // The member `name` of a row: its cell's text goes to the row's text, in its column's form.
+  void enter_cell(ObjectState& object, std::string_view name) {
+    const TablePlan& table = *object.context.table;
+    const std::uint32_t number = table.names.find_in_row(name);
+    if (number == NameIndex::kAbsent) fault("a row holds a name its table never saw");
+    table.names.note_in_row(number);
+    object.position = table.positions[number];
+    if (object.position == TablePlan::kNoCell) {
+      object.value = {Role::Skip, nullptr, nullptr};
+      return;
+    }
+    RowCells& row = *object.row;
+    row.cells[object.position].first = row.text.size();
+    const PlannedColumn& column = table.columns[object.position];
+    switch (column.form) {
+      case ColumnForm::Plain:
+        object.value = {Role::Value, nullptr, &row.text};
+        break;
+      case ColumnForm::Group:
+        object.value = {Role::Row, column.group, &row.text};
+        break;
+      case ColumnForm::ListGroup:
+        object.value = {Role::Rows, column.group, &row.text};
+        break;
+    }
+  }
+
+  // The row's cells in column order, null where it has none.
+  static void write_row(const RowCells& row, Buffer& out) {
+    out.push_back('[');
+    bool first = true;
+    for (const auto& [start, end] : row.cells) {
+      if (!std::exchange(first, false)) out.push_back(',');
+      if (start == RowCells::kAbsent) {
+        append(out, "null");
+      } else {
+        out.append(row.text.data() + start, end - start);
+      }
+    }
+    out.push_back(']');
+  }
+
+  // {"columns":[…],"rows":[ before the rows, without the brace for a keyed table.
+  void write_table_head(const TablePlan& table, Buffer& out, bool brace = true) {
+    if (brace) out.push_back('{');
+    append(out, R"("columns":)");
+    write_columns(table, out);
+    append(out, R"(,"rows":[)");
+  }
+
+  // ],"constants":{…}} after the rows.
+  void write_table_tail(const TablePlan& table, Buffer& out) {
+    append(out, R"(],"constants":)");
+    write_constants(table, out);
+    out.push_back('}');
+  }
+
+  void write_columns(const TablePlan& table, Buffer& out) {
+    out.push_back('[');
+    bool first = true;
+    for (const PlannedColumn& column : table.columns) {
+      if (!std::exchange(first, false)) out.push_back(',');
+      if (column.form == ColumnForm::Plain) {
+        append_string(out, column.name);
+        continue;
+      }
+      const bool list = column.form == ColumnForm::ListGroup;
+      out.push_back('{');
+      append_string(out, column.name);
+      append(out, list ? R"(:[{"columns":)" : R"(:{"columns":)");
+      write_columns(*column.group, out);
+      append(out, R"(,"constants":)");
+      write_constants(*column.group, out);
+      append(out, list ? "}]}" : "}}");
+    }
+    out.push_back(']');
+  }
+
+  void write_constants(const TablePlan& table, Buffer& out) {
+    out.push_back('{');
+    bool first = true;
+    for (const PlannedConstant& constant : table.constants) {
+      if (!std::exchange(first, false)) out.push_back(',');
+      append_string(out, constant.name);
+      out.push_back(':');
+      DocumentWriter value(constant.value, arena_, plan_);
+      value.write({Role::Value, nullptr, &out});
+    }
+    out.push_back('}');
+  }
+
+  const DocumentPlan& plan_;
+  std::deque<RowCells> rows_;  // by the depth of the rows being written; never moved
+  std::size_t row_depth_ = 0;
+};
+
+}  // namespace
+
+void write_document(std::string_view input, const DocumentPlan& plan, json::Buffer& out) {
+  const std::size_t start = out.size();
+  json::Arena unused;  // strings are decoded into the reader's own buffer
+  DocumentWriter writer(input, unused, plan);
+  writer.write({Role::Value, nullptr, &out});
+  if (out.size() - start != plan.size) {
+    throw std::logic_error("document text is " + std::to_string(out.size() - start) +
+                           " bytes where " + std::to_string(plan.size) + " were counted");
+  }
+}
+
+}  // namespace tarvik

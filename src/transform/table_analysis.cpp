@@ -1,0 +1,212 @@
+// The column analysis of the document transform: a column's cells counted as they come, its
+// constant test, the groups over its objects, and the choice of the shortest form.
+#include "transform/table_analysis.hpp"
+
+#include <cstdint>
+#include <utility>
+
+#include "transform/constant_rule.hpp"
+
+namespace tarvik {
+
+namespace {
+
+constexpr std::uint64_t kNullText = 4;
+
+// {"NAME":{"columns":…,"constants":…}} and {"NAME":[{"columns":…,"constants":…}]} around the
+// name and the two parts.
+constexpr std::uint64_t kGroupHeader = 28;
+constexpr std::uint64_t kListGroupHeader = 30;
+
+std::uint64_t commas(std::uint64_t items) {
+  return items > 0 ? items - 1 : 0;
+}
+
+}  // namespace
+
+void TableAnalysis::begin_row() {
+  ++rows_;
+  names_.start_row();
+}
+
+std::uint32_t TableAnalysis::column_of(std::string_view name, std::uint64_t written_size,
+                                       bool& repeated) {
+  std::uint32_t number = names_.find_in_row(name);
+  if (number == NameIndex::kAbsent) {
+    number = names_.add(pool_.keep(name));
+    columns_.emplace_back().name_size = written_size;
+  }
+  names_.note_in_row(number);
+  Column& column = columns_[number];
+  repeated = column.last_row == rows_;
+  column.last_row = rows_;
+  return number;
+}
+
+void TableAnalysis::observe(std::uint32_t number, const ValueSummary& cell) {
+  Column& column = columns_[number];
+  ++column.present;
+  column.cells_size += cell.size;
+  const json::Kind kind = cell.value.kind();
+  if (kind != json::Kind::Null) column.non_null = true;
+  if (rows_ == 1) {
+    column.constant = true;
+    column.reference = pool_.keep(cell.value);
+    column.reference_text = cell.text;
+    column.reference_size = cell.size;
+  } else if (column.constant && !matches_constant(cell.value, column.reference)) {
+    column.constant = false;
+  }
+  if (kind == json::Kind::Object) {
+    ++column.objects;
+  } else if (kind != json::Kind::Null) {
+    drop_group(column);
+  }
+  if (kind == json::Kind::Array && cell.list_of_objects) {
+    ++column.lists;
+    column.list_objects += cell.objects;
+    column.list_brackets += 2 + commas(cell.objects);
+  } else if (kind != json::Kind::Null) {
+    drop_list_group(column);
+  }
+}
+
+TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
+  Column& column = columns_[number];
+  if (!column.may_group) return nullptr;
+  if (column.group == nullptr) column.group = pool_.acquire();
+  return column.group;
+}
+
+TableAnalysis* TableAnalysis::list_group_of(std::uint32_t number) {
+  Column& column = columns_[number];
+  if (!column.may_list_group) return nullptr;
+  if (column.list_group == nullptr) column.list_group = pool_.acquire();
+  return column.list_group;
+}
+
+void TableAnalysis::drop_group(Column& column) {
+  column.may_group = false;
+  if (column.group != nullptr) pool_.release(std::exchange(column.group, nullptr));
+}
+
+void TableAnalysis::drop_list_group(Column& column) {
+  column.may_list_group = false;
+  if (column.list_group != nullptr) pool_.release(std::exchange(column.list_group, nullptr));
+}
+
+TableAnalysis::Sizes TableAnalysis::measure() {
+  // A column is written plain unless a group's text is strictly shorter; a column is never both
+  // a group and a list group, whose cells are objects and arrays.
+  const bool constants_possible = rows_ >= 2;
+  std::uint64_t kept = 0;
+  std::uint64_t constants = 0;
+  std::uint64_t cells = 0;
+  Sizes sizes;
+  sizes.rows = rows_;
+  sizes.columns_text = 2;
+  sizes.constants_text = 2;
+  for (Column& column : columns_) {
+    column.position = TablePlan::kNoCell;
+    if (!column.non_null) continue;
+    if (constants_possible && column.constant && column.present == rows_) {
+      sizes.constants_text +=
+          (constants++ > 0 ? 1 : 0) + column.name_size + 1 + column.reference_size;
+      continue;
+    }
+    column.form = ColumnForm::Plain;
+    std::uint64_t entry = column.name_size;
+    std::uint64_t body = column.cells_size + kNullText * (rows_ - column.present);
+    if (column.group != nullptr && column.objects >= 2) {
+      const Sizes group = column.group->measure();
+      const std::uint64_t group_entry =
+          kGroupHeader + column.name_size + group.columns_text + group.constants_text;
+      const std::uint64_t group_body = kNullText * (rows_ - column.objects) + group.rows_body;
+      if (group_entry + group_body < entry + body) {
+        column.form = ColumnForm::Group;
+        entry = group_entry;
+        body = group_body;
+      }
+    }
+    if (column.list_group != nullptr && column.list_objects >= 2) {
+      const Sizes group = column.list_group->measure();
+      const std::uint64_t group_entry =
+          kListGroupHeader + column.name_size + group.columns_text + group.constants_text;
+      const std::uint64_t group_body =
+          kNullText * (rows_ - column.lists) + column.list_brackets + group.rows_body;
+      if (group_entry + group_body < entry + body) {
+        column.form = ColumnForm::ListGroup;
+        entry = group_entry;
+        body = group_body;
+      }
+    }
+    sizes.columns_text += (kept > 0 ? 1 : 0) + entry;
+    cells += body;
+    column.position = static_cast<std::uint32_t>(kept++);
+  }
+  sizes.rows_body = rows_ * (2 + commas(kept)) + cells;
+  return sizes;
+}
+
+std::unique_ptr<TablePlan> TableAnalysis::take_plan() {
+  auto plan = std::make_unique<TablePlan>();
+  plan->positions.reserve(columns_.size());
+  for (std::uint32_t number = 0; number < columns_.size(); ++number) {
+    Column& column = columns_[number];
+    plan->positions.push_back(column.position);
+    const std::string_view name = names_.name(number);
+    if (column.position == TablePlan::kNoCell) {
+      if (column.non_null) plan->constants.push_back({name, column.reference_text});
+      continue;
+    }
+    PlannedColumn& planned = plan->columns.emplace_back();
+    planned.name = name;
+    planned.form = column.form;
+    TableAnalysis* const group = column.form == ColumnForm::Group       ? column.group
+                                 : column.form == ColumnForm::ListGroup ? column.list_group
+                                                                        : nullptr;
+    if (group != nullptr) planned.group = plan->groups.emplace_back(group->take_plan()).get();
+  }
+  plan->names = std::move(names_);
+  plan->names.start_rows_afresh();
+  return plan;
+}
+
+void TableAnalysis::clear() {
+  for (Column& column : columns_) {
+    if (column.group != nullptr) pool_.release(column.group);
+    if (column.list_group != nullptr) pool_.release(column.list_group);
+  }
+  columns_.clear();
+  names_.clear();
+  rows_ = 0;
+}
+
+TableAnalysis* AnalysisPool::acquire() {
+  if (free_.empty()) {
+    made_.push_back(std::make_unique<TableAnalysis>(*this));
+    return made_.back().get();
+  }
+  TableAnalysis* const analysis = free_.back();
+  free_.pop_back();
+  return analysis;
+}
+
+void AnalysisPool::release(TableAnalysis* analysis) {
+  analysis->clear();
+  free_.push_back(analysis);
+}
+
+std::string_view AnalysisPool::keep(std::string_view text) {
+  const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+  const auto begin = reinterpret_cast<std::uintptr_t>(input_.data());
+  if (start >= begin && start + text.size() <= begin + input_.size()) return text;
+  return kept_.copy_string(text);
+}
+
+json::Value AnalysisPool::keep(const json::Value& value) {
+  if (value.kind() != json::Kind::String || value.is_deferred()) return value;
+  return json::Value::string(keep(value.as_string()));
+}
+
+}  // namespace tarvik

@@ -1,0 +1,120 @@
+// The columns of a table whose rows are read one member at a time, and of the groups inside it:
+// what each column holds, which form writes it shortest, and the length of the table's text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "json/memory/arena.hpp"
+#include "json/model/value.hpp"
+#include "transform/document_plan.hpp"
+#include "transform/name_index.hpp"
+
+namespace tarvik {
+
+// What a value read in full tells the tables it is a cell of.
+struct ValueSummary {
+  std::uint64_t size = 0;  // the length of its transformed text
+  // A scalar itself (a string's text may be the reader's transient copy); an array or object as
+  // a deferred value of its text.
+  json::Value value;
+  std::string_view text;         // its text in the input
+  std::uint64_t objects = 0;     // of an array whose elements are all objects: how many
+  bool list_of_objects = false;  // an array whose elements are all objects (or none)
+};
+
+class AnalysisPool;
+
+class TableAnalysis {
+ public:
+  // The lengths of a table's parts, once its columns' forms are decided.
+  struct Sizes {
+    std::uint64_t rows = 0;
+    std::uint64_t columns_text = 0;    // the array of column entries
+    std::uint64_t constants_text = 0;  // the object of constants
+    std::uint64_t rows_body = 0;       // every row's array, without the commas between them
+
+    std::uint64_t rows_text() const { return 2 + rows_body + (rows > 0 ? rows - 1 : 0); }
+    // {"columns":…,"rows":…,"constants":…}
+    std::uint64_t table_text() const { return 33 + columns_text + rows_text() + constants_text; }
+  };
+
+  explicit TableAnalysis(AnalysisPool& pool) : pool_(pool) {}
+  TableAnalysis(const TableAnalysis&) = delete;
+  TableAnalysis& operator=(const TableAnalysis&) = delete;
+
+  void begin_row();
+  std::uint64_t rows() const { return rows_; }
+  // The column of a member of the current row named `name` (its text may be transient),
+  // `written_size` long as a string; `repeated` is set when the row already has that member.
+  std::uint32_t column_of(std::string_view name, std::uint64_t written_size, bool& repeated);
+  void observe(std::uint32_t column, const ValueSummary& cell);
+  // The analysis of the column's objects (or of its lists' objects) while the column may be
+  // written as a group (a list group), made on first call; nullptr once it may not.
+  TableAnalysis* group_of(std::uint32_t column);
+  TableAnalysis* list_group_of(std::uint32_t column);
+
+  // Decides each column's form, the shortest, and gives the lengths it makes.
+  Sizes measure();
+  // The layout measure decided, taking the names out of the analysis.
+  std::unique_ptr<TablePlan> take_plan();
+
+ private:
+  friend class AnalysisPool;
+
+  struct Column {
+    std::uint64_t name_size = 0;  // written as a string
+    std::uint64_t present = 0;    // rows holding the member, null or not
+    std::uint64_t last_row = 0;   // the number of the last row holding it, counted from 1
+    std::uint64_t cells_size = 0;
+    json::Value reference;  // the first row's value
+    std::string_view reference_text;
+    std::uint64_t reference_size = 0;
+    TableAnalysis* group = nullptr;
+    TableAnalysis* list_group = nullptr;
+    std::uint64_t objects = 0;        // cells that are objects
+    std::uint64_t lists = 0;          // cells that are lists of objects
+    std::uint64_t list_objects = 0;   // the objects in them
+    std::uint64_t list_brackets = 0;  // the brackets and commas of their arrays of sub-cells
+    std::uint32_t position = TablePlan::kNoCell;
+    bool non_null = false;
+    bool constant = false;  // present in the first row and matched by every cell since
+    bool may_group = true;
+    bool may_list_group = true;
+    ColumnForm form = ColumnForm::Plain;
+  };
+
+  void drop_group(Column& column);
+  void drop_list_group(Column& column);
+  void clear();
+
+  AnalysisPool& pool_;
+  NameIndex names_;
+  std::vector<Column> columns_;  // by the number of their name
+  std::uint64_t rows_ = 0;
+};
+
+// The analyses of one document scan, reused as tables end, and the names and values they keep
+// that are not text of the input.
+class AnalysisPool {
+ public:
+  AnalysisPool(std::string_view input, json::Arena& kept) : input_(input), kept_(kept) {}
+
+  TableAnalysis* acquire();
+  // Gives back `analysis` and the analyses of its columns.
+  void release(TableAnalysis* analysis);
+
+  // `text` itself when it lies in the input, else a copy that lives as long as the scan.
+  std::string_view keep(std::string_view text);
+  json::Value keep(const json::Value& value);
+
+ private:
+  std::string_view input_;
+  json::Arena& kept_;
+  std::vector<std::unique_ptr<TableAnalysis>> made_;
+  std::vector<TableAnalysis*> free_;
+};
+
+}  // namespace tarvik
