@@ -17,6 +17,8 @@
 #include "json/read/reader.hpp"
 #include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
+#include "transform/columnarize_document.hpp"
+#include "transform/decolumnarize.hpp"
 
 namespace tarvik::fuzz {
 
@@ -234,6 +236,87 @@ inline std::string check_lines(std::string_view input) {
   if (result.ok() ? result.value().view() != expected.value().view()
                   : result.error() != expected.error()) {
     return "lines give another result than their array: " + array;
+  }
+  return {};
+}
+
+// Whether `value` holds an object whose members are named as a table's: the way back would read
+// it as one.
+inline bool holds_table_shape(const json::Value& value) {
+  if (value.kind() == json::Kind::Array)
+    return std::ranges::any_of(value.as_array(), holds_table_shape);
+  if (!value.is_object()) return false;
+  std::vector<std::string_view> names;
+  for (const json::Map::Entry& member : value.as_object()) {
+    if (holds_table_shape(member.value)) return true;
+    names.push_back(member.key);
+  }
+  const std::vector<std::string_view> table = {"columns", "rows", "constants"};
+  const std::vector<std::string_view> keyed = {"keys", "columns", "rows", "constants"};
+  return names == table || names == keyed;
+}
+
+// Equal once members whose value is null are left out, member order is ignored and numbers
+// compare by value.
+inline bool same_without_nulls(const json::Value& a, const json::Value& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case json::Kind::Number:
+      return a.as_number().same_value(b.as_number());
+    case json::Kind::Array:
+      return std::ranges::equal(a.as_array(), b.as_array(), same_without_nulls);
+    case json::Kind::Object: {
+      const auto present = [](const json::Map& map) {
+        return std::ranges::count_if(map, [](const auto& m) { return !m.value.is_null(); });
+      };
+      if (present(a.as_object()) != present(b.as_object())) return false;
+      for (const json::Map::Entry& member : a.as_object()) {
+        if (member.value.is_null()) continue;
+        const json::Value* other = b.as_object().get(member.key);
+        if (other == nullptr || !same_without_nulls(member.value, *other)) return false;
+      }
+      return true;
+    }
+    default:
+      return a == b;
+  }
+}
+
+// Document mode accepts only what the reader accepts; its output is never longer than the
+// document written compact (and is that text when as long); the way back gives the document
+// again once nulls are left out, unless the document holds table-shaped objects of its own.
+// The way back never crashes on any input.
+inline std::string check_document(std::string_view input, std::uint64_t min_rows) {
+  const auto back_of_input = decolumnarize(input);
+  const auto result = columnarize_document(input, min_rows);
+  if (!result.ok()) {
+    if (!result.error().starts_with("invalid JSON: ")) return "document mode: " + result.error();
+    if (back_of_input.ok()) return "the way back accepted what document mode rejects";
+    return {};
+  }
+  json::Arena arena;
+  const std::string wrapped = "[" + std::string(input) + "]";
+  const auto read = json::parse_value_list(wrapped, arena);
+  if (!read.ok()) {
+    if (read.error().code() == json::ErrorCode::RecursionLimitExceeded) return {};
+    return "document mode accepted what the reader rejects: " + read.error().display();
+  }
+  const json::Value& document = read.value().front();
+  const std::string compact = serialize(document);
+  const std::string_view output = result.value().view();
+  if (output.size() > compact.size()) return "output longer than the compact document";
+  if (output.size() == compact.size() && output != compact) return "output as long but different";
+  const auto back = decolumnarize(output);
+  if (!back.ok()) {
+    if (back.error().find("recursion limit exceeded") != std::string::npos) return {};
+    return "the way back failed on document mode's output: " + back.error();
+  }
+  if (holds_table_shape(document)) return {};
+  const std::string back_text = "[" + std::string(back.value().view()) + "]";
+  const auto reread = json::parse_value_list(back_text, arena);
+  if (!reread.ok()) return "the way back wrote text that does not read: " + back_text;
+  if (!same_without_nulls(reread.value().front(), document)) {
+    return "the way back gives another document: " + back_text;
   }
   return {};
 }

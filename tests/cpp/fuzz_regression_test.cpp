@@ -41,6 +41,8 @@ TEST(FuzzRegressions, EveryInputKeepsEveryProperty) {
     EXPECT_EQ(check_pipeline(input), "");
     EXPECT_EQ(check_writer_round_trip(input), "");
     EXPECT_EQ(check_lines(input), "");
+    EXPECT_EQ(check_document(input, 0), "");
+    EXPECT_EQ(check_document(input, 2), "");
   }
 }
 

@@ -1,0 +1,118 @@
+// Document mode and the way back end to end: the cases the Python tests cannot reach from the
+// module (the written length checked against the counted one), and the core's own messages.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "json/memory/buffer.hpp"
+#include "transform/columnarize_document.hpp"
+#include "transform/decolumnarize.hpp"
+#include "transform/document_scan.hpp"
+#include "transform/document_text.hpp"
+
+namespace tarvik {
+namespace {
+
+struct DocumentCase {
+  std::string input;
+  std::uint64_t min_rows;
+  std::string expected;  // the output bytes, or the error message behind "error: "
+};
+
+std::string document(std::string_view input, std::uint64_t min_rows) {
+  auto result = columnarize_document(input, min_rows);
+  return result.ok() ? std::string(result.value().view()) : "error: " + result.error();
+}
+
+std::string back(std::string_view input) {
+  auto result = decolumnarize(input);
+  return result.ok() ? std::string(result.value().view()) : "error: " + result.error();
+}
+
+class Document : public ::testing::TestWithParam<DocumentCase> {};
+
+TEST_P(Document, GivesTheExpectedText) {
+  EXPECT_EQ(document(GetParam().input, GetParam().min_rows), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Document,
+    ::testing::Values(
+        DocumentCase{" 12 ", 2, "12"},
+        DocumentCase{"[1e2, \"\\u00e9\"]", 2, "[100.0,\"\xc3\xa9\"]"},
+        DocumentCase{"[{\"a\":1},{\"a\":2}]", 2, R"([{"a":1},{"a":2}])"},
+        DocumentCase{
+            R"([{"number":1,"state":"open"},{"number":2,"state":"open"},{"number":3,"state":"open"}])",
+            3, R"({"columns":["number"],"rows":[[1],[2],[3]],"constants":{"state":"open"}})"},
+        // Fewer rows than min_rows: no table.
+        DocumentCase{
+            R"([{"number":1,"state":"open"},{"number":2,"state":"open"},{"number":3,"state":"open"}])",
+            4,
+            R"([{"number":1,"state":"open"},{"number":2,"state":"open"},{"number":3,"state":"open"}])"},
+        // A keyed table: an object whose values are all objects.
+        DocumentCase{
+            R"({"1.0.0":{"tarball_size":10,"shasum":"aa"},"1.0.1":{"tarball_size":11,"shasum":"aa"},"1.0.2":{"tarball_size":12,"shasum":"aa"}})",
+            2,
+            R"({"keys":["1.0.0","1.0.1","1.0.2"],"columns":["tarball_size"],"rows":[[10],[11],[12]],"constants":{"shasum":"aa"}})"},
+        // A repeated name keeps its last value at its first position, as the reader reads it.
+        DocumentCase{R"({"a":1,"b":2,"a":3})", 2, R"({"a":3,"b":2})"},
+        DocumentCase{
+            R"([{"number":1,"state":"open","number":2},{"number":3,"state":"open"},{"number":4,"state":"open"}])",
+            2, R"({"columns":["number"],"rows":[[2],[3],[4]],"constants":{"state":"open"}})"},
+        // Distinct 64-bit integers are never one constant.
+        DocumentCase{
+            R"([{"id":1234567890123456789,"state":"open"},{"id":1234567890123456790,"state":"open"},{"id":1234567890123456791,"state":"open"}])",
+            2,
+            R"({"columns":["id"],"rows":[[1234567890123456789],[1234567890123456790],[1234567890123456791]],"constants":{"state":"open"}})"},
+        DocumentCase{"[1,", 2, "error: invalid JSON: EOF while parsing a value at line 1 column 3"},
+        DocumentCase{"{} x", 2, "error: invalid JSON: trailing characters at line 1 column 4"}));
+
+class WayBack : public ::testing::TestWithParam<DocumentCase> {};
+
+TEST_P(WayBack, GivesTheExpectedText) {
+  EXPECT_EQ(back(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WayBack,
+    ::testing::Values(
+        DocumentCase{R"({"columns":["a","b"],"rows":[[1,null],[null,2]],"constants":{"c":0}})", 0,
+                     R"([{"a":1,"c":0},{"b":2,"c":0}])"},
+        DocumentCase{R"({"keys":["x","y"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
+                     R"({"x":{"a":1},"y":{"a":2}})"},
+        DocumentCase{
+            R"({"columns":[{"u":{"columns":["n"],"constants":{"t":1}}},{"l":[{"columns":["m"],"constants":{}}]}],"rows":[[["a"],[["b"],["c"]]],[null,[]]],"constants":{}})",
+            0, R"([{"u":{"n":"a","t":1},"l":[{"m":"b"},{"m":"c"}]},{"l":[]}])"},
+        DocumentCase{R"({"columns":["a"],"rows":[[1],[2,3]],"constants":{}})", 0,
+                     "error: broken table at $.rows[1]: a row of 2 cells where the table has 1 "
+                     "column"},
+        DocumentCase{R"({"x y":{"columns":["a",7],"rows":[],"constants":{}}})", 0,
+                     "error: broken table at $[\"x y\"].columns[1]: a column is neither a name "
+                     "nor a group"},
+        DocumentCase{R"({"keys":["k"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
+                     "error: broken table at $.keys: 1 key for 2 rows"},
+        DocumentCase{R"({"columns":["a"],"rows":[],"constants":{"a":1}})", 0,
+                     "error: broken table at $.constants.a: the name \"a\" is both a column and "
+                     "a constant"},
+        DocumentCase{"{\"columns\":[\"a\"],\"rows\":[],\"constants\":{\"b\":{\"columns\":5,"
+                     "\"rows\":[],\"constants\":{}}}}",
+                     0,
+                     "error: broken table at $.constants.b.columns: \"columns\" is not an "
+                     "array"}));
+
+// The text is written at the length the scan counted, or the call fails as an internal fault:
+// it never returns a text other than the one counted.
+TEST(DocumentText, AWrittenLengthOtherThanTheCountedOneIsAFault) {
+  const std::string input = R"([{"a":1,"b":"x"},{"a":2,"b":"x"},{"a":3,"b":"x"}])";
+  for (const std::int64_t off_by : {-1, 1}) {
+    auto plan = scan_document(input, 2);
+    ASSERT_TRUE(plan.ok());
+    plan.value().size += off_by;
+    json::Buffer out;
+    EXPECT_THROW(write_document(input, plan.value(), out), std::logic_error);
+  }
+}
+
+}  // namespace
+}  // namespace tarvik
