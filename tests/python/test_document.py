@@ -283,6 +283,39 @@ def test_examples(payload, min_rows, output):
     assert columnarize_document(payload.encode(), min_rows) == output.encode()
 
 
+READER_ERRORS = [
+    (b"", "EOF while parsing a value at line 1 column 0"),
+    (b'[{"a":[1,2', "EOF while parsing a list at line 1 column 10"),
+    (b"[] x", "trailing characters at line 1 column 4"),
+]
+
+
+@pytest.mark.parametrize("function", [columnarize_document, decolumnarize])
+@pytest.mark.parametrize("payload, reader_error", READER_ERRORS)
+def test_reader_errors(function, payload, reader_error):
+    with pytest.raises(RuntimeError) as raised:
+        function(payload)
+    assert str(raised.value) == "invalid JSON: " + reader_error
+
+
+BROKEN_TABLES = [
+    '{"columns":["a"],"rows":[[1,2]],"constants":{}}',
+    '{"columns":["a",1],"rows":[[1,2]],"constants":{}}',
+    '{"columns":[{"g":{"columns":["x"]}}],"rows":[[[1]]],"constants":{}}',
+    '{"columns":[{"g":{"columns":["x"],"constants":{}}}],"rows":[[[1,2]]],"constants":{}}',
+    '{"keys":["x"],"columns":["a"],"rows":[[1],[2]],"constants":{}}',
+    '{"items":[{"columns":[],"rows":[[],[1]],"constants":{}}]}',
+]
+
+
+@pytest.mark.parametrize("payload", BROKEN_TABLES)
+def test_broken_tables_are_refused(payload):
+    with pytest.raises(ValueError):
+        model.decolumnarize(payload.encode())
+    with pytest.raises(RuntimeError):
+        decolumnarize(payload.encode())
+
+
 # Generated documents: envelopes around rows, keyed records, nested objects and lists of
 # objects, with the values that tell implementations apart (64-bit edges, floats, escapes).
 NAMES = st.sampled_from(
