@@ -29,6 +29,27 @@ struct PlannedColumn {
 struct PlannedConstant {
   std::string_view name;
   std::string_view value;  // the first row's value, as its text in the input
+  bool copied = false;     // whose text is its transformed text
+};
+
+// A piece of the input as the scan saw it: a member's value (with the number of its name in its
+// table) or a member's name, so that a table is written without reading its text again.
+struct SeenText {
+  // The text is not its transformed text: it is read again and written as a value.
+  static constexpr std::uint32_t kRewritten = std::uint32_t{1} << 31;
+  std::uint32_t name;   // the name's number, with kRewritten
+  std::uint32_t start;  // offset in the input
+  std::uint32_t size;
+};
+
+// The rows of a table as the scan saw them, in order.
+struct SeenRows {
+  std::vector<SeenText> cells;
+  std::vector<std::uint32_t> row_ends;  // where each row's cells end in `cells`
+  // Of a list group's objects: how many each list holds, list after list.
+  std::vector<std::uint32_t> list_lengths;
+  // Of a keyed table: each row's name.
+  std::vector<SeenText> names;
 };
 
 // The layout of a table, or of the objects of a group.
@@ -43,6 +64,13 @@ struct TablePlan {
   mutable NameIndex names;
   std::vector<std::uint32_t> positions;  // of each name's column, by its number in `names`
   std::vector<std::unique_ptr<TablePlan>> groups;  // the plans the columns refer to
+  // The rows, when the scan kept them all; and where the table's text ends.
+  SeenRows rows;
+  bool rows_seen = false;
+  const char* end = nullptr;
+  // While the table is written: the next of its rows, and of its lists, to be written.
+  mutable std::size_t next_row = 0;
+  mutable std::size_t next_list = 0;
 };
 
 // The tables of a document, each known by where its text starts in the input.
@@ -56,6 +84,7 @@ class DocumentPlan {
 
   // The table whose array or object starts at `start`, or nullptr when it stays as it is.
   const TablePlan* table_at(const char* start) const {
+    if (tables_.empty()) return nullptr;
     const auto found = std::ranges::lower_bound(tables_, start, {}, &Table::first);
     return found != tables_.end() && found->first == start ? found->second.get() : nullptr;
   }

@@ -10,6 +10,7 @@
 #include "json/read/walk.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
+#include "transform/columnarize.hpp"
 #include "transform/table_analysis.hpp"
 
 namespace tarvik {
@@ -44,18 +45,24 @@ struct ArrayFrame {
   TableAnalysis* table = nullptr;   // of its elements, while every one is an object
   std::uint64_t count = 0;
   std::uint64_t elements_size = 0;
+  std::uint64_t elements_text = 0;  // the length of their text in the input
   bool all_objects = true;
+  bool all_copied = true;
 };
 
 struct ObjectFrame {
-  const char* start;
-  Level* level;
+  const char* start = nullptr;
+  Level* level = nullptr;
   TableAnalysis* keyed = nullptr;  // of its values, while every one is an object
   std::uint64_t count = 0;
   std::uint64_t members_size = 0;  // names, colons and values
+  std::uint64_t members_text = 0;  // the length of their text in the input
   std::uint64_t names_size = 0;
   std::uint64_t name_size = 0;  // of the member being read
+  std::string_view name_text;   // of the member being read, with its quotes
+  bool name_copied = true;
   bool all_objects = true;
+  bool all_copied = true;
 };
 
 // Where a value stands: a cell of some columns, an element of an array or a member's value.
@@ -74,7 +81,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         pool_(input, *plan.kept),
         least_rows_(std::max<std::uint64_t>(min_rows, 1)),
         least_members_(std::max<std::uint64_t>(min_rows, 2)),
-        levels_(json::reading::kDepthBudget + 1) {}
+        levels_(json::reading::kDepthBudget + 1) {
+    pool_.set_rows_budget(whole_rows_budget(input.size()));
+  }
 
   bool run() {
     ValueSummary document;
@@ -94,6 +103,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         !json::is_written_float(number_, pos_, value.as_number().as_float())) {
       char text[json::kFloatRoom];
       out.size = json::write_float_text(value.as_number().as_float(), text);
+      out.copied = false;
     }
     return true;
   }
@@ -101,8 +111,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   bool string(const ScanContext&, const StringRead& string, const char* start, ValueSummary& out) {
     out.value = Value::string(string.text);
     out.text = {start, pos_};
-    out.size = string.escapes_as_written ? static_cast<std::uint64_t>(pos_ - start)
-                                         : json::written_string_size(string.text);
+    out.copied = string.escapes_as_written;
+    out.size = out.copied ? static_cast<std::uint64_t>(pos_ - start)
+                          : json::written_string_size(string.text);
     return true;
   }
 
@@ -115,6 +126,8 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   void end_element(ArrayFrame& array, ValueSummary& element) {
     ++array.count;
     array.elements_size += element.size;
+    array.elements_text += element.text.size();
+    array.all_copied = array.all_copied && element.copied;
     if (element.value.kind() != Kind::Object && array.all_objects) {
       array.all_objects = false;
       release(array.table);
@@ -123,18 +136,23 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
   bool end_array(ArrayFrame& array, const char* end, ValueSummary& out) {
     std::uint64_t size = 2 + array.elements_size + commas(array.count);
+    out.text = {array.start, end};
+    // Its text is its transformed text when it has no whitespace and its elements' texts are
+    // theirs, and it stays an array.
+    out.copied =
+        array.all_copied && out.text.size() == 2 + array.elements_text + commas(array.count);
     if (array.table != nullptr) {
       if (analyzing_ && array.count >= least_rows_) {
         const std::uint64_t table_size = array.table->measure().table_text();
         if (table_size < size) {
-          plan_.add_table(array.start, array.table->take_plan());
+          add_table(array.table->take_plan(), out.text);
           size = table_size;
+          out.copied = false;
         }
       }
       release(array.table);
     }
     out.size = size;
-    out.text = {array.start, end};
     out.value = Value::deferred(Kind::Array, out.text, json::TextForm::Other);
     out.list_of_objects = array.all_objects;
     out.objects = array.count;
@@ -144,7 +162,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   ObjectFrame begin_object(const ScanContext& context, const char* brace) {
     Level& level = levels_[++depth_];
     level.rows.clear();
-    ObjectFrame object{brace, &level};
+    ObjectFrame object;
+    object.start = brace;
+    object.level = &level;
     if (!analyzing_) return object;
     // The tables it is a row of: its array's, the list groups of its array's cells, its
     // container's keyed table, and the groups of its own cells.
@@ -156,14 +176,17 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         }
       }
     }
+    TableAnalysis* keyed = nullptr;
     if (ObjectFrame* const parent = context.object; parent != nullptr && parent->all_objects) {
-      level.rows.push_back(acquire(parent->keyed));
+      keyed = acquire(parent->keyed);
+      level.rows.push_back(keyed);
     }
     for (const CellSlot& slot : context.cells) {
       if (TableAnalysis* group = slot.table->group_of(slot.column)) level.rows.push_back(group);
     }
     for (TableAnalysis* const table : level.rows)
       table->begin_row();
+    if (keyed != nullptr) keyed->name_row(context.object->name_text, context.object->name_copied);
     if (level.rows.empty()) level.seen.clear();
     return object;
   }
@@ -171,6 +194,8 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   bool read_key(ObjectFrame& object, const char* quote) {
     StringRead name;
     if (!parse_str(name, StringUse::Decoded)) return false;
+    object.name_text = {quote, pos_};
+    object.name_copied = name.escapes_as_written;
     object.name_size = name.escapes_as_written ? static_cast<std::uint64_t>(pos_ - quote)
                                                : json::written_string_size(name.text);
     if (!analyzing_) return true;
@@ -201,7 +226,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   void end_member(ObjectFrame& object, ValueSummary& value) {
     ++object.count;
     object.members_size += object.name_size + 1 + value.size;
+    object.members_text += object.name_text.size() + 1 + value.text.size();
     object.names_size += object.name_size;
+    object.all_copied = object.all_copied && object.name_copied && value.copied;
     if (!analyzing_) return;
     for (const CellSlot& slot : object.level->slots)
       slot.table->observe(slot.column, value);
@@ -213,7 +240,12 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
   bool end_object(ObjectFrame& object, const char* end, ValueSummary& out) {
     --depth_;
+    for (TableAnalysis* const table : object.level->rows)
+      table->end_row();
     std::uint64_t size = 2 + object.members_size + commas(object.count);
+    out.text = {object.start, end};
+    out.copied =
+        object.all_copied && out.text.size() == 2 + object.members_text + commas(object.count);
     if (object.keyed != nullptr) {
       if (analyzing_ && object.count >= least_members_) {
         // {"keys":[…],"columns":…,"rows":…,"constants":…}
@@ -221,19 +253,24 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         const std::uint64_t keyed_size =
             8 + 2 + object.names_size + commas(object.count) + table.table_text();
         if (keyed_size < size) {
-          plan_.add_table(object.start, object.keyed->take_plan());
+          add_table(object.keyed->take_plan(), out.text);
           size = keyed_size;
+          out.copied = false;
         }
       }
       release(object.keyed);
     }
     out.size = size;
-    out.text = {object.start, end};
     out.value = Value::deferred(Kind::Object, out.text, json::TextForm::Other);
     return true;
   }
 
  private:
+  void add_table(std::unique_ptr<TablePlan> table, std::string_view text) {
+    table->end = text.data() + text.size();
+    plan_.add_table(text.data(), std::move(table));
+  }
+
   TableAnalysis* acquire(TableAnalysis*& table) {
     if (table == nullptr) table = pool_.acquire();
     return table;

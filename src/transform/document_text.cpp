@@ -76,13 +76,24 @@ void append_string(Buffer& out, std::string_view text) {
 
 class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
  public:
-  DocumentWriter(std::string_view input, json::Arena& unused, const DocumentPlan& plan)
-      : Walker(input, unused), plan_(plan) {}
+  // `origin`: where the whole input starts, which the plan's offsets count from.
+  DocumentWriter(std::string_view input, json::Arena& unused, const DocumentPlan& plan,
+                 const char* origin)
+      : Walker(input, unused), plan_(plan), origin_(origin) {}
 
   // The value at the start of the input, written as `context` says.
   void write(const WriteContext& context) {
     Nothing done;
     if (!walk_value(context, done)) fault("a planned text does not read back");
+  }
+
+  // A table whose rows the scan kept is written from them, its text not read again.
+  const char* known_end(const WriteContext& context, const char* bracket) {
+    if (context.role != Role::Value) return nullptr;
+    const TablePlan* const table = plan_.table_at(bracket);
+    if (table == nullptr || !table->rows_seen) return nullptr;
+    write_seen_table(*table, *bracket == '{', *context.out);
+    return table->end;
   }
 
   bool scalar(const WriteContext& context, const Value& value, const char* start, Nothing&) {
@@ -171,7 +182,8 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
           object.keyed = table;
           Buffer& out = *context.out;
           append(out, R"({"keys":[)");
-          DocumentWriter names({brace, static_cast<std::size_t>(end_ - brace)}, arena_, plan_);
+          DocumentWriter names({brace, static_cast<std::size_t>(end_ - brace)}, arena_, plan_,
+                               origin_);
           names.write({Role::Names, nullptr, &out});
           append(out, "],");
           write_table_head(*table, out, false);
@@ -351,13 +363,108 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
       if (!std::exchange(first, false)) out.push_back(',');
       append_string(out, constant.name);
       out.push_back(':');
-      DocumentWriter value(constant.value, arena_, plan_);
-      value.write({Role::Value, nullptr, &out});
+      write_value_text(constant.value, constant.copied, out);
     }
     out.push_back('}');
   }
 
+  // A value's transformed text: its own text when that is it, else the text read and written.
+  void write_value_text(std::string_view text, bool copied, Buffer& out) {
+    if (copied) {
+      append(out, text);
+      return;
+    }
+    DocumentWriter value(text, arena_, plan_, origin_);
+    value.write({Role::Value, nullptr, &out});
+  }
+
+  std::string_view seen_text(const SeenText& seen) const {
+    return {origin_ + seen.start, seen.size};
+  }
+
+  // A table from the rows the scan kept: each row's cells put in column order.
+  void write_seen_table(const TablePlan& table, bool keyed, Buffer& out) {
+    if (keyed) {
+      append(out, R"({"keys":[)");
+      bool first = true;
+      for (const SeenText& name : table.rows.names) {
+        if (!std::exchange(first, false)) out.push_back(',');
+        write_value_text(seen_text(name), (name.name & SeenText::kRewritten) == 0, out);
+      }
+      append(out, "],");
+    }
+    write_table_head(table, out, !keyed);
+    start_rows(table);
+    for (std::size_t row = 0; row < table.rows.row_ends.size(); ++row) {
+      if (row > 0) out.push_back(',');
+      write_seen_row(table, row, out);
+    }
+    write_table_tail(table, out);
+  }
+
+  // Before a table is written: each of its groups is written from its first row on.
+  static void start_rows(const TablePlan& table) {
+    table.next_row = 0;
+    table.next_list = 0;
+    for (const std::unique_ptr<TablePlan>& group : table.groups)
+      start_rows(*group);
+  }
+
+  void write_seen_row(const TablePlan& table, std::size_t row, Buffer& out) {
+    const SeenRows& rows = table.rows;
+    if (row >= rows.row_ends.size()) fault("a group has fewer rows than its cells");
+    const std::uint32_t first = row == 0 ? 0 : rows.row_ends[row - 1];
+    if (cell_depth_ == cell_slots_.size()) cell_slots_.emplace_back();
+    std::vector<std::uint32_t>& slots = cell_slots_[cell_depth_++];
+    slots.assign(table.columns.size(), kNoSlot);
+    for (std::uint32_t cell = first; cell < rows.row_ends[row]; ++cell) {
+      const std::uint32_t position = table.positions[rows.cells[cell].name & ~SeenText::kRewritten];
+      if (position != TablePlan::kNoCell) slots[position] = cell;
+    }
+    out.push_back('[');
+    for (std::size_t position = 0; position < slots.size(); ++position) {
+      if (position > 0) out.push_back(',');
+      if (slots[position] == kNoSlot) {
+        append(out, "null");
+      } else {
+        write_seen_cell(table.columns[position], rows.cells[slots[position]], out);
+      }
+    }
+    out.push_back(']');
+    --cell_depth_;
+  }
+
+  void write_seen_cell(const PlannedColumn& column, const SeenText& cell, Buffer& out) {
+    const std::string_view text = seen_text(cell);
+    if (column.form == ColumnForm::Plain) {
+      write_value_text(text, (cell.name & SeenText::kRewritten) == 0, out);
+      return;
+    }
+    if (text == "null") {
+      append(out, "null");
+      return;
+    }
+    const TablePlan& group = *column.group;
+    if (column.form == ColumnForm::Group) {
+      write_seen_row(group, group.next_row++, out);
+      return;
+    }
+    if (group.next_list >= group.rows.list_lengths.size()) fault("a list group lost a list");
+    const std::uint32_t length = group.rows.list_lengths[group.next_list++];
+    out.push_back('[');
+    for (std::uint32_t i = 0; i < length; ++i) {
+      if (i > 0) out.push_back(',');
+      write_seen_row(group, group.next_row++, out);
+    }
+    out.push_back(']');
+  }
+
+  static constexpr std::uint32_t kNoSlot = UINT32_MAX;
+
   const DocumentPlan& plan_;
+  const char* const origin_;
+  std::deque<std::vector<std::uint32_t>> cell_slots_;  // by the depth of the rows being written
+  std::size_t cell_depth_ = 0;
   std::deque<RowCells> rows_;  // by the depth of the rows being written; never moved
   std::size_t row_depth_ = 0;
 };
@@ -367,7 +474,7 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
 void write_document(std::string_view input, const DocumentPlan& plan, json::Buffer& out) {
   const std::size_t start = out.size();
   json::Arena unused;  // strings are decoded into the reader's own buffer
-  DocumentWriter writer(input, unused, plan);
+  DocumentWriter writer(input, unused, plan, input.data());
   writer.write({Role::Value, nullptr, &out});
   if (out.size() - start != plan.size) {
     throw std::logic_error("document text is " + std::to_string(out.size() - start) +

@@ -3,6 +3,7 @@
 // make it collide).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -12,7 +13,6 @@
 
 #include "json/model/hash.hpp"
 #include "json/model/map.hpp"
-#include "json/read/key_guess.hpp"
 
 namespace tarvik {
 
@@ -41,9 +41,10 @@ class NameIndex {
 
   // Numbers `name`, which is not yet here; its text must outlive the index.
   std::uint32_t add(std::string_view name) {
-    if (names_.size() >= kAbsent - 1) throw std::length_error("too many names in one table");
+    if (names_.size() >= kRowStart) throw std::length_error("too many names in one table");
     const auto number = static_cast<std::uint32_t>(names_.size());
     names_.push_back(name);
+    next_.push_back(kAbsent);
     if (!slots_.empty()) {
       hashes_.push_back(json::hash_key(seed_, name));
       if (2 * names_.size() > slots_.size()) {
@@ -61,41 +62,38 @@ class NameIndex {
     return number;
   }
 
-  // The number of `name` in a row, or kAbsent: rows mostly repeat the names of the row before,
-  // in its order, so those are tried before the index. `row` receives the numbers of the row's
-  // names in turn; call start_row before each row.
-  std::uint32_t find_in_row(std::string_view name) {
-    std::uint32_t found = kAbsent;
-    if (!json::take_guessed_key(previous_.size(), expected_, [&](std::size_t i) {
-          if (!json::same_key(names_[previous_[i]], name)) return false;
-          found = previous_[i];
-          return true;
-        })) {
-      found = find(name);
+  // The number of `name` in a row, or kAbsent. Rows mostly repeat the names of the row before,
+  // in its order: each name remembers the one that followed it there, and that one (or the one
+  // after it, for a member the row lacks) is tried before the index. Each name found is noted
+  // with note_in_row; start_row begins a row.
+  std::uint32_t find_in_row(std::string_view name) const {
+    const std::uint32_t guess = last_ == kRowStart ? row_first_ : next_[last_];
+    if (guess != kAbsent) {
+      if (json::same_key(names_[guess], name)) return guess;
+      const std::uint32_t after = next_[guess];
+      if (after != kAbsent && json::same_key(names_[after], name)) return after;
     }
-    return found;
+    return find(name);
   }
-  void note_in_row(std::uint32_t number) { current_.push_back(number); }
-  void start_row() {
-    previous_.swap(current_);
-    current_.clear();
-    expected_ = 0;
+  void note_in_row(std::uint32_t number) {
+    (last_ == kRowStart ? row_first_ : next_[last_]) = number;
+    last_ = number;
   }
-
+  void start_row() { last_ = kRowStart; }
   // Forgets the rows read so far: the next row is guessed from none.
   void start_rows_afresh() {
-    previous_.clear();
-    current_.clear();
-    expected_ = 0;
+    std::ranges::fill(next_, kAbsent);
+    row_first_ = kAbsent;
+    last_ = kRowStart;
   }
 
   void clear() {
     names_.clear();
     hashes_.clear();
     slots_.clear();
-    previous_.clear();
-    current_.clear();
-    expected_ = 0;
+    next_.clear();
+    row_first_ = kAbsent;
+    last_ = kRowStart;
   }
 
  private:
@@ -121,9 +119,10 @@ class NameIndex {
   std::vector<std::uint64_t> hashes_;  // of every name, once the index is built
   std::vector<std::uint32_t> slots_;   // number + 1, 0 for an empty slot
   json::HashSeed seed_{};
-  std::vector<std::uint32_t> previous_;  // the numbers of the row before's names, in order
-  std::vector<std::uint32_t> current_;
-  std::size_t expected_ = 0;
+  static constexpr std::uint32_t kRowStart = kAbsent - 1;
+  std::vector<std::uint32_t> next_;    // of each name: the name after it in the last row holding it
+  std::uint32_t row_first_ = kAbsent;  // the first name of the last row
+  std::uint32_t last_ = kRowStart;     // the name found last in this row, kRowStart before any
 };
 
 }  // namespace tarvik

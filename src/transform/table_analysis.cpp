@@ -29,24 +29,17 @@ void TableAnalysis::begin_row() {
   names_.start_row();
 }
 
-std::uint32_t TableAnalysis::column_of(std::string_view name, std::uint64_t written_size,
-                                       bool& repeated) {
-  std::uint32_t number = names_.find_in_row(name);
-  if (number == NameIndex::kAbsent) {
-    number = names_.add(pool_.keep(name));
-    columns_.emplace_back().name_size = written_size;
-  }
-  names_.note_in_row(number);
-  Column& column = columns_[number];
-  repeated = column.last_row == rows_;
-  column.last_row = rows_;
+void TableAnalysis::name_row(std::string_view text, bool copied) {
+  if (recording()) record(seen_.names, 0, text, copied);
+}
+
+std::uint32_t TableAnalysis::add_column(std::string_view name, std::uint64_t written_size) {
+  const std::uint32_t number = names_.add(pool_.keep(name));
+  columns_.emplace_back().name_size = written_size;
   return number;
 }
 
-void TableAnalysis::observe(std::uint32_t number, const ValueSummary& cell) {
-  Column& column = columns_[number];
-  ++column.present;
-  column.cells_size += cell.size;
+void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) {
   const json::Kind kind = cell.value.kind();
   if (kind != json::Kind::Null) column.non_null = true;
   if (rows_ == 1) {
@@ -54,21 +47,29 @@ void TableAnalysis::observe(std::uint32_t number, const ValueSummary& cell) {
     column.reference = pool_.keep(cell.value);
     column.reference_text = cell.text;
     column.reference_size = cell.size;
+    column.reference_copied = cell.copied;
   } else if (column.constant && !matches_constant(cell.value, column.reference)) {
     column.constant = false;
   }
   if (kind == json::Kind::Object) {
     ++column.objects;
-  } else if (kind != json::Kind::Null) {
+  } else if (kind != json::Kind::Null && column.may_group) {
     drop_group(column);
   }
-  if (kind == json::Kind::Array && cell.list_of_objects) {
+  if (kind == json::Kind::Array && cell.list_of_objects && column.may_list_group) {
+    if (column.list_group == nullptr) column.list_group = pool_.acquire();
+    if (recording()) {
+      column.list_group->seen_.list_lengths.push_back(static_cast<std::uint32_t>(cell.objects));
+      column.list_group->count_kept(sizeof(std::uint32_t));
+    }
     ++column.lists;
     column.list_objects += cell.objects;
     column.list_brackets += 2 + commas(cell.objects);
-  } else if (kind != json::Kind::Null) {
+  } else if (kind != json::Kind::Null && column.may_list_group) {
     drop_list_group(column);
   }
+  column.settled =
+      column.non_null && !column.constant && !column.may_group && !column.may_list_group;
 }
 
 TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
@@ -156,7 +157,9 @@ std::unique_ptr<TablePlan> TableAnalysis::take_plan() {
     plan->positions.push_back(column.position);
     const std::string_view name = names_.name(number);
     if (column.position == TablePlan::kNoCell) {
-      if (column.non_null) plan->constants.push_back({name, column.reference_text});
+      if (column.non_null) {
+        plan->constants.push_back({name, column.reference_text, column.reference_copied});
+      }
       continue;
     }
     PlannedColumn& planned = plan->columns.emplace_back();
@@ -169,6 +172,12 @@ std::unique_ptr<TablePlan> TableAnalysis::take_plan() {
   }
   plan->names = std::move(names_);
   plan->names.start_rows_afresh();
+  plan->rows_seen = recording();
+  if (plan->rows_seen) {
+    plan->rows = std::move(seen_);
+    seen_ = SeenRows();
+    kept_bytes_ = 0;  // counted on as the plan's
+  }
   return plan;
 }
 
@@ -180,6 +189,19 @@ void TableAnalysis::clear() {
   columns_.clear();
   names_.clear();
   rows_ = 0;
+  forget_rows(false);
+}
+
+void TableAnalysis::forget_rows(bool give_back_memory) {
+  pool_.count_forgotten_rows(std::exchange(kept_bytes_, 0));
+  if (give_back_memory) {
+    seen_ = SeenRows();
+    return;
+  }
+  seen_.cells.clear();
+  seen_.row_ends.clear();
+  seen_.list_lengths.clear();
+  seen_.names.clear();
 }
 
 TableAnalysis* AnalysisPool::acquire() {
@@ -190,6 +212,14 @@ TableAnalysis* AnalysisPool::acquire() {
   TableAnalysis* const analysis = free_.back();
   free_.pop_back();
   return analysis;
+}
+
+void AnalysisPool::count_kept_rows(std::size_t bytes) {
+  rows_kept_ += bytes;
+  if (rows_kept_ <= rows_budget_) return;
+  keeping_rows_ = false;
+  for (const std::unique_ptr<TableAnalysis>& analysis : made_)
+    analysis->forget_rows(true);
 }
 
 void AnalysisPool::release(TableAnalysis* analysis) {

@@ -2,6 +2,7 @@
 // what each column holds, which form writes it shortest, and the length of the table's text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -23,6 +24,7 @@ struct ValueSummary {
   std::string_view text;         // its text in the input
   std::uint64_t objects = 0;     // of an array whose elements are all objects: how many
   bool list_of_objects = false;  // an array whose elements are all objects (or none)
+  bool copied = true;            // its text is its transformed text
 };
 
 class AnalysisPool;
@@ -46,11 +48,33 @@ class TableAnalysis {
   TableAnalysis& operator=(const TableAnalysis&) = delete;
 
   void begin_row();
+  void end_row() {
+    if (!recording()) return;
+    seen_.row_ends.push_back(static_cast<std::uint32_t>(seen_.cells.size()));
+    count_kept(sizeof(std::uint32_t));
+  }
+  // The name of the row just begun, in a keyed table: its text with quotes.
+  void name_row(std::string_view text, bool copied);
   std::uint64_t rows() const { return rows_; }
   // The column of a member of the current row named `name` (its text may be transient),
   // `written_size` long as a string; `repeated` is set when the row already has that member.
-  std::uint32_t column_of(std::string_view name, std::uint64_t written_size, bool& repeated);
-  void observe(std::uint32_t column, const ValueSummary& cell);
+  std::uint32_t column_of(std::string_view name, std::uint64_t written_size, bool& repeated) {
+    std::uint32_t number = names_.find_in_row(name);
+    if (number == NameIndex::kAbsent) number = add_column(name, written_size);
+    names_.note_in_row(number);
+    Column& column = columns_[number];
+    repeated = column.last_row == rows_;
+    column.last_row = rows_;
+    return number;
+  }
+
+  void observe(std::uint32_t number, const ValueSummary& cell) {
+    Column& column = columns_[number];
+    ++column.present;
+    column.cells_size += cell.size;
+    if (recording()) record(seen_.cells, number, cell.text, cell.copied);
+    if (!column.settled) observe_unsettled(column, cell);
+  }
   // The analysis of the column's objects (or of its lists' objects) while the column may be
   // written as a group (a list group), made on first call; nullptr once it may not.
   TableAnalysis* group_of(std::uint32_t column);
@@ -72,6 +96,7 @@ class TableAnalysis {
     json::Value reference;  // the first row's value
     std::string_view reference_text;
     std::uint64_t reference_size = 0;
+    bool reference_copied = false;
     TableAnalysis* group = nullptr;
     TableAnalysis* list_group = nullptr;
     std::uint64_t objects = 0;        // cells that are objects
@@ -83,24 +108,38 @@ class TableAnalysis {
     bool constant = false;  // present in the first row and matched by every cell since
     bool may_group = true;
     bool may_list_group = true;
+    // Nothing a cell can show changes the column any more: it is kept, plain, not constant.
+    bool settled = false;
     ColumnForm form = ColumnForm::Plain;
   };
+
+  std::uint32_t add_column(std::string_view name, std::uint64_t written_size);
+  bool recording() const;
+  void record(std::vector<SeenText>& into, std::uint32_t number, std::string_view text,
+              bool copied);
+  void observe_unsettled(Column& column, const ValueSummary& cell);
 
   void drop_group(Column& column);
   void drop_list_group(Column& column);
   void clear();
+  // Forgets the rows' text spans kept so far, giving back their memory or keeping it for reuse.
+  void forget_rows(bool give_back_memory);
+  void count_kept(std::size_t bytes);
 
   AnalysisPool& pool_;
   NameIndex names_;
   std::vector<Column> columns_;  // by the number of their name
   std::uint64_t rows_ = 0;
+  SeenRows seen_;  // while the pool keeps rows
+  std::size_t kept_bytes_ = 0;
 };
 
 // The analyses of one document scan, reused as tables end, and the names and values they keep
 // that are not text of the input.
 class AnalysisPool {
  public:
-  AnalysisPool(std::string_view input, json::Arena& kept) : input_(input), kept_(kept) {}
+  AnalysisPool(std::string_view input, json::Arena& kept)
+      : input_(input), kept_(kept), keeping_rows_(input.size() < SeenText::kRewritten) {}
 
   TableAnalysis* acquire();
   // Gives back `analysis` and the analyses of its columns.
@@ -110,11 +149,41 @@ class AnalysisPool {
   std::string_view keep(std::string_view text);
   json::Value keep(const json::Value& value);
 
+  // Whether the analyses keep their rows' text spans: until they would take more than
+  // `budget` bytes (or the input is too long for them); then every analysis forgets them.
+  bool keeping_rows() const { return keeping_rows_; }
+  void set_rows_budget(std::size_t budget) { rows_budget_ = budget; }
+  std::uint32_t offset_of(std::string_view text) const {
+    return static_cast<std::uint32_t>(text.data() - input_.data());
+  }
+  // Counts `bytes` more kept, and stops keeping rows when they pass the budget.
+  void count_kept_rows(std::size_t bytes);
+  void count_forgotten_rows(std::size_t bytes) { rows_kept_ -= bytes; }
+
  private:
   std::string_view input_;
   json::Arena& kept_;
   std::vector<std::unique_ptr<TableAnalysis>> made_;
   std::vector<TableAnalysis*> free_;
+  bool keeping_rows_;
+  std::size_t rows_budget_ = SIZE_MAX;
+  std::size_t rows_kept_ = 0;
 };
+
+inline void TableAnalysis::count_kept(std::size_t bytes) {
+  kept_bytes_ += bytes;
+  pool_.count_kept_rows(bytes);
+}
+
+inline bool TableAnalysis::recording() const {
+  return pool_.keeping_rows();
+}
+
+inline void TableAnalysis::record(std::vector<SeenText>& into, std::uint32_t number,
+                                  std::string_view text, bool copied) {
+  into.push_back({number | (copied ? 0 : SeenText::kRewritten), pool_.offset_of(text),
+                  static_cast<std::uint32_t>(text.size())});
+  count_kept(sizeof(SeenText));
+}
 
 }  // namespace tarvik

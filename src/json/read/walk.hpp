@@ -25,7 +25,10 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 //   bool end_object(O&, const char* end, R& out);
 // read_key is called with the read position just past the key's opening quote, and consumes the
 // key with its closing quote (parse_str, or a known key). Any of the bool hooks may stop the walk
-// by returning false after storing an error.
+// by returning false after storing an error. A visitor that already knows an array or object may
+// also provide
+//   const char* known_end(const C&, const char* bracket);
+// which returns the end of the value's text, taken as read, or nullptr to walk it.
 template <class Visitor>
 class Walker : public KeyReader {
  protected:
@@ -47,9 +50,14 @@ class Walker : public KeyReader {
     const char* const start = pos_;
     switch (peek()) {
       case '[':
-        return walk_array(context, out);
       case '{':
-        return walk_object(context, out);
+        if constexpr (requires { visitor().known_end(context, start); }) {
+          if (const char* const end = visitor().known_end(context, start)) {
+            pos_ = end;
+            return true;
+          }
+        }
+        return *start == '[' ? walk_array(context, out) : walk_object(context, out);
       case '"': {
         ++pos_;
         StringRead string;
