@@ -89,7 +89,8 @@ class TableText {
   // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
   // a call peaks at little more than the output. `fresh_memory`: `out` was never written, and is
   // faulted in ahead of the writing, on huge pages where the system allows (for large outputs).
-  // Once only.
+  // Once only. Text that disagrees with the counted size (a bug of the transform) throws
+  // std::logic_error, nothing written past out + size().
   void write(char* out, bool fresh_memory = false);
   // The same, in blocks.
   void write(TextBlocks& out);
