@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "cli/codec_failure.hpp"
 #include "cli/input.hpp"
 #include "cli/messages.hpp"
 #include "cli/output.hpp"
@@ -50,18 +52,22 @@ class OutputSink final : public TextSink {
   int error_ = 0;
 };
 
-// The transform into `sink`, with the faults of the core turned into messages as the module
-// turns them into exceptions.
-Result<ColumnarizeCounts, std::string> transform(std::string_view payload, bool lines,
-                                                 OutputSink& sink) {
-  const json::Layout layout = lines ? json::Layout::Lines : json::Layout::Array;
+json::Layout layout_of(const Options& options) {
+  return options.lines ? json::Layout::Lines : json::Layout::Array;
+}
+
+// The transform the options ask for, into `sink`, with the faults of the core turned into
+// failures as the module turns them into exceptions.
+Result<ColumnarizeCounts, TransformFailure> transform(std::string_view payload,
+                                                      const Options& options, OutputSink& sink) {
   const std::size_t budget = std::min(kWholeRowsBudget, whole_rows_budget(payload.size()));
   try {
-    return columnarize_json_to(payload, layout, sink, budget);
+    return columnarize_json_to(payload, layout_of(options), sink, budget);
   } catch (const std::bad_alloc&) {
-    return failure(std::string("out of memory"));
+    return failure(TransformFailure{"out of memory", std::nullopt});
   } catch (const std::exception& fault) {
-    return failure("internal panic during columnarization: " + std::string(fault.what()));
+    return failure(TransformFailure{
+        "internal panic during columnarization: " + std::string(fault.what()), std::nullopt});
   }
 }
 
@@ -75,14 +81,16 @@ int write_transformed(const Job& job, const Options& options, const StandardStre
     report_os_error("cannot read", source, input.error());
     return kUsageOrFileError;
   }
-  stats.input_bytes = input.value().bytes().size();
+  const std::string_view payload = input.value().bytes();
+  stats.input_bytes = payload.size();
   if (input.value().mapped()) report_bus_error_as_cut_short(source);
-  const auto result = transform(input.value().bytes(), options.lines, sink);
+  const auto result = transform(payload, options, sink);
   report_bus_error_as_cut_short({});
   if (result.ok()) {
     stats.counts = result.value();
   } else if (sink.error() == 0) {
-    report(std::string(source) + ": " + shortened(result.error()));
+    report(std::string(source) + ": " +
+           codec_failure_text(result.error(), payload, layout_of(options)));
     return kCodecError;
   }
   return kSuccess;

@@ -76,7 +76,36 @@ def test_output_and_stats_match_the_module(source):
             (),
             b"[1]",
             1,
-            "tarvik-columnarize: standard input: expected a JSON object row, got: 1\n",
+            "tarvik-columnarize: standard input: row 1: expected a JSON object row, got: 1\n",
+        ),
+        (
+            ("--lines",),
+            b'{"a":1}\n\n \r\n{"a":2}\n[3]\n',
+            1,
+            (
+                "tarvik-columnarize: standard input: row 3 (line 5): "
+                "expected a JSON object row, got: [3]\n"
+            ),
+        ),
+        # JSON Lines read as one array: a hint to --lines, but not for one object alone.
+        (
+            (),
+            b'{"a":1}\r\n{"a":2}\n',
+            1,
+            (
+                "tarvik-columnarize: standard input: invalid row-oriented JSON: invalid type: map, "
+                "expected a sequence at line 1 column 0 (the input looks like JSON Lines: try "
+                "--lines)\n"
+            ),
+        ),
+        (
+            (),
+            b'{"a":1}\n',
+            1,
+            (
+                "tarvik-columnarize: standard input: invalid row-oriented JSON: invalid type: map, "
+                "expected a sequence at line 1 column 0\n"
+            ),
         ),
         (
             ("-",),
@@ -228,7 +257,7 @@ def test_several_files_go_to_a_directory_and_a_failure_spares_the_others(data_di
     finished = run("-o", out, *sources)
     assert finished.returncode == 1
     assert finished.stderr.decode() == (
-        f"tarvik-columnarize: {bad}: expected a JSON object row, got: 2\n"
+        f"tarvik-columnarize: {bad}: row 2: expected a JSON object row, got: 2\n"
     )
     # The failed one leaves the earlier file as it was and no temporary file behind.
     assert sorted(path.name for path in out.iterdir()) == [
@@ -274,7 +303,7 @@ def test_a_long_message_is_cut(element):
     finished = run(stdin=payload)
     assert finished.returncode == 1
     assert finished.stderr.decode() == (
-        "tarvik-columnarize: standard input: " + cut(str(raised.value)) + "\n"
+        "tarvik-columnarize: standard input: row 2: " + cut(str(raised.value)) + "\n"
     )
 
 
