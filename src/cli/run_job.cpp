@@ -56,15 +56,16 @@ json::Layout layout_of(const Options& options) {
   return options.lines ? json::Layout::Lines : json::Layout::Array;
 }
 
-// The transform the options ask for, into `sink`, with the faults of the core turned into
-// failures as the module turns them into exceptions.
+// The transform the options ask for, into `sink`, with the internal faults of the core turned
+// into failures as the module turns them into exceptions. Memory exhaustion goes on as
+// std::bad_alloc, for the job as a whole.
 Result<ColumnarizeCounts, TransformFailure> transform(std::string_view payload,
                                                       const Options& options, OutputSink& sink) {
   const std::size_t budget = std::min(kWholeRowsBudget, whole_rows_budget(payload.size()));
   try {
     return columnarize_json_to(payload, layout_of(options), sink, budget);
   } catch (const std::bad_alloc&) {
-    return failure(TransformFailure{"out of memory", std::nullopt});
+    throw;
   } catch (const std::exception& fault) {
     return failure(TransformFailure{
         "internal panic during columnarization: " + std::string(fault.what()), std::nullopt});
@@ -103,10 +104,8 @@ void report_stats(const Job& job, const Stats& stats, bool name_stats) {
   write_to_standard_error(text);
 }
 
-}  // namespace
-
-int run_job(const Job& job, const Options& options, const StandardStreams& streams,
-            bool name_stats) {
+int write_job(const Job& job, const Options& options, const StandardStreams& streams,
+              bool name_stats) {
   const std::string_view destination =
       job.output ? std::string_view(*job.output) : std::string_view("standard output");
   // Opened first, so that an unwritable destination costs no reading and no transform.
@@ -134,6 +133,20 @@ int run_job(const Job& job, const Options& options, const StandardStreams& strea
   }
   if (options.stats) report_stats(job, stats, name_stats);
   return kSuccess;
+}
+
+}  // namespace
+
+int run_job(const Job& job, const Options& options, const StandardStreams& streams,
+            bool name_stats) {
+  try {
+    return write_job(job, options, streams, name_stats);
+  } catch (const std::bad_alloc&) {
+    // By now the job's input, output and transform are released, so the report and the jobs
+    // after it have memory again; the temporary file is gone.
+    report(std::string(input_name(job.input)) + ": out of memory");
+    return kOutOfMemory;
+  }
 }
 
 }  // namespace tarvik::cli

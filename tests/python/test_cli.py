@@ -31,10 +31,10 @@ def run(*args, stdin=b"", cwd=None) -> subprocess.CompletedProcess:
     )
 
 
-def run_shell(script: str, *args) -> subprocess.CompletedProcess:
+def run_shell(script: str, *args, cwd=None) -> subprocess.CompletedProcess:
     """Runs `script` in bash with the tool as $0 and `args` as $1...: for closed descriptors."""
     return subprocess.run(
-        ["bash", "-c", script, CLI, *map(str, args)], capture_output=True, check=False
+        ["bash", "-c", script, CLI, *map(str, args)], capture_output=True, check=False, cwd=cwd
     )
 
 
@@ -353,3 +353,24 @@ def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
         errors
         == f"tarvik-columnarize: cannot read {source}: the file was cut short while it was read\n".encode()
     )
+
+
+def test_an_input_out_of_memory_is_named_and_the_others_are_tried(tmp_path):
+    # Too large to map or read within the limit: a sparse file takes no disk.
+    with open(tmp_path / "big.json", "wb") as big:
+        big.truncate(1 << 30)
+    for name in ("small.json", "small2.json"):
+        (tmp_path / name).write_bytes(ROWS)
+    (tmp_path / "out").mkdir()
+    finished = run_shell(
+        'ulimit -v 262144 && "$0" --stats -o out big.json small.json small2.json', cwd=tmp_path
+    )
+    stats = "\n".join(stats_lines(ROWS, COLUMNS, len(COLUMNS) + 1)) + "\n"
+    assert finished.returncode == 3
+    assert finished.stderr.decode() == (
+        f"tarvik-columnarize: big.json: out of memory\nsmall.json:\n{stats}small2.json:\n{stats}"
+    )
+    assert sorted(path.name for path in (tmp_path / "out").iterdir()) == [
+        "small.json",
+        "small2.json",
+    ]
