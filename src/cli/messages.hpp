@@ -13,6 +13,9 @@ namespace tarvik::cli {
 
 inline constexpr std::string_view kProgram = "tarvik-columnarize";
 
+// Why a mapped input could not be read: another process cut it short.
+inline constexpr std::string_view kCutShortWhileRead = "the file was cut short while it was read";
+
 // A codec message longer than this is cut: an offending row can run to megabytes.
 inline constexpr std::size_t kMessageKept = 300;
 

@@ -72,6 +72,16 @@ Result<ColumnarizeCounts, TransformFailure> transform(std::string_view payload,
   }
 }
 
+// While it lives, SIGBUS from reading the mapped input `name` (none when empty) ends the run as
+// a read error instead of a crash.
+class CutShortReported {
+ public:
+  explicit CutShortReported(std::string_view name) { report_bus_error_as_cut_short(name); }
+  ~CutShortReported() { report_bus_error_as_cut_short({}); }
+  CutShortReported(const CutShortReported&) = delete;
+  CutShortReported& operator=(const CutShortReported&) = delete;
+};
+
 // Transforms the job's input into `sink`. Returns the exit status of a failure to read or
 // transform it, reported, or kSuccess; a failed write is left to the caller, in the sink.
 int write_transformed(const Job& job, const Options& options, const StandardStreams& streams,
@@ -84,9 +94,16 @@ int write_transformed(const Job& job, const Options& options, const StandardStre
   }
   const std::string_view payload = input.value().bytes();
   stats.input_bytes = payload.size();
-  if (input.value().mapped()) report_bus_error_as_cut_short(source);
-  const auto result = transform(payload, options, sink);
-  report_bus_error_as_cut_short({});
+  const auto result = [&] {
+    const CutShortReported reported(input.value().mapped() ? source : "");
+    return transform(payload, options, sink);
+  }();
+  // A file cut short to the middle of a page reads as zero bytes up to the page's end, not as
+  // SIGBUS: whatever came of them, good or bad, came of bytes that were never the file's.
+  if (input.value().cut_short()) {
+    report("cannot read " + std::string(source) + ": " + std::string(kCutShortWhileRead));
+    return kUsageOrFileError;
+  }
   if (result.ok()) {
     stats.counts = result.value();
   } else if (sink.error() == 0) {

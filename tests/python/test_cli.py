@@ -335,7 +335,12 @@ def test_an_interrupt_removes_the_temporary_file(tmp_path):
     assert list(tmp_path.iterdir()) == []
 
 
-def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
+@pytest.mark.parametrize(
+    "cut_to",
+    [lambda size: 0, lambda size: size - 1 if (size - 1) % 4096 else size - 2],
+    ids=["to a page boundary", "into a page"],
+)
+def test_a_mapped_input_cut_short_is_a_read_error(tmp_path, cut_to):
     source = tmp_path / "rows.json"
     rows = (b'{"a":"value number %d"}' % i for i in range(500_000))
     source.write_bytes(b"[" + b",".join(rows) + b"]")
@@ -344,7 +349,8 @@ def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
         # Output has begun, and the rest of the input is yet to be read, when the file shrinks.
         ready, _, _ = select.select([tool.stdout], [], [], 60)
         assert ready
-        os.truncate(source, 0)
+        # Cut into a page, the file reads as zero bytes to the page's end instead of SIGBUS.
+        os.truncate(source, cut_to(source.stat().st_size))
         _, errors = tool.communicate(timeout=60)
     finally:
         tool.kill()
@@ -353,6 +359,15 @@ def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
         errors
         == f"tarvik-columnarize: cannot read {source}: the file was cut short while it was read\n".encode()
     )
+
+
+def test_a_mapped_standard_input_is_left_at_its_end(tmp_path):
+    source = tmp_path / "rows.json"
+    source.write_bytes(ROWS + b"\n")
+    # As after a filter that reads its input, a command after it reads nothing more.
+    finished = run_shell('{ "$0"; echo "after:"; cat; } < "$1"', source)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert finished.stdout == COLUMNS + b"\nafter:\n"
 
 
 def test_an_input_out_of_memory_is_named_and_the_others_are_tried(tmp_path):
