@@ -25,7 +25,7 @@ std::string_view file_name(std::string_view path) {
 
 Result<std::vector<Job>, std::string> plan_jobs(const Options& options) {
   std::vector<Job> jobs;
-  if (!options.output) {
+  if (!options.output || *options.output == kStandardStream) {
     if (options.inputs.size() > 1) {
       return failure(std::string("several inputs need -o DIR, a directory for their results"));
     }

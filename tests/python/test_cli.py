@@ -8,6 +8,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -161,6 +162,10 @@ def test_failures(args, stdin, status, message):
             "standard input has no name to write it under in /tmp; give -o a file",
         ),
         (("-o", "/tmp", "a/x.json", "b/x.json"), "two inputs would both be written to /tmp/x.json"),
+        (
+            ("-o", "-", "a.json", "b.json"),
+            "several inputs need -o DIR, a directory for their results",
+        ),
     ],
 )
 def test_usage_errors_name_the_fault_and_the_usage(args, message):
@@ -389,3 +394,77 @@ def test_an_input_out_of_memory_is_named_and_the_others_are_tried(tmp_path):
         "small.json",
         "small2.json",
     ]
+
+
+@pytest.mark.parametrize(
+    "link, target",
+    [
+        ("link.json", "rows.json"),
+        ("dir/link.json", "../rows.json"),
+        ("link.json", "absent.json"),
+    ],
+    ids=["to a file", "relative to its directory", "dangling"],
+)
+def test_o_writes_through_a_symbolic_link(tmp_path, link, target):
+    (tmp_path / "dir").mkdir()
+    (tmp_path / "rows.json").write_bytes(b"earlier result")
+    (tmp_path / link).symlink_to(target)
+    finished = run("-o", link, stdin=ROWS, cwd=tmp_path)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert os.readlink(tmp_path / link) == target
+    assert (tmp_path / link).read_bytes() == COLUMNS + b"\n"
+    assert not [path for path in tmp_path.rglob(".*")]  # no temporary file left
+
+
+def test_o_dash_is_standard_output(tmp_path):
+    finished = run("-o", "-", stdin=ROWS, cwd=tmp_path)
+    assert (finished.returncode, finished.stdout, finished.stderr) == (0, COLUMNS + b"\n", b"")
+    assert list(tmp_path.iterdir()) == []
+
+
+NOBODY = 65534
+
+
+@pytest.fixture
+def shared_dir():
+    """A world-writable directory (not sticky) that any user reaches, as /tmp/X is."""
+    directory = Path(tempfile.mkdtemp(prefix="tarvik-cli-"))
+    directory.chmod(0o777)
+    try:
+        yield directory
+    finally:
+        shutil.rmtree(directory)
+
+
+def test_o_refuses_a_file_the_caller_may_not_write(shared_dir):
+    target = shared_dir / "ro.json"
+    target.write_bytes(b"earlier result")
+    command = [CLI, "-o", "ro.json"]
+    if os.geteuid() == 0:
+        # Root may write any file: the tool is run as nobody on a file root keeps to itself.
+        if shutil.which("setpriv") is None:
+            pytest.skip("setpriv (util-linux) is needed to run the tool as another user")
+        target.chmod(0o644)
+        command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *command]
+    else:
+        target.chmod(0o444)
+    finished = subprocess.run(command, input=ROWS, capture_output=True, check=False, cwd=shared_dir)
+    assert (finished.returncode, finished.stderr) == (
+        2,
+        b"tarvik-columnarize: cannot write ro.json: Permission denied\n",
+    )
+    assert target.read_bytes() == b"earlier result"
+    assert [path.name for path in shared_dir.iterdir()] == ["ro.json"]
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="only root may give a file to another owner")
+def test_o_keeps_the_owner_and_group_of_the_file_it_replaces(tmp_path):
+    target = tmp_path / "rows.json"
+    target.write_bytes(b"earlier result")
+    os.chown(target, NOBODY, NOBODY)
+    target.chmod(0o640)
+    finished = run("-o", target, stdin=ROWS)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    status = target.stat()
+    assert (status.st_uid, status.st_gid, status.st_mode & 0o7777) == (NOBODY, NOBODY, 0o640)
+    assert target.read_bytes() == COLUMNS + b"\n"
