@@ -86,7 +86,7 @@ class CutShortReported {
 // transform it, reported, or kSuccess; a failed write is left to the caller, in the sink.
 int write_transformed(const Job& job, const Options& options, const StandardStreams& streams,
                       OutputSink& sink, Stats& stats) {
-  const std::string_view source = input_name(job.input);
+  const std::string source = input_name(job.input);
   const auto input = open_input(job.input, streams);
   if (!input.ok()) {
     report_os_error("cannot read", source, input.error());
@@ -95,20 +95,19 @@ int write_transformed(const Job& job, const Options& options, const StandardStre
   const std::string_view payload = input.value().bytes();
   stats.input_bytes = payload.size();
   const auto result = [&] {
-    const CutShortReported reported(input.value().mapped() ? source : "");
+    const CutShortReported reported(input.value().mapped() ? std::string_view(source) : "");
     return transform(payload, options, sink);
   }();
   // A file cut short to the middle of a page reads as zero bytes up to the page's end, not as
   // SIGBUS: whatever came of them, good or bad, came of bytes that were never the file's.
   if (input.value().cut_short()) {
-    report("cannot read " + std::string(source) + ": " + std::string(kCutShortWhileRead));
+    report("cannot read " + source + ": " + std::string(kCutShortWhileRead));
     return kUsageOrFileError;
   }
   if (result.ok()) {
     stats.counts = result.value();
   } else if (sink.error() == 0) {
-    report(std::string(source) + ": " +
-           codec_failure_text(result.error(), payload, layout_of(options)));
+    report(source + ": " + codec_failure_text(result.error(), payload, layout_of(options)));
     return kCodecError;
   }
   return kSuccess;
@@ -116,15 +115,14 @@ int write_transformed(const Job& job, const Options& options, const StandardStre
 
 void report_stats(const Job& job, const Stats& stats, bool name_stats) {
   std::string text;
-  if (name_stats) text = std::string(input_name(job.input)) + ":\n";
+  if (name_stats) text = input_name(job.input) + ":\n";
   text += stats_text(stats);
   write_to_standard_error(text);
 }
 
 int write_job(const Job& job, const Options& options, const StandardStreams& streams,
               bool name_stats) {
-  const std::string_view destination =
-      job.output ? std::string_view(*job.output) : std::string_view("standard output");
+  const std::string destination = output_name(job.output);
   // Opened first, so that an unwritable destination costs no reading and no transform.
   auto output = open_output(job, streams);
   if (!output.ok()) {
@@ -161,7 +159,7 @@ int run_job(const Job& job, const Options& options, const StandardStreams& strea
   } catch (const std::bad_alloc&) {
     // By now the job's input, output and transform are released, so the report and the jobs
     // after it have memory again; the temporary file is gone.
-    report(std::string(input_name(job.input)) + ": out of memory");
+    report(input_name(job.input) + ": out of memory");
     return kOutOfMemory;
   }
 }

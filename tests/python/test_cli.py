@@ -124,6 +124,14 @@ def test_output_and_stats_match_the_module(source):
             "tarvik-columnarize: cannot read /nonexistent/rows.json: No such file or directory\n",
         ),
         (("/",), b"", 2, "tarvik-columnarize: cannot read /: Is a directory\n"),
+        # File names are quoted as a shell would read them back.
+        (("",), b"", 2, "tarvik-columnarize: cannot read '': No such file or directory\n"),
+        (
+            ("it's\n.json",),
+            b"",
+            2,
+            "tarvik-columnarize: cannot read 'it'\\''s'$'\\n''.json': No such file or directory\n",
+        ),
         (
             ("-o", "/nonexistent/out.json"),
             ROWS,
@@ -165,6 +173,10 @@ def test_failures(args, stdin, status, message):
         (
             ("-o", "-", "a.json", "b.json"),
             "several inputs need -o DIR, a directory for their results",
+        ),
+        (
+            ("-o", "/tmp", "a/x y.json", "b/x y.json"),
+            "two inputs would both be written to '/tmp/x y.json'",
         ),
     ],
 )
