@@ -140,21 +140,31 @@ std::string output_name(const std::optional<std::string>& path) {
 }
 
 std::string stats_text(const Stats& stats) {
-  const auto saved =
-      static_cast<long long>(stats.input_bytes) - static_cast<long long>(stats.output_bytes);
-  const double share =
-      stats.input_bytes == 0 ? 0.0 : static_cast<double>(saved) / stats.input_bytes;
-  char text[512];
-  std::snprintf(text, sizeof text,
+  char counts[256];
+  std::snprintf(counts, sizeof counts,
                 "rows:         %zu\n"
                 "columns:      %zu\n"
                 "constants:    %zu\n"
-                "input bytes:  %zu\n"
-                "output bytes: %zu\n"
-                "saved:        %lld bytes (%.1f%%)\n",
-                stats.counts.rows, stats.counts.columns, stats.counts.constants, stats.input_bytes,
-                stats.output_bytes, saved, share * 100);
-  return text;
+                "input bytes:  %zu\n",
+                stats.counts.rows, stats.counts.columns, stats.counts.constants, stats.input_bytes);
+  char sizes[256];
+  if (stats.output_cut_short) {
+    // What was written is no measure of the output, whose end was never made.
+    std::snprintf(sizes, sizeof sizes,
+                  "output bytes: %zu written before the output was closed\n"
+                  "saved:        unknown: the output was cut short\n",
+                  stats.output_bytes);
+  } else {
+    const auto saved =
+        static_cast<long long>(stats.input_bytes) - static_cast<long long>(stats.output_bytes);
+    const double share =
+        stats.input_bytes == 0 ? 0.0 : static_cast<double>(saved) / stats.input_bytes;
+    std::snprintf(sizes, sizeof sizes,
+                  "output bytes: %zu\n"
+                  "saved:        %lld bytes (%.1f%%)\n",
+                  stats.output_bytes, saved, share * 100);
+  }
+  return std::string(counts) + sizes;
 }
 
 }  // namespace tarvik::cli

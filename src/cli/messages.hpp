@@ -49,7 +49,8 @@ std::string output_name(const std::optional<std::string>& path);
 struct Stats {
   ColumnarizeCounts counts;
   std::size_t input_bytes = 0;
-  std::size_t output_bytes = 0;  // as written, the newline included
+  std::size_t output_bytes = 0;   // as written, the newline included
+  bool output_cut_short = false;  // a closed pipe ended the output early: no saving is known
 };
 
 // The --stats lines, each with its line feed.

@@ -139,6 +139,7 @@ int write_job(const Job& job, const Options& options, const StandardStreams& str
   if (error == 0) error = sink.commit();
   stats.output_bytes = sink.written();
   if (error == EPIPE) {
+    stats.output_cut_short = true;
     if (options.stats) report_stats(job, stats, name_stats);
     die_of_closed_pipe();
   }
