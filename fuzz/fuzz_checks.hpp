@@ -109,7 +109,7 @@ inline std::string check_other_paths(std::string_view payload, json::Layout layo
     const auto counts = columnarize_json_to(payload, layout, sink, budget);
     if (counts.ok() != expected.ok()) return "written output and buffer disagree on success";
     if (counts.ok() ? sink.written != expected.value().view()
-                    : counts.error() != expected.error()) {
+                    : counts.error().message != expected.error()) {
       return "written output differs from the buffer's";
     }
   }

@@ -21,15 +21,20 @@ constexpr Signature kSignature{"columnarize", kParameters};
 // output is ever made. A large output is written with the lock released: the new object is the
 // call's alone until it is returned, and the writing (with the page faults of fresh memory)
 // would otherwise keep every other Python thread waiting. The cell text is freed as it is written.
-Ref make_result(TableText& text) {
+// A fault of the writing (a text that disagrees with its counted size) is the transform's.
+Result<Ref, PyErr> make_result(TableText& text) {
   constexpr std::size_t kLargeOutput = std::size_t{1} << 20;
   Ref result = expect_object(new_bytes(text.size()));
   char* const destination = PyBytes_AS_STRING(result.get());
-  if (text.size() >= kLargeOutput) {
-    const LockRelease released;
-    text.write(destination, true);
-  } else {
-    text.write(destination);
+  try {
+    if (text.size() >= kLargeOutput) {
+      const LockRelease released;
+      text.write(destination, true);
+    } else {
+      text.write(destination);
+    }
+  } catch (...) {
+    return failure(contained_fault_error(std::current_exception()));
   }
   return result;
 }
@@ -52,7 +57,9 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<TableText, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
-  return make_result(result.value()).release();
+  Result<Ref, PyErr> made = make_result(result.value());
+  if (!made) return failure(std::move(made).error());
+  return made.value().release();
 }
 
 }  // namespace

@@ -22,11 +22,19 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 16;
 Input::Input(Input&& other) noexcept
     : map_(std::exchange(other.map_, nullptr)),
       map_size_(std::exchange(other.map_size_, 0)),
+      mapped_file_(std::exchange(other.mapped_file_, -1)),
       buffer_(std::move(other.buffer_)),
       bytes_(std::exchange(other.bytes_, {})) {}
 
 Input::~Input() {
   if (map_ != nullptr) munmap(map_, map_size_);
+  if (mapped_file_ >= 0) close(mapped_file_);
+}
+
+bool Input::cut_short() const {
+  struct stat status;
+  return mapped_file_ >= 0 && fstat(mapped_file_, &status) == 0 &&
+         static_cast<std::size_t>(status.st_size) < map_size_;
 }
 
 Result<Input, int> Input::from_descriptor(int fd) {
@@ -44,6 +52,10 @@ Result<Input, int> Input::from_descriptor(int fd) {
       input.map_ = map;
       input.map_size_ = size;
       input.bytes_ = {static_cast<const char*>(map) + start, size - start};
+      // Without it, a file cut short to the middle of a page would read as zero bytes, not fail.
+      input.mapped_file_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      // As a command reading standard input to its end leaves it, for the commands after it.
+      lseek(fd, static_cast<off_t>(size), SEEK_SET);
       return input;
     }
   }

@@ -12,8 +12,8 @@ namespace tarvik::cli {
 
 class Input {
  public:
-  // The bytes of open descriptor `fd` from its current offset on; `fd` stays open. Fails with
-  // the errno of the failure.
+  // The bytes of open descriptor `fd` from its current offset on; `fd` stays open, and is left at
+  // the end of what it holds, as reading it would leave it. Fails with the errno of the failure.
   static Result<Input, int> from_descriptor(int fd);
   // The bytes of the file at `path`; its descriptor is closed before this returns.
   static Result<Input, int> from_file(const char* path);
@@ -24,15 +24,19 @@ class Input {
 
   std::string_view bytes() const { return bytes_; }
   // Whether the bytes are a mapping of the file, which a file cut short beneath it turns into
-  // SIGBUS on reading.
+  // SIGBUS on reading, or into zero bytes up to the end of its last page.
   bool mapped() const { return map_ != nullptr; }
+  // Whether the mapped file is now shorter than when it was mapped: its bytes past the new end
+  // were not the file's.
+  bool cut_short() const;
 
  private:
   Input() = default;
 
   void* map_ = nullptr;  // the mapping, when the bytes are mapped
   std::size_t map_size_ = 0;
-  json::Buffer buffer_;  // the bytes, when read
+  int mapped_file_ = -1;  // a descriptor of the mapped file, kept to see its size later
+  json::Buffer buffer_;   // the bytes, when read
   std::string_view bytes_;
 };
 

@@ -7,6 +7,8 @@
 #include <set>
 #include <string_view>
 
+#include "cli/messages.hpp"
+
 namespace tarvik::cli {
 
 namespace {
@@ -25,7 +27,7 @@ std::string_view file_name(std::string_view path) {
 
 Result<std::vector<Job>, std::string> plan_jobs(const Options& options) {
   std::vector<Job> jobs;
-  if (!options.output) {
+  if (!options.output || *options.output == kStandardStream) {
     if (options.inputs.size() > 1) {
       return failure(std::string("several inputs need -o DIR, a directory for their results"));
     }
@@ -35,7 +37,7 @@ Result<std::vector<Job>, std::string> plan_jobs(const Options& options) {
   const std::string& output = *options.output;
   if (!is_directory(output)) {
     if (options.inputs.size() > 1) {
-      return failure("several inputs need -o DIR, and " + output + " is not a directory");
+      return failure("several inputs need -o DIR, and " + quoted(output) + " is not a directory");
     }
     jobs.push_back({options.inputs.front(), output});
     return jobs;
@@ -44,12 +46,13 @@ Result<std::vector<Job>, std::string> plan_jobs(const Options& options) {
   const std::string directory = output.ends_with('/') ? output : output + '/';
   for (const std::string& input : options.inputs) {
     if (input == kStandardStream) {
-      return failure("standard input has no name to write it under in " + output +
+      return failure("standard input has no name to write it under in " + quoted(output) +
                      "; give -o a file");
     }
     const std::string_view name = file_name(input);
     if (!names.insert(name).second) {
-      return failure("two inputs would both be written to " + directory + std::string(name));
+      return failure("two inputs would both be written to " +
+                     quoted(directory + std::string(name)));
     }
     jobs.push_back({input, directory + std::string(name)});
   }

@@ -16,9 +16,10 @@ struct Job {
   std::optional<std::string> output;  // a path; none for standard output
 };
 
-// One job per input. Without -o the only input goes to standard output; -o names the file for
-// the only input, or the directory that receives DIR/NAME for each input. Fails with a usage
-// error: several inputs without -o DIR, standard input to a directory, two inputs of one NAME.
+// One job per input. Without -o (or with -o -) the only input goes to standard output; -o names
+// the file for the only input, or the directory that receives DIR/NAME for each input. Fails with a
+// usage error: several inputs without -o DIR, standard input to a directory, two inputs of one
+// NAME.
 Result<std::vector<Job>, std::string> plan_jobs(const Options& options);
 
 }  // namespace tarvik::cli

@@ -86,26 +86,31 @@ Result<Options, std::string> parse_options(std::span<const char* const> argument
 }
 
 std::string_view usage_line() {
-  return "usage: tarvik-columnarize [-o PATH] [--lines] [--stats] [--no-newline] [FILE ...]\n";
+  return "usage: tarvik-columnarize [-o PATH] [--lines] [--stats] [--no-newline]\n"
+         "                          [FILE ...]\n";
 }
 
 std::string_view help_text() {
-  return R"(usage: tarvik-columnarize [-o PATH] [--lines] [--stats] [--no-newline] [FILE ...]
+  return R"(usage: tarvik-columnarize [-o PATH] [--lines] [--stats] [--no-newline]
+                          [FILE ...]
 
-Turns row-oriented JSON (an array of objects, one object per row) into compact column-oriented
-JSON {"columns":[...],"rows":[[...],...],"constants":{...}}, followed by a newline. Each FILE is
-transformed on its own; "-" or no FILE reads standard input.
+Turns row-oriented JSON (an array of objects, one object per row) into compact
+column-oriented JSON {"columns":[...],"rows":[[...],...],"constants":{...}},
+followed by a newline. Each FILE is transformed on its own; "-" or no FILE
+reads standard input.
 
 options:
-  -o, --output PATH  write to PATH instead of standard output; PATH appears only when complete.
-                     With several FILEs, or when PATH is a directory, each result goes to
-                     PATH/NAME, NAME being the FILE's own name.
-      --lines        read JSON Lines: one row per line, blank lines ignored; a row must fit on
-                     its line
-      --stats        print rows, columns, constants, input and output bytes and the share saved
-                     to standard error
-      --no-newline   no newline after the output: exactly the bytes tarvik_codec.columnarize
-                     returns
+  -o, --output PATH  write to PATH instead of standard output ("-" is standard
+                     output); PATH appears only when complete, and a symbolic
+                     link is written through. With several FILEs, or when
+                     PATH is a directory, each result goes to PATH/NAME, NAME
+                     being the FILE's own name.
+      --lines        read JSON Lines: one row per line, blank lines ignored; a
+                     row must fit on its line
+      --stats        print rows, columns, constants, input and output bytes
+                     and the share saved to standard error
+      --no-newline   no newline after the output: exactly the bytes
+                     tarvik_codec.columnarize returns
   -h, --help         print this help and exit
       --version      print the version and exit
 
@@ -113,8 +118,10 @@ examples:
   tarvik-columnarize --stats rows.json > rows.columnar.json
   tarvik-columnarize --lines -o out/ logs/*.jsonl
 
-exit status: 0 on success, 1 when a payload cannot be transformed, 2 for a usage error or a
-file that cannot be read or written. A closed output pipe ends the run quietly, by SIGPIPE.
+exit status: 0 on success, 1 when a payload cannot be transformed, 2 for a
+usage error or a file that cannot be read or written, 3 when memory ran out.
+Every FILE is tried; the status is the highest any of them earned. A closed
+output pipe ends the run quietly, by SIGPIPE.
 )";
 }
 

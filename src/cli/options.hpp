@@ -28,7 +28,7 @@ struct Options {
 // inputs; "--" makes every later argument an input. Fails with the message of a usage error.
 Result<Options, std::string> parse_options(std::span<const char* const> arguments);
 
-// The one-line synopsis and the whole --help text.
+// The synopsis and the whole --help text, every line within 80 columns.
 std::string_view usage_line();
 std::string_view help_text();
 

@@ -14,9 +14,10 @@ class Output {
  public:
   // Descriptor 1, which stays open.
   static Output standard_output();
-  // The temporary file beside `path`, with the permissions of the file it replaces or those of
-  // a new file (or `path` itself when it is a device, pipe or socket, which is not replaced).
-  // Fails with the errno of the failure.
+  // The temporary file beside `path`, or beside the file a symbolic link `path` leads to, with
+  // the permissions, owner and group of the file it replaces (as far as the caller may set them)
+  // or those of a new file; `path` itself when it is a device, pipe or socket, which is not
+  // replaced. Fails with the errno of the failure, EACCES for a file the caller may not write.
   static Result<Output, int> to_file(const std::string& path);
 
   Output(Output&& other) noexcept;

@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "cli/codec_failure.hpp"
 #include "cli/input.hpp"
 #include "cli/messages.hpp"
 #include "cli/output.hpp"
@@ -50,39 +52,62 @@ class OutputSink final : public TextSink {
   int error_ = 0;
 };
 
-// The transform into `sink`, with the faults of the core turned into messages as the module
-// turns them into exceptions.
-Result<ColumnarizeCounts, std::string> transform(std::string_view payload, bool lines,
-                                                 OutputSink& sink) {
-  const json::Layout layout = lines ? json::Layout::Lines : json::Layout::Array;
+json::Layout layout_of(const Options& options) {
+  return options.lines ? json::Layout::Lines : json::Layout::Array;
+}
+
+// The transform the options ask for, into `sink`, with the internal faults of the core turned
+// into failures as the module turns them into exceptions. Memory exhaustion goes on as
+// std::bad_alloc, for the job as a whole.
+Result<ColumnarizeCounts, TransformFailure> transform(std::string_view payload,
+                                                      const Options& options, OutputSink& sink) {
   const std::size_t budget = std::min(kWholeRowsBudget, whole_rows_budget(payload.size()));
   try {
-    return columnarize_json_to(payload, layout, sink, budget);
+    return columnarize_json_to(payload, layout_of(options), sink, budget);
   } catch (const std::bad_alloc&) {
-    return failure(std::string("out of memory"));
+    throw;
   } catch (const std::exception& fault) {
-    return failure("internal panic during columnarization: " + std::string(fault.what()));
+    return failure(TransformFailure{
+        "internal panic during columnarization: " + std::string(fault.what()), std::nullopt});
   }
 }
+
+// While it lives, SIGBUS from reading the mapped input `name` (none when empty) ends the run as
+// a read error instead of a crash.
+class CutShortReported {
+ public:
+  explicit CutShortReported(std::string_view name) { report_bus_error_as_cut_short(name); }
+  ~CutShortReported() { report_bus_error_as_cut_short({}); }
+  CutShortReported(const CutShortReported&) = delete;
+  CutShortReported& operator=(const CutShortReported&) = delete;
+};
 
 // Transforms the job's input into `sink`. Returns the exit status of a failure to read or
 // transform it, reported, or kSuccess; a failed write is left to the caller, in the sink.
 int write_transformed(const Job& job, const Options& options, const StandardStreams& streams,
                       OutputSink& sink, Stats& stats) {
-  const std::string_view source = input_name(job.input);
+  const std::string source = input_name(job.input);
   const auto input = open_input(job.input, streams);
   if (!input.ok()) {
     report_os_error("cannot read", source, input.error());
     return kUsageOrFileError;
   }
-  stats.input_bytes = input.value().bytes().size();
-  if (input.value().mapped()) report_bus_error_as_cut_short(source);
-  const auto result = transform(input.value().bytes(), options.lines, sink);
-  report_bus_error_as_cut_short({});
+  const std::string_view payload = input.value().bytes();
+  stats.input_bytes = payload.size();
+  const auto result = [&] {
+    const CutShortReported reported(input.value().mapped() ? std::string_view(source) : "");
+    return transform(payload, options, sink);
+  }();
+  // A file cut short to the middle of a page reads as zero bytes up to the page's end, not as
+  // SIGBUS: whatever came of them, good or bad, came of bytes that were never the file's.
+  if (input.value().cut_short()) {
+    report("cannot read " + source + ": " + std::string(kCutShortWhileRead));
+    return kUsageOrFileError;
+  }
   if (result.ok()) {
     stats.counts = result.value();
   } else if (sink.error() == 0) {
-    report(std::string(source) + ": " + shortened(result.error()));
+    report(source + ": " + codec_failure_text(result.error(), payload, layout_of(options)));
     return kCodecError;
   }
   return kSuccess;
@@ -90,17 +115,14 @@ int write_transformed(const Job& job, const Options& options, const StandardStre
 
 void report_stats(const Job& job, const Stats& stats, bool name_stats) {
   std::string text;
-  if (name_stats) text = std::string(input_name(job.input)) + ":\n";
+  if (name_stats) text = input_name(job.input) + ":\n";
   text += stats_text(stats);
   write_to_standard_error(text);
 }
 
-}  // namespace
-
-int run_job(const Job& job, const Options& options, const StandardStreams& streams,
-            bool name_stats) {
-  const std::string_view destination =
-      job.output ? std::string_view(*job.output) : std::string_view("standard output");
+int write_job(const Job& job, const Options& options, const StandardStreams& streams,
+              bool name_stats) {
+  const std::string destination = output_name(job.output);
   // Opened first, so that an unwritable destination costs no reading and no transform.
   auto output = open_output(job, streams);
   if (!output.ok()) {
@@ -117,6 +139,7 @@ int run_job(const Job& job, const Options& options, const StandardStreams& strea
   if (error == 0) error = sink.commit();
   stats.output_bytes = sink.written();
   if (error == EPIPE) {
+    stats.output_cut_short = true;
     if (options.stats) report_stats(job, stats, name_stats);
     die_of_closed_pipe();
   }
@@ -126,6 +149,20 @@ int run_job(const Job& job, const Options& options, const StandardStreams& strea
   }
   if (options.stats) report_stats(job, stats, name_stats);
   return kSuccess;
+}
+
+}  // namespace
+
+int run_job(const Job& job, const Options& options, const StandardStreams& streams,
+            bool name_stats) {
+  try {
+    return write_job(job, options, streams, name_stats);
+  } catch (const std::bad_alloc&) {
+    // By now the job's input, output and transform are released, so the report and the jobs
+    // after it have memory again; the temporary file is gone.
+    report(input_name(job.input) + ": out of memory");
+    return kOutOfMemory;
+  }
 }
 
 }  // namespace tarvik::cli

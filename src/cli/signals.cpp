@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "cli/messages.hpp"
+
 namespace tarvik::cli {
 
 namespace {
@@ -68,16 +70,19 @@ void install_signal_handlers() {
 }
 
 void report_bus_error_as_cut_short(std::string_view name) {
-  constexpr std::string_view kLead = "tarvik-columnarize: cannot read ";
-  constexpr std::string_view kReason = ": the file was cut short while it was read\n";
+  const std::string_view parts[] = {"tarvik-columnarize: cannot read ", name, ": ",
+                                    kCutShortWhileRead, "\n"};
+  std::size_t length = 0;
+  for (const std::string_view part : parts)
+    length += part.size();
   bus_error_length = 0;
-  if (name.empty() || kLead.size() + name.size() + kReason.size() > bus_error_line.size()) return;
+  if (name.empty() || length > bus_error_line.size()) return;
   char* out = bus_error_line.data();
-  for (const std::string_view part : {kLead, name, kReason}) {
+  for (const std::string_view part : parts) {
     std::memcpy(out, part.data(), part.size());
     out += part.size();
   }
-  bus_error_length = static_cast<std::size_t>(out - bus_error_line.data());
+  bus_error_length = length;
 }
 
 TerminatingSignalsHeld::TerminatingSignalsHeld() {

@@ -34,8 +34,8 @@ struct ColumnPlan {
 
 // Plans the output of `rows` (built in `arena`, which must outlive the plan), or fails with
 // "expected a JSON object row, got: " and the compact text of the first non-object row.
-Result<ColumnPlan, std::string> plan_columns(const std::vector<json::Value>& rows,
-                                             json::Arena& arena);
+Result<ColumnPlan, TransformFailure> plan_columns(const std::vector<json::Value>& rows,
+                                                  json::Arena& arena);
 
 class ColumnScan;
 
@@ -53,7 +53,7 @@ class StreamedColumns {
   void scan_row(const json::Value& row);
   // The plan of the rows scanned (without rows and member positions), or the failure
   // plan_columns reports for them.
-  Result<ColumnPlan, std::string> plan();
+  Result<ColumnPlan, TransformFailure> plan();
   std::size_t rows_scanned() const;
   // Appends the output position of every member of `row`, the next row of the second pass.
   void add_positions(const json::Map& row, std::vector<std::uint32_t>& out);
@@ -61,7 +61,7 @@ class StreamedColumns {
  private:
   json::Arena& arena_;
   std::unique_ptr<ColumnScan> scan_;
-  std::optional<std::string> first_non_object_;
+  std::optional<TransformFailure> first_non_object_;
 };
 
 // The array of the planned table's rows, every cell built in `arena`: rows * cells_per_row

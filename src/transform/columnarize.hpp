@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,13 @@ struct ColumnarizeCounts {
   std::size_t rows = 0;
   std::size_t columns = 0;
   std::size_t constants = 0;
+};
+
+// Why a payload cannot be transformed: the message, and the index (from 0) of the row that is
+// not an object when that is the fault, for a caller that points at it.
+struct TransformFailure {
+  std::string message;
+  std::optional<std::size_t> row;
 };
 
 // Turns the rows (the elements of the payload array, consumed) into the output document
@@ -89,7 +97,8 @@ class TableText {
   // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
   // a call peaks at little more than the output. `fresh_memory`: `out` was never written, and is
   // faulted in ahead of the writing, on huge pages where the system allows (for large outputs).
-  // Once only.
+  // Once only. Text that disagrees with the counted size (a bug of the transform) throws
+  // std::logic_error, nothing written past out + size().
   void write(char* out, bool fresh_memory = false);
   // The same, in blocks.
   void write(TextBlocks& out);
@@ -140,10 +149,10 @@ Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payloa
 // `sink` as it is made, in blocks of a megabyte; nothing goes before the payload is known to be
 // valid. The rows are built at once while they take at most `whole_budget` bytes, their cell
 // text then held until written; beyond, they are read twice, one at a time, and the call takes
-// a constant memory besides the payload. Returns the counts, or the failure message that
+// a constant memory besides the payload. Returns the counts, or the failure whose message
 // columnarize_json (or columnarize_json_lines) gives; faults as for columnarize_json_text.
-Result<ColumnarizeCounts, std::string> columnarize_json_to(std::string_view payload,
-                                                           json::Layout layout, TextSink& sink,
-                                                           std::size_t whole_budget);
+Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view payload,
+                                                                json::Layout layout, TextSink& sink,
+                                                                std::size_t whole_budget);
 
 }  // namespace tarvik

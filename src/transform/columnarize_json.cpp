@@ -31,8 +31,8 @@ using RowReader = Result<std::vector<json::Value>, json::Error> (*)(std::string_
 // The scratch arena of the rows read one at a time is released whenever it holds this much.
 constexpr std::size_t kRowBatchBytes = std::size_t{1} << 20;
 
-std::string reader_failure(const json::Error& error) {
-  return "invalid row-oriented JSON: " + error.display();
+TransformFailure reader_failure(const json::Error& error) {
+  return {"invalid row-oriented JSON: " + error.display(), std::nullopt};
 }
 
 // Every row built at once, then planned, and the plan given to `finish` with the arena of the
@@ -59,7 +59,7 @@ auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t 
       rows.value().capacity() * sizeof(json::Value) +
       row_count * (sizeof(const json::Map*) + sizeof(TableText::Run) + sizeof(std::size_t));
   if (taken > budget) return std::nullopt;
-  Result<ColumnPlan, std::string> plan = plan_columns(rows.value(), arena);
+  Result<ColumnPlan, TransformFailure> plan = plan_columns(rows.value(), arena);
   if (!plan.ok()) return failure(plan.error());
   return finish(std::move(plan).value(), arena);
 } catch (const json::Arena::OverBudget&) {
@@ -68,8 +68,8 @@ auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t 
 
 // The output text of a planned table: a small one written in one pass as a document, a larger
 // one as its table text.
-Result<TableText, std::string> table_output(const ColumnPlan& table, json::Arena& arena,
-                                            std::size_t payload_size) {
+Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::Arena& arena,
+                                                 std::size_t payload_size) {
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
     // The document's three members written around their values: no map is built for them.
     // The output seldom outgrows the payload, which also holds every member name.
@@ -95,7 +95,7 @@ class StreamedRows {
       : payload_(payload), layout_(layout), columns_(kept_, payload) {}
 
   // The first pass: every row scanned for the columns, then planned.
-  Result<ColumnPlan, std::string> plan() {
+  Result<ColumnPlan, TransformFailure> plan() {
     json::ElementCursor cursor(payload_, scratch_, layout_);
     json::Value row;
     for (;;) {
@@ -151,9 +151,10 @@ class StreamedRows {
 
 // The rows read one at a time, twice: first to plan the columns, then to write the rows. Its
 // memory is the output's and a constant.
-Result<TableText, std::string> transform_streamed(std::string_view payload, json::Layout layout) {
+Result<TableText, TransformFailure> transform_streamed(std::string_view payload,
+                                                       json::Layout layout) {
   StreamedRows rows(payload, layout);
-  const Result<ColumnPlan, std::string> plan = rows.plan();
+  const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
   TableTextBuilder text(plan.value(), rows.rows_scanned(), payload.size());
   rows.write([&](auto batch, auto positions) {
@@ -164,10 +165,11 @@ Result<TableText, std::string> transform_streamed(std::string_view payload, json
 }
 
 // The same, the output written to `out` as it is made: its memory is a constant.
-Result<ColumnarizeCounts, std::string> transform_streamed_to(std::string_view payload,
-                                                             json::Layout layout, TextBlocks& out) {
+Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_view payload,
+                                                                  json::Layout layout,
+                                                                  TextBlocks& out) {
   StreamedRows rows(payload, layout);
-  const Result<ColumnPlan, std::string> plan = rows.plan();
+  const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
   const ColumnPlan& table = plan.value();
   TableTextBuilder text(table, rows.rows_scanned(), SIZE_MAX, &out);
@@ -184,8 +186,8 @@ RowReader row_reader(json::Layout layout) {
 }
 
 // The whole path while it fits the budget, else the streamed one.
-Result<TableText, std::string> transform_once(std::string_view payload, json::Layout layout,
-                                              std::size_t budget) {
+Result<TableText, TransformFailure> transform_once(std::string_view payload, json::Layout layout,
+                                                   std::size_t budget) {
   const auto finish = [&](const ColumnPlan& table, json::Arena& arena) {
     return table_output(table, arena, payload.size());
   };
@@ -211,11 +213,11 @@ auto retried_once(Attempt&& attempt, MayRetry&& may_retry) {
   }
 }
 
-Result<TableText, std::string> transform_text(std::string_view payload, json::Layout layout,
-                                              std::size_t budget) {
+Result<TableText, TransformFailure> transform_text(std::string_view payload, json::Layout layout,
+                                                   std::size_t budget) {
   return retried_once(
       [&] {
-        Result<TableText, std::string> text = transform_once(payload, layout, budget);
+        Result<TableText, TransformFailure> text = transform_once(payload, layout, budget);
         if (text.ok()) json::ensure_room_for(text.value().size());
         return text;
       },
@@ -226,7 +228,7 @@ Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload
                                                         json::Layout layout, std::size_t budget,
                                                         ColumnarizeCounts* counts) {
   auto text = transform_text(payload, layout, budget);
-  if (!text.ok()) return failure(std::move(text).error());
+  if (!text.ok()) return failure(std::move(text).error().message);
   TableText& table = text.value();
   json::Buffer out(table.size());
   table.write(out.write_position());
@@ -243,7 +245,9 @@ std::size_t whole_rows_budget(std::size_t payload_size) {
 }
 
 Result<TableText, std::string> columnarize_json_text(std::string_view payload) {
-  return transform_text(payload, json::Layout::Array, whole_rows_budget(payload.size()));
+  auto text = transform_text(payload, json::Layout::Array, whole_rows_budget(payload.size()));
+  if (!text.ok()) return failure(std::move(text).error().message);
+  return std::move(text).value();
 }
 
 Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
@@ -263,15 +267,15 @@ Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payloa
                                counts);
 }
 
-Result<ColumnarizeCounts, std::string> columnarize_json_to(std::string_view payload,
-                                                           json::Layout layout, TextSink& sink,
-                                                           std::size_t whole_budget) {
+Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view payload,
+                                                                json::Layout layout, TextSink& sink,
+                                                                std::size_t whole_budget) {
   TextBlocks out(sink);
   // Once some of the output has gone, the work cannot start over.
   auto counts = retried_once(
-      [&]() -> Result<ColumnarizeCounts, std::string> {
+      [&]() -> Result<ColumnarizeCounts, TransformFailure> {
         const auto finish = [&](const ColumnPlan& table,
-                                json::Arena&) -> Result<ColumnarizeCounts, std::string> {
+                                json::Arena&) -> Result<ColumnarizeCounts, TransformFailure> {
           write_table_text(table, out);
           return ColumnarizeCounts{table.rows.size(), table.cells_per_row, table.constant_count};
         };

@@ -169,19 +169,19 @@ void place_columns(std::vector<Column>& columns, std::size_t row_count, Arena& a
   plan.cells_per_row = kept;
 }
 
-std::string non_object_row_message(const Value& row) {
+TransformFailure non_object_row(const Value& row, std::size_t index) {
   std::string message = "expected a JSON object row, got: ";
   json::display_value(row, message);
-  return message;
+  return {std::move(message), index};
 }
 
 }  // namespace
 
-Result<ColumnPlan, std::string> plan_columns(const std::vector<Value>& values, Arena& arena) {
+Result<ColumnPlan, TransformFailure> plan_columns(const std::vector<Value>& values, Arena& arena) {
   ColumnPlan plan;
   plan.rows.reserve(values.size());
   for (const Value& value : values) {
-    if (!value.is_object()) return failure(non_object_row_message(value));
+    if (!value.is_object()) return failure(non_object_row(value, plan.rows.size()));
     plan.rows.push_back(&value.as_object());
   }
 
@@ -205,13 +205,13 @@ StreamedColumns::~StreamedColumns() = default;
 void StreamedColumns::scan_row(const Value& row) {
   if (first_non_object_) return;
   if (!row.is_object()) {
-    first_non_object_ = non_object_row_message(row);
+    first_non_object_ = non_object_row(row, scan_->rows_scanned());
     return;
   }
   scan_->scan_row(row.as_object());
 }
 
-Result<ColumnPlan, std::string> StreamedColumns::plan() {
+Result<ColumnPlan, TransformFailure> StreamedColumns::plan() {
   if (first_non_object_) return failure(*first_non_object_);
   ColumnPlan plan;
   place_columns(scan_->columns(), scan_->rows_scanned(), arena_, plan);
@@ -266,8 +266,8 @@ Value document_of(const ColumnPlan& plan, Arena& arena) {
 
 Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
   const std::vector<Value> values = std::move(rows_in);
-  Result<ColumnPlan, std::string> plan = plan_columns(values, arena);
-  if (!plan) return failure(std::move(plan).error());
+  Result<ColumnPlan, TransformFailure> plan = plan_columns(values, arena);
+  if (!plan) return failure(std::move(plan).error().message);
   return document_of(plan.value(), arena);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <stdexcept>
 #include <utility>
 
 #include "json/memory/output_pages.hpp"
@@ -38,25 +39,46 @@ constexpr auto kNullPattern = [] {
   return text;
 }();
 
-// Text written at a position known to have room for it: the exact-size output of a call.
+// A table text whose writing disagrees with its counted size: a bug of the transform, stopped
+// before a byte lands outside the output.
+[[noreturn, gnu::cold]] void miscounted(const char* fault) {
+  throw std::logic_error(fault);
+}
+
+// Text written into the exact-size output of a call: it never writes past `end`.
 struct TextAt {
   char* position;
-  void put(char c) { *position++ = c; }
+  char* end;
+  void put(char c) {
+    if (position == end) miscounted("the table text ran past its counted size");
+    *position++ = c;
+  }
   void copy(const char* text, std::size_t length) {
+    make_room(length);
     std::memcpy(position, text, length);
     position += length;
+  }
+  void make_room(std::size_t length) const {
+    if (length > static_cast<std::size_t>(end - position)) {
+      miscounted("the table text ran past its counted size");
+    }
+  }
+  // Once the text is written: it must end exactly at the counted end.
+  void check_end() const {
+    if (position != end) miscounted("the table text ended before its counted size");
   }
 };
 
 // The same into fresh memory, faulted in ahead of the writing.
 struct TextIntoFresh {
-  char* position;
+  TextAt text;
   json::OutputPages& pages;
-  void put(char c) { *position++ = c; }
-  void copy(const char* text, std::size_t length) {
-    pages.reach(position + length);
-    std::memcpy(position, text, length);
-    position += length;
+  void put(char c) { text.put(c); }
+  void copy(const char* bytes, std::size_t length) {
+    text.make_room(length);
+    pages.reach(text.position + length);
+    std::memcpy(text.position, bytes, length);
+    text.position += length;
   }
 };
 
@@ -359,14 +381,16 @@ void TableText::write_text(Out& out) {
 }
 
 void TableText::write(char* out, bool fresh_memory) {
+  TextAt text{out, out + size_};
   if (fresh_memory) {
     json::OutputPages pages(out, size_);
-    TextIntoFresh text{out, pages};
-    write_text(text);
+    TextIntoFresh fresh{text, pages};
+    write_text(fresh);
+    text = fresh.text;
   } else {
-    TextAt text{out};
     write_text(text);
   }
+  text.check_end();
 }
 
 void TableText::write(TextBlocks& out) {

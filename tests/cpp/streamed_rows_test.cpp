@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ std::vector<std::pair<std::string, std::string>> payloads() {
   found.emplace_back("many rows", many + "]");
   found.emplace_back("many rows as lines", lines);
   found.emplace_back("many rows as lines, then an error", lines + "{\"a\":1}\n{\"a\":tru}\n");
+  found.emplace_back("many rows as lines, then not an object", lines + "\n7\n");
   found.emplace_back("many rows, then an error", many + ",]");
   found.emplace_back("many rows, then not an object", many + ",7]");
   // Output text of several megabytes, in pieces of whole dense rows and of sparse rows' runs.
@@ -67,6 +69,17 @@ std::vector<std::pair<std::string, std::string>> payloads() {
   found.emplace_back("escaped names", R"([{"a\u0062":"\u00e9"},{"ab":"\u00e9"},{"ab":"\u00e9"}])");
   std::ranges::sort(found);
   return found;
+}
+
+// The index of the first row that is not an object, in a payload that reads without error.
+std::optional<std::size_t> first_non_object(std::string_view payload, json::Layout layout) {
+  json::Arena arena;
+  const auto read = layout == json::Layout::Array ? json::parse_value_list(payload, arena)
+                                                  : json::parse_value_lines(payload, arena);
+  if (!read.ok()) return std::nullopt;
+  const auto row = std::ranges::find_if_not(read.value(), &json::Value::is_object);
+  if (row == read.value().end()) return std::nullopt;
+  return static_cast<std::size_t>(row - read.value().begin());
 }
 
 class Streamed : public testing::TestWithParam<json::Layout> {};
@@ -143,9 +156,10 @@ TEST_P(Streamed, TransformWritesTheOutputAndErrorOfTheWholePath) {
       const auto counts = columnarize_json_to(payload, layout, sink, budget);
       if (!counts.ok()) {
         EXPECT_EQ(sink.writes, 0) << "output before the payload was known valid";
+        EXPECT_EQ(counts.error().row, first_non_object(payload, layout));
       }
       streamed.push_back(counts.ok() ? Result<std::string, std::string>(std::move(sink.written))
-                                     : failure(counts.error()));
+                                     : failure(counts.error().message));
     }
     for (const auto& each : streamed) {
       ASSERT_EQ(each.ok(), whole.ok());

@@ -1,9 +1,13 @@
 // The table text, written from the row objects without a matrix of cells, against the document
-// built cell by cell: sparse rows, members in any order, explicit and missing nulls.
+// built cell by cell: sparse rows, members in any order, explicit and missing nulls; and its
+// writing stopped where it disagrees with its counted size.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "json/read/reader.hpp"
 #include "json/write/writer.hpp"
@@ -116,6 +120,66 @@ TEST(TableShapes, RandomTablesWriteWhatTheBuiltDocumentWrites) {
     EXPECT_EQ(text_output(payload), built_output(payload)) << payload;
   }
 }
+
+json::Buffer buffer_of(std::string_view text) {
+  json::Buffer buffer;
+  buffer.append(text);
+  return buffer;
+}
+
+// "{[null,1,null],[2,null,null]}" (29 bytes) as a table text of runs, counted as `size` bytes.
+TableText sparse_table(std::size_t size) {
+  std::vector<TableText::Piece> pieces;
+  pieces.push_back({buffer_of("12"), 2, false});
+  std::vector<TableText::Run> runs = {{0, 1, 1, 2}, {1, 2, 0, 1}};
+  return TableText(buffer_of("{"), std::move(pieces), buffer_of("}"), std::move(runs), {1, 2}, 3,
+                   size, {});
+}
+
+struct MiscountCase {
+  const char* name;
+  std::size_t counted;
+  const char* fault;  // none when the count is right
+};
+
+class Miscounted : public ::testing::TestWithParam<std::tuple<MiscountCase, bool>> {};
+
+// A count that disagrees with the writing must never let a byte land past the counted end.
+TEST_P(Miscounted, NothingIsWrittenPastTheCountedEnd) {
+  const auto& [miscount, fresh_memory] = GetParam();
+  constexpr std::size_t kGuard = 16;
+  std::string out(miscount.counted + kGuard, '#');
+  TableText text = sparse_table(miscount.counted);
+  if (miscount.fault == nullptr) {
+    text.write(out.data(), fresh_memory);
+    EXPECT_EQ(out.substr(0, miscount.counted), "{[null,1,null],[2,null,null]}");
+  } else {
+    try {
+      text.write(out.data(), fresh_memory);
+      ADD_FAILURE() << "no fault";
+    } catch (const std::logic_error& fault) {
+      EXPECT_STREQ(fault.what(), miscount.fault);
+    }
+  }
+  EXPECT_EQ(out.substr(miscount.counted), std::string(kGuard, '#'));
+}
+
+constexpr const char* kRanPast = "the table text ran past its counted size";
+
+INSTANTIATE_TEST_SUITE_P(
+    TableText, Miscounted,
+    ::testing::Combine(::testing::Values(MiscountCase{"right", 29, nullptr},
+                                         MiscountCase{"short_at_a_bracket", 1, kRanPast},
+                                         MiscountCase{"short_in_nulls", 4, kRanPast},
+                                         MiscountCase{"short_at_the_tail", 28, kRanPast},
+                                         MiscountCase{"long", 30,
+                                                      "the table text ended before its counted "
+                                                      "size"}),
+                       ::testing::Bool()),
+    [](const auto& each) {
+      return std::string(std::get<0>(each.param).name) +
+             (std::get<1>(each.param) ? "_fresh" : "_at");
+    });
 
 }  // namespace
 }  // namespace tarvik

@@ -8,6 +8,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -31,10 +32,10 @@ def run(*args, stdin=b"", cwd=None) -> subprocess.CompletedProcess:
     )
 
 
-def run_shell(script: str, *args) -> subprocess.CompletedProcess:
+def run_shell(script: str, *args, cwd=None) -> subprocess.CompletedProcess:
     """Runs `script` in bash with the tool as $0 and `args` as $1...: for closed descriptors."""
     return subprocess.run(
-        ["bash", "-c", script, CLI, *map(str, args)], capture_output=True, check=False
+        ["bash", "-c", script, CLI, *map(str, args)], capture_output=True, check=False, cwd=cwd
     )
 
 
@@ -76,7 +77,36 @@ def test_output_and_stats_match_the_module(source):
             (),
             b"[1]",
             1,
-            "tarvik-columnarize: standard input: expected a JSON object row, got: 1\n",
+            "tarvik-columnarize: standard input: row 1: expected a JSON object row, got: 1\n",
+        ),
+        (
+            ("--lines",),
+            b'{"a":1}\n\n \r\n{"a":2}\n[3]\n',
+            1,
+            (
+                "tarvik-columnarize: standard input: row 3 (line 5): "
+                "expected a JSON object row, got: [3]\n"
+            ),
+        ),
+        # JSON Lines read as one array: a hint to --lines, but not for one object alone.
+        (
+            (),
+            b'{"a":1}\r\n{"a":2}\n',
+            1,
+            (
+                "tarvik-columnarize: standard input: invalid row-oriented JSON: invalid type: map, "
+                "expected a sequence at line 1 column 0 (the input looks like JSON Lines: try "
+                "--lines)\n"
+            ),
+        ),
+        (
+            (),
+            b'{"a":1}\n',
+            1,
+            (
+                "tarvik-columnarize: standard input: invalid row-oriented JSON: invalid type: map, "
+                "expected a sequence at line 1 column 0\n"
+            ),
         ),
         (
             ("-",),
@@ -94,6 +124,14 @@ def test_output_and_stats_match_the_module(source):
             "tarvik-columnarize: cannot read /nonexistent/rows.json: No such file or directory\n",
         ),
         (("/",), b"", 2, "tarvik-columnarize: cannot read /: Is a directory\n"),
+        # File names are quoted as a shell would read them back.
+        (("",), b"", 2, "tarvik-columnarize: cannot read '': No such file or directory\n"),
+        (
+            ("it's\n.json",),
+            b"",
+            2,
+            "tarvik-columnarize: cannot read 'it'\\''s'$'\\n''.json': No such file or directory\n",
+        ),
         (
             ("-o", "/nonexistent/out.json"),
             ROWS,
@@ -132,6 +170,14 @@ def test_failures(args, stdin, status, message):
             "standard input has no name to write it under in /tmp; give -o a file",
         ),
         (("-o", "/tmp", "a/x.json", "b/x.json"), "two inputs would both be written to /tmp/x.json"),
+        (
+            ("-o", "-", "a.json", "b.json"),
+            "several inputs need -o DIR, a directory for their results",
+        ),
+        (
+            ("-o", "/tmp", "a/x y.json", "b/x y.json"),
+            "two inputs would both be written to '/tmp/x y.json'",
+        ),
     ],
 )
 def test_usage_errors_name_the_fault_and_the_usage(args, message):
@@ -151,6 +197,7 @@ def test_version_and_help():
     shown = run("--help")
     assert shown.returncode == 0
     assert shown.stdout.startswith(b"usage: tarvik-columnarize") and b"examples:" in shown.stdout
+    assert max(len(line) for line in shown.stdout.decode().splitlines()) <= 80
 
 
 @pytest.mark.parametrize(
@@ -175,16 +222,21 @@ def test_closed_and_full_standard_streams(script, status, message, tmp_path):
     assert finished.stderr == expected
 
 
-def test_a_closed_pipe_ends_quietly_and_stats_count_what_was_written(data_dir):
+def test_a_closed_pipe_ends_quietly_and_stats_say_the_output_was_cut(data_dir):
     source = data_dir / "twitter.json"
     payload = source.read_bytes()
     expected = tarvik_codec.columnarize(payload)
     finished = run_shell('"$0" --stats "$1" | head -c 10; echo "${PIPESTATUS[0]}"', source)
     assert finished.stdout == expected[:10] + b"141\n"  # died of SIGPIPE, as cat does
     stats = finished.stderr.decode().splitlines()
-    written = int(stats[4].removeprefix("output bytes: "))
+    written = int(stats[4].removeprefix("output bytes: ").split()[0])
     assert written < len(expected)
-    assert stats == stats_lines(payload, expected, written)
+    # No saving is computed from a cut output.
+    assert stats == [
+        *stats_lines(payload, expected, written)[:4],
+        f"output bytes: {written} written before the output was closed",
+        "saved:        unknown: the output was cut short",
+    ]
 
 
 @pytest.mark.parametrize("source", real_payloads(), ids=lambda path: path.stem)
@@ -228,7 +280,7 @@ def test_several_files_go_to_a_directory_and_a_failure_spares_the_others(data_di
     finished = run("-o", out, *sources)
     assert finished.returncode == 1
     assert finished.stderr.decode() == (
-        f"tarvik-columnarize: {bad}: expected a JSON object row, got: 2\n"
+        f"tarvik-columnarize: {bad}: row 2: expected a JSON object row, got: 2\n"
     )
     # The failed one leaves the earlier file as it was and no temporary file behind.
     assert sorted(path.name for path in out.iterdir()) == [
@@ -274,7 +326,7 @@ def test_a_long_message_is_cut(element):
     finished = run(stdin=payload)
     assert finished.returncode == 1
     assert finished.stderr.decode() == (
-        "tarvik-columnarize: standard input: " + cut(str(raised.value)) + "\n"
+        "tarvik-columnarize: standard input: row 2: " + cut(str(raised.value)) + "\n"
     )
 
 
@@ -306,7 +358,12 @@ def test_an_interrupt_removes_the_temporary_file(tmp_path):
     assert list(tmp_path.iterdir()) == []
 
 
-def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
+@pytest.mark.parametrize(
+    "cut_to",
+    [lambda size: 0, lambda size: size - 1 if (size - 1) % 4096 else size - 2],
+    ids=["to a page boundary", "into a page"],
+)
+def test_a_mapped_input_cut_short_is_a_read_error(tmp_path, cut_to):
     source = tmp_path / "rows.json"
     rows = (b'{"a":"value number %d"}' % i for i in range(500_000))
     source.write_bytes(b"[" + b",".join(rows) + b"]")
@@ -315,7 +372,8 @@ def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
         # Output has begun, and the rest of the input is yet to be read, when the file shrinks.
         ready, _, _ = select.select([tool.stdout], [], [], 60)
         assert ready
-        os.truncate(source, 0)
+        # Cut into a page, the file reads as zero bytes to the page's end instead of SIGBUS.
+        os.truncate(source, cut_to(source.stat().st_size))
         _, errors = tool.communicate(timeout=60)
     finally:
         tool.kill()
@@ -324,3 +382,112 @@ def test_a_mapped_input_cut_short_is_a_read_error_not_a_crash(tmp_path):
         errors
         == f"tarvik-columnarize: cannot read {source}: the file was cut short while it was read\n".encode()
     )
+
+
+def test_a_mapped_standard_input_is_left_at_its_end(tmp_path):
+    source = tmp_path / "rows.json"
+    source.write_bytes(ROWS + b"\n")
+    # As after a filter that reads its input, a command after it reads nothing more.
+    finished = run_shell('{ "$0"; echo "after:"; cat; } < "$1"', source)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert finished.stdout == COLUMNS + b"\nafter:\n"
+
+
+def test_an_input_out_of_memory_is_named_and_the_others_are_tried(tmp_path):
+    # Too large to map or read within the limit: a sparse file takes no disk.
+    with open(tmp_path / "big.json", "wb") as big:
+        big.truncate(1 << 30)
+    for name in ("small.json", "small2.json"):
+        (tmp_path / name).write_bytes(ROWS)
+    (tmp_path / "out").mkdir()
+    finished = run_shell(
+        'ulimit -v 262144 && "$0" --stats -o out big.json small.json small2.json', cwd=tmp_path
+    )
+    stats = "\n".join(stats_lines(ROWS, COLUMNS, len(COLUMNS) + 1)) + "\n"
+    assert finished.returncode == 3
+    assert finished.stderr.decode() == (
+        f"tarvik-columnarize: big.json: out of memory\nsmall.json:\n{stats}small2.json:\n{stats}"
+    )
+    assert sorted(path.name for path in (tmp_path / "out").iterdir()) == [
+        "small.json",
+        "small2.json",
+    ]
+
+
+@pytest.mark.parametrize(
+    "link, target",
+    [
+        ("link.json", "rows.json"),
+        ("dir/link.json", "../rows.json"),
+        ("link.json", "absent.json"),
+    ],
+    ids=["to a file", "relative to its directory", "dangling"],
+)
+def test_o_writes_through_a_symbolic_link(tmp_path, link, target):
+    (tmp_path / "dir").mkdir()
+    (tmp_path / "rows.json").write_bytes(b"earlier result")
+    (tmp_path / link).symlink_to(target)
+    finished = run("-o", link, stdin=ROWS, cwd=tmp_path)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    assert os.readlink(tmp_path / link) == target
+    assert (tmp_path / link).read_bytes() == COLUMNS + b"\n"
+    assert not [path for path in tmp_path.rglob(".*")]  # no temporary file left
+
+
+def test_o_dash_is_standard_output(tmp_path):
+    finished = run("-o", "-", stdin=ROWS, cwd=tmp_path)
+    assert (finished.returncode, finished.stdout, finished.stderr) == (0, COLUMNS + b"\n", b"")
+    assert list(tmp_path.iterdir()) == []
+
+
+NOBODY = 65534
+
+
+@pytest.fixture
+def shared_dir():
+    """A world-writable directory (not sticky) that any user reaches, as /tmp/X is."""
+    directory = Path(tempfile.mkdtemp(prefix="tarvik-cli-"))
+    directory.chmod(0o777)
+    try:
+        yield directory
+    finally:
+        shutil.rmtree(directory)
+
+
+def test_o_refuses_a_file_the_caller_may_not_write(shared_dir):
+    target = shared_dir / "ro.json"
+    target.write_bytes(b"earlier result")
+    command = [CLI, "-o", "ro.json"]
+    expected_files = ["ro.json"]
+    if os.geteuid() == 0:
+        # Root may write any file: the tool is run as nobody on a file root keeps to itself,
+        # copied where nobody reaches it wherever the checkout lies.
+        if shutil.which("setpriv") is None:
+            pytest.skip("setpriv (util-linux) is needed to run the tool as another user")
+        target.chmod(0o644)
+        shutil.copy(CLI, shared_dir / "tool")
+        expected_files.append("tool")
+        command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"]
+        command += [shared_dir / "tool", "-o", "ro.json"]
+    else:
+        target.chmod(0o444)
+    finished = subprocess.run(command, input=ROWS, capture_output=True, check=False, cwd=shared_dir)
+    assert (finished.returncode, finished.stderr) == (
+        2,
+        b"tarvik-columnarize: cannot write ro.json: Permission denied\n",
+    )
+    assert target.read_bytes() == b"earlier result"
+    assert sorted(path.name for path in shared_dir.iterdir()) == expected_files
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="only root may give a file to another owner")
+def test_o_keeps_the_owner_and_group_of_the_file_it_replaces(tmp_path):
+    target = tmp_path / "rows.json"
+    target.write_bytes(b"earlier result")
+    os.chown(target, NOBODY, NOBODY)
+    target.chmod(0o640)
+    finished = run("-o", target, stdin=ROWS)
+    assert (finished.returncode, finished.stderr) == (0, b"")
+    status = target.stat()
+    assert (status.st_uid, status.st_gid, status.st_mode & 0o7777) == (NOBODY, NOBODY, 0o640)
+    assert target.read_bytes() == COLUMNS + b"\n"

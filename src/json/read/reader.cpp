@@ -2,6 +2,8 @@
 // positions computed only when an error is built.
 #include "json/read/reader.hpp"
 
+#include <algorithm>
+
 #include "json/read/value_reader.hpp"
 
 namespace tarvik::json {
@@ -16,6 +18,19 @@ Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Aren
                                                     Build build) {
   reading::Reader reader(input, arena, build);
   return reader.parse_value_lines();
+}
+
+std::size_t line_of_value(std::string_view input, std::size_t index) {
+  std::size_t line = 1;
+  for (std::size_t start = 0;; ++line) {
+    const std::size_t end = std::min(input.find('\n', start), input.size());
+    if (input.substr(start, end - start).find_first_not_of(" \t\r") != std::string_view::npos) {
+      if (index == 0) return line;
+      --index;
+    }
+    if (end == input.size()) return line;  // past the last value: the last line
+    start = end + 1;
+  }
 }
 
 struct ElementCursor::State {

@@ -2,6 +2,7 @@
 // elements, or the first error with its line and column.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -76,5 +77,10 @@ class ElementCursor {
 // Ownership, errors and threads as for parse_value_list.
 Result<std::vector<Value>, Error> parse_value_lines(std::string_view input, Arena& arena,
                                                     Build build = Build::Everything);
+
+// The line (from 1) that holds the value of index `index` (from 0) among those parse_value_lines
+// reads from `input`: the index-th line holding more than whitespace. For a caller that points at
+// a value found wanting after the read.
+std::size_t line_of_value(std::string_view input, std::size_t index);
 
 }  // namespace tarvik::json
