@@ -140,13 +140,16 @@ std::string output_name(const std::optional<std::string>& path) {
 }
 
 std::string stats_text(const Stats& stats) {
-  char counts[256];
-  std::snprintf(counts, sizeof counts,
-                "rows:         %zu\n"
-                "columns:      %zu\n"
-                "constants:    %zu\n"
-                "input bytes:  %zu\n",
-                stats.counts.rows, stats.counts.columns, stats.counts.constants, stats.input_bytes);
+  char counts[256] = "";
+  if (stats.counts) {
+    std::snprintf(counts, sizeof counts,
+                  "rows:         %zu\n"
+                  "columns:      %zu\n"
+                  "constants:    %zu\n",
+                  stats.counts->rows, stats.counts->columns, stats.counts->constants);
+  }
+  char input[64];
+  std::snprintf(input, sizeof input, "input bytes:  %zu\n", stats.input_bytes);
   char sizes[256];
   if (stats.output_cut_short) {
     // What was written is no measure of the output, whose end was never made.
@@ -164,7 +167,7 @@ std::string stats_text(const Stats& stats) {
                   "saved:        %lld bytes (%.1f%%)\n",
                   stats.output_bytes, saved, share * 100);
   }
-  return std::string(counts) + sizes;
+  return std::string(counts) + input + sizes;
 }
 
 }  // namespace tarvik::cli

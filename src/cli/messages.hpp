@@ -47,7 +47,7 @@ std::string input_name(std::string_view name);
 std::string output_name(const std::optional<std::string>& path);
 
 struct Stats {
-  ColumnarizeCounts counts;
+  std::optional<ColumnarizeCounts> counts;  // of the rows transform
   std::size_t input_bytes = 0;
   std::size_t output_bytes = 0;   // as written, the newline included
   bool output_cut_short = false;  // a closed pipe ended the output early: no saving is known

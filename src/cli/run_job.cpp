@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <optional>
@@ -16,6 +17,8 @@
 #include "cli/output.hpp"
 #include "cli/signals.hpp"
 #include "transform/columnarize.hpp"
+#include "transform/columnarize_document.hpp"
+#include "transform/decolumnarize.hpp"
 
 namespace tarvik::cli {
 
@@ -56,14 +59,32 @@ json::Layout layout_of(const Options& options) {
   return options.lines ? json::Layout::Lines : json::Layout::Array;
 }
 
+// Document mode and the way back, which make their output whole, then write it.
+Result<std::optional<ColumnarizeCounts>, TransformFailure> transform_document(
+    std::string_view payload, const Options& options, OutputSink& sink) {
+  constexpr std::uint64_t kDefaultMinRows = 2;
+  const Result<json::Buffer, std::string> text =
+      options.mode == Options::Mode::Document
+          ? columnarize_document(payload, options.min_rows.value_or(kDefaultMinRows))
+          : decolumnarize(payload);
+  if (!text.ok()) return failure(TransformFailure{text.error(), std::nullopt});
+  sink.write(text.value().view());
+  return std::optional<ColumnarizeCounts>();
+}
+
 // The transform the options ask for, into `sink`, with the internal faults of the core turned
 // into failures as the module turns them into exceptions. Memory exhaustion goes on as
-// std::bad_alloc, for the job as a whole.
-Result<ColumnarizeCounts, TransformFailure> transform(std::string_view payload,
-                                                      const Options& options, OutputSink& sink) {
+// std::bad_alloc, for the job as a whole. The counts are those of the rows transform.
+Result<std::optional<ColumnarizeCounts>, TransformFailure> transform(std::string_view payload,
+                                                                     const Options& options,
+                                                                     OutputSink& sink) {
   const std::size_t budget = std::min(kWholeRowsBudget, whole_rows_budget(payload.size()));
   try {
-    return columnarize_json_to(payload, layout_of(options), sink, budget);
+    if (options.mode != Options::Mode::Rows) return transform_document(payload, options, sink);
+    Result<ColumnarizeCounts, TransformFailure> counts =
+        columnarize_json_to(payload, layout_of(options), sink, budget);
+    if (!counts.ok()) return failure(std::move(counts).error());
+    return std::optional<ColumnarizeCounts>(counts.value());
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& fault) {
