@@ -48,6 +48,7 @@ struct ArrayFrame {
   std::uint64_t elements_text = 0;  // the length of their text in the input
   bool all_objects = true;
   bool all_copied = true;
+  bool all_compact = true;
 };
 
 struct ObjectFrame {
@@ -63,6 +64,7 @@ struct ObjectFrame {
   bool name_copied = true;
   bool all_objects = true;
   bool all_copied = true;
+  bool all_compact = true;
 };
 
 // Where a value stands: a cell of some columns, an element of an array or a member's value.
@@ -103,7 +105,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         !json::is_written_float(number_, pos_, value.as_number().as_float())) {
       char text[json::kFloatRoom];
       out.size = json::write_float_text(value.as_number().as_float(), text);
-      out.copied = false;
+      out.copied = out.compact = false;
     }
     return true;
   }
@@ -111,7 +113,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   bool string(const ScanContext&, const StringRead& string, const char* start, ValueSummary& out) {
     out.value = Value::string(string.text);
     out.text = {start, pos_};
-    out.copied = string.escapes_as_written;
+    out.copied = out.compact = string.escapes_as_written;
     out.size = out.copied ? static_cast<std::uint64_t>(pos_ - start)
                           : json::written_string_size(string.text);
     return true;
@@ -128,6 +130,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     array.elements_size += element.size;
     array.elements_text += element.text.size();
     array.all_copied = array.all_copied && element.copied;
+    array.all_compact = array.all_compact && element.compact;
     if (element.value.kind() != Kind::Object && array.all_objects) {
       array.all_objects = false;
       release(array.table);
@@ -139,8 +142,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     out.text = {array.start, end};
     // Its text is its transformed text when it has no whitespace and its elements' texts are
     // theirs, and it stays an array.
-    out.copied =
-        array.all_copied && out.text.size() == 2 + array.elements_text + commas(array.count);
+    const bool tight = out.text.size() == 2 + array.elements_text + commas(array.count);
+    out.compact = array.all_compact && tight;
+    out.copied = array.all_copied && tight;
     if (array.table != nullptr) {
       if (analyzing_ && array.count >= least_rows_) {
         const std::uint64_t table_size = array.table->measure().table_text();
@@ -229,6 +233,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     object.members_text += object.name_text.size() + 1 + value.text.size();
     object.names_size += object.name_size;
     object.all_copied = object.all_copied && object.name_copied && value.copied;
+    object.all_compact = object.all_compact && object.name_copied && value.compact;
     if (!analyzing_) return;
     for (const CellSlot& slot : object.level->slots)
       slot.table->observe(slot.column, value);
@@ -244,8 +249,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       table->end_row();
     std::uint64_t size = 2 + object.members_size + commas(object.count);
     out.text = {object.start, end};
-    out.copied =
-        object.all_copied && out.text.size() == 2 + object.members_text + commas(object.count);
+    const bool tight = out.text.size() == 2 + object.members_text + commas(object.count);
+    out.compact = object.all_compact && tight;
+    out.copied = object.all_copied && tight;
     if (object.keyed != nullptr) {
       if (analyzing_ && object.count >= least_members_) {
         // {"keys":[…],"columns":…,"rows":…,"constants":…}

@@ -48,7 +48,8 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     column.reference_text = cell.text;
     column.reference_size = cell.size;
     column.reference_copied = cell.copied;
-  } else if (column.constant && !matches_constant(cell.value, column.reference)) {
+    column.reference_compact = cell.compact;
+  } else if (column.constant && !matches_reference(column, cell)) {
     column.constant = false;
   }
   if (kind == json::Kind::Object) {
@@ -70,6 +71,16 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
   }
   column.settled =
       column.non_null && !column.constant && !column.may_group && !column.may_list_group;
+}
+
+bool TableAnalysis::matches_reference(const Column& column, const ValueSummary& cell) {
+  // Equal values have compact texts of one length (their members in some order): texts of two
+  // lengths spare building both values to compare them.
+  if (cell.value.is_deferred() && cell.compact && column.reference_compact &&
+      cell.text.size() != column.reference_text.size()) {
+    return false;
+  }
+  return matches_constant(cell.value, column.reference);
 }
 
 TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
@@ -170,13 +181,15 @@ std::unique_ptr<TablePlan> TableAnalysis::take_plan() {
                                                                         : nullptr;
     if (group != nullptr) planned.group = plan->groups.emplace_back(group->take_plan()).get();
   }
-  plan->names = std::move(names_);
+  // Copied, not moved: the analysis is reused with the room it grew.
+  plan->names = names_;
   plan->names.start_rows_afresh();
   plan->rows_seen = recording();
   if (plan->rows_seen) {
-    plan->rows = std::move(seen_);
-    seen_ = SeenRows();
-    kept_bytes_ = 0;  // counted on as the plan's
+    const std::size_t bytes = kept_bytes_;
+    plan->rows = seen_;
+    forget_rows(false);
+    pool_.count_kept_rows(bytes);  // counted on as the plan's
   }
   return plan;
 }

@@ -25,6 +25,7 @@ struct ValueSummary {
   std::uint64_t objects = 0;     // of an array whose elements are all objects: how many
   bool list_of_objects = false;  // an array whose elements are all objects (or none)
   bool copied = true;            // its text is its transformed text
+  bool compact = true;           // its text is its compact text (tables or not)
 };
 
 class AnalysisPool;
@@ -97,6 +98,7 @@ class TableAnalysis {
     std::string_view reference_text;
     std::uint64_t reference_size = 0;
     bool reference_copied = false;
+    bool reference_compact = false;
     TableAnalysis* group = nullptr;
     TableAnalysis* list_group = nullptr;
     std::uint64_t objects = 0;        // cells that are objects
@@ -118,6 +120,7 @@ class TableAnalysis {
   void record(std::vector<SeenText>& into, std::uint32_t number, std::string_view text,
               bool copied);
   void observe_unsettled(Column& column, const ValueSummary& cell);
+  static bool matches_reference(const Column& column, const ValueSummary& cell);
 
   void drop_group(Column& column);
   void drop_list_group(Column& column);
