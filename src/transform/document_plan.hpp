@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -43,31 +44,41 @@ struct SeenText {
 };
 
 // The rows of a table as the scan saw them, in order.
-struct SeenRows {
-  std::vector<SeenText> cells;
-  std::vector<std::uint32_t> row_ends;  // where each row's cells end in `cells`
+template <template <class> class Sequence>
+struct RowsOf {
+  Sequence<SeenText> cells;
+  Sequence<std::uint32_t> row_ends;  // where each row's cells end in `cells`
   // Of a list group's objects: how many each list holds, list after list.
-  std::vector<std::uint32_t> list_lengths;
+  Sequence<std::uint32_t> list_lengths;
   // Of a keyed table: each row's name.
-  std::vector<SeenText> names;
+  Sequence<SeenText> names;
 };
 
-// The layout of a table, or of the objects of a group.
+template <class T>
+using Growing = std::vector<T>;
+template <class T>
+using Fixed = std::span<const T>;
+
+using SeenRows = RowsOf<Growing>;  // as the scan keeps them
+using KeptRows = RowsOf<Fixed>;    // as a plan holds them
+
+// The layout of a table, or of the objects of a group. Plans live in the document plan's arena.
 struct TablePlan {
   // Where a member of a row goes: the output position of its column, or kNoCell for a constant
   // or a column that is null in every row.
   static constexpr std::uint32_t kNoCell = NameIndex::kAbsent;
 
-  std::vector<PlannedColumn> columns;  // in output order
-  std::vector<PlannedConstant> constants;
-  // Every name of the rows, first-seen; its guess of the next row's names moves as rows are read.
-  mutable NameIndex names;
-  std::vector<std::uint32_t> positions;  // of each name's column, by its number in `names`
-  std::vector<std::unique_ptr<TablePlan>> groups;  // the plans the columns refer to
+  std::span<const PlannedColumn> columns;  // in output order
+  std::span<const PlannedConstant> constants;
+  std::span<const std::uint32_t> positions;  // of each name's column, by the name's number
+  std::span<const TablePlan* const> groups;  // the plans the columns refer to
   // The rows, when the scan kept them all; and where the table's text ends.
-  SeenRows rows;
+  KeptRows rows;
   bool rows_seen = false;
   const char* end = nullptr;
+  // Without the rows, the names to find each member's column by; their guess of the next row's
+  // names moves as rows are written.
+  NameIndex* names = nullptr;
   // While the table is written: the next of its rows, and of its lists, to be written.
   mutable std::size_t next_row = 0;
   mutable std::size_t next_list = 0;
@@ -76,9 +87,7 @@ struct TablePlan {
 // The tables of a document, each known by where its text starts in the input.
 class DocumentPlan {
  public:
-  void add_table(const char* start, std::unique_ptr<TablePlan> table) {
-    tables_.emplace_back(start, std::move(table));
-  }
+  void add_table(const char* start, const TablePlan* table) { tables_.emplace_back(start, table); }
   // Once every table is added.
   void seal() { std::ranges::sort(tables_, {}, &Table::first); }
 
@@ -86,18 +95,20 @@ class DocumentPlan {
   const TablePlan* table_at(const char* start) const {
     if (tables_.empty()) return nullptr;
     const auto found = std::ranges::lower_bound(tables_, start, {}, &Table::first);
-    return found != tables_.end() && found->first == start ? found->second.get() : nullptr;
+    return found != tables_.end() && found->first == start ? found->second : nullptr;
   }
 
   // The length of the document's transformed text.
   std::uint64_t size = 0;
   // A member name stood twice in one object: the text must be read into a document first.
   bool repeats_a_name = false;
-  // The names and strings the tables refer to that are not text of the input.
+  // The tables' plans, and the names and strings they refer to that are not text of the input.
   std::unique_ptr<json::Arena> kept = std::make_unique<json::Arena>();
+  // The name indexes of the plans without rows.
+  std::vector<std::unique_ptr<NameIndex>> name_indexes;
 
  private:
-  using Table = std::pair<const char*, std::unique_ptr<TablePlan>>;
+  using Table = std::pair<const char*, const TablePlan*>;
   std::vector<Table> tables_;
 };
 

@@ -149,7 +149,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       if (analyzing_ && array.count >= least_rows_) {
         const std::uint64_t table_size = array.table->measure().table_text();
         if (table_size < size) {
-          add_table(array.table->take_plan(), out.text);
+          add_table(*array.table, out.text);
           size = table_size;
           out.copied = false;
         }
@@ -259,7 +259,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         const std::uint64_t keyed_size =
             8 + 2 + object.names_size + commas(object.count) + table.table_text();
         if (keyed_size < size) {
-          add_table(object.keyed->take_plan(), out.text);
+          add_table(*object.keyed, out.text);
           size = keyed_size;
           out.copied = false;
         }
@@ -272,9 +272,10 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
  private:
-  void add_table(std::unique_ptr<TablePlan> table, std::string_view text) {
+  void add_table(TableAnalysis& analysis, std::string_view text) {
+    TablePlan* const table = analysis.take_plan(plan_);
     table->end = text.data() + text.size();
-    plan_.add_table(text.data(), std::move(table));
+    plan_.add_table(text.data(), table);
   }
 
   TableAnalysis* acquire(TableAnalysis*& table) {

@@ -196,7 +196,7 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
         RowCells& row = rows_[row_depth_++];
         row.text.clear();
         row.cells.assign(context.table->columns.size(), {RowCells::kAbsent, RowCells::kAbsent});
-        context.table->names.start_row();
+        context.table->names->start_row();
         object.row = &row;
         return object;
       }
@@ -281,9 +281,9 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
   // The member `name` of a row: its cell's text goes to the row's text, in its column's form.
   void enter_cell(ObjectState& object, std::string_view name) {
     const TablePlan& table = *object.context.table;
-    const std::uint32_t number = table.names.find_in_row(name);
+    const std::uint32_t number = table.names->find_in_row(name);
     if (number == NameIndex::kAbsent) fault("a row holds a name its table never saw");
-    table.names.note_in_row(number);
+    table.names->note_in_row(number);
     object.position = table.positions[number];
     if (object.position == TablePlan::kNoCell) {
       object.value = {Role::Skip, nullptr, nullptr};
@@ -406,12 +406,12 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
   static void start_rows(const TablePlan& table) {
     table.next_row = 0;
     table.next_list = 0;
-    for (const std::unique_ptr<TablePlan>& group : table.groups)
+    for (const TablePlan* group : table.groups)
       start_rows(*group);
   }
 
   void write_seen_row(const TablePlan& table, std::size_t row, Buffer& out) {
-    const SeenRows& rows = table.rows;
+    const KeptRows& rows = table.rows;
     if (row >= rows.row_ends.size()) fault("a group has fewer rows than its cells");
     const std::uint32_t first = row == 0 ? 0 : rows.row_ends[row - 1];
     if (cell_depth_ == cell_slots_.size()) cell_slots_.emplace_back();

@@ -2,7 +2,10 @@
 // constant test, the groups over its objects, and the choice of the shortest form.
 #include "transform/table_analysis.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <new>
+#include <span>
 #include <utility>
 
 #include "transform/constant_rule.hpp"
@@ -160,36 +163,71 @@ TableAnalysis::Sizes TableAnalysis::measure() {
   return sizes;
 }
 
-std::unique_ptr<TablePlan> TableAnalysis::take_plan() {
-  auto plan = std::make_unique<TablePlan>();
-  plan->positions.reserve(columns_.size());
+namespace {
+
+// `items` copied into `arena`, to live as long as the plans.
+template <class T>
+std::span<const T> copied_into(json::Arena& arena, std::span<const T> items) {
+  T* const copy = arena.allocate_array<T>(items.size());
+  std::ranges::copy(items, copy);
+  return {copy, items.size()};
+}
+
+}  // namespace
+
+TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
+  json::Arena& arena = *document.kept;
+  auto* const plan = new (arena.allocate(sizeof(TablePlan), alignof(TablePlan))) TablePlan();
+  std::uint32_t* const positions = arena.allocate_array<std::uint32_t>(columns_.size());
+  std::size_t kept = 0;
+  std::size_t constants = 0;
+  std::size_t groups = 0;
+  for (std::uint32_t number = 0; number < columns_.size(); ++number) {
+    const Column& column = columns_[number];
+    positions[number] = column.position;
+    kept += column.position != TablePlan::kNoCell ? 1 : 0;
+    constants += column.position == TablePlan::kNoCell && column.non_null ? 1 : 0;
+    groups += column.position != TablePlan::kNoCell && column.form != ColumnForm::Plain ? 1 : 0;
+  }
+  auto* const planned_columns = arena.allocate_array<PlannedColumn>(kept);
+  auto* const planned_constants = arena.allocate_array<PlannedConstant>(constants);
+  auto* const planned_groups = arena.allocate_array<const TablePlan*>(groups);
+  std::size_t constant = 0;
+  std::size_t group_count = 0;
   for (std::uint32_t number = 0; number < columns_.size(); ++number) {
     Column& column = columns_[number];
-    plan->positions.push_back(column.position);
     const std::string_view name = names_.name(number);
     if (column.position == TablePlan::kNoCell) {
       if (column.non_null) {
-        plan->constants.push_back({name, column.reference_text, column.reference_copied});
+        planned_constants[constant++] = {name, column.reference_text, column.reference_copied};
       }
       continue;
     }
-    PlannedColumn& planned = plan->columns.emplace_back();
-    planned.name = name;
-    planned.form = column.form;
+    PlannedColumn& planned = planned_columns[column.position];
+    planned = {name, column.form, nullptr};
     TableAnalysis* const group = column.form == ColumnForm::Group       ? column.group
                                  : column.form == ColumnForm::ListGroup ? column.list_group
                                                                         : nullptr;
-    if (group != nullptr) planned.group = plan->groups.emplace_back(group->take_plan()).get();
+    if (group != nullptr)
+      planned.group = planned_groups[group_count++] = group->take_plan(document);
   }
-  // Copied, not moved: the analysis is reused with the room it grew.
-  plan->names = names_;
-  plan->names.start_rows_afresh();
+  plan->positions = {positions, columns_.size()};
+  plan->columns = {planned_columns, kept};
+  plan->constants = {planned_constants, constants};
+  plan->groups = {planned_groups, groups};
   plan->rows_seen = recording();
   if (plan->rows_seen) {
+    plan->rows.cells = copied_into<SeenText>(arena, seen_.cells);
+    plan->rows.row_ends = copied_into<std::uint32_t>(arena, seen_.row_ends);
+    plan->rows.list_lengths = copied_into<std::uint32_t>(arena, seen_.list_lengths);
+    plan->rows.names = copied_into<SeenText>(arena, seen_.names);
     const std::size_t bytes = kept_bytes_;
-    plan->rows = seen_;
     forget_rows(false);
     pool_.count_kept_rows(bytes);  // counted on as the plan's
+  } else {
+    // Without rows the writer finds each member's column by its name.
+    plan->names = document.name_indexes.emplace_back(std::make_unique<NameIndex>(names_)).get();
+    plan->names->start_rows_afresh();
   }
   return plan;
 }

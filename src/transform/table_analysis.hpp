@@ -83,8 +83,9 @@ class TableAnalysis {
 
   // Decides each column's form, the shortest, and gives the lengths it makes.
   Sizes measure();
-  // The layout measure decided, taking the names out of the analysis.
-  std::unique_ptr<TablePlan> take_plan();
+  // The layout measure decided, made in `document`'s arena with the rows kept; the analysis
+  // forgets its rows.
+  TablePlan* take_plan(DocumentPlan& document);
 
  private:
   friend class AnalysisPool;
