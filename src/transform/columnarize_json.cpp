@@ -199,29 +199,13 @@ Result<TableText, TransformFailure> transform_once(std::string_view payload, jso
   return transform_streamed(payload, layout);
 }
 
-// Runs `attempt` again once after a memory exhaustion that giving back the kept blocks may cure,
-// unless `may_retry` says no.
-template <class Attempt, class MayRetry>
-auto retried_once(Attempt&& attempt, MayRetry&& may_retry) {
-  for (bool retried = false;; retried = true) {
-    try {
-      return attempt();
-    } catch (const std::bad_alloc&) {
-      // The blocks kept for later calls may be what this one lacks.
-      if (retried || !may_retry() || json::release_kept_blocks() == 0) throw;
-    }
-  }
-}
-
 Result<TableText, TransformFailure> transform_text(std::string_view payload, json::Layout layout,
                                                    std::size_t budget) {
-  return retried_once(
-      [&] {
-        Result<TableText, TransformFailure> text = transform_once(payload, layout, budget);
-        if (text.ok()) json::ensure_room_for(text.value().size());
-        return text;
-      },
-      [] { return true; });
+  return json::retried_after_memory_runs_out([&] {
+    Result<TableText, TransformFailure> text = transform_once(payload, layout, budget);
+    if (text.ok()) json::ensure_room_for(text.value().size());
+    return text;
+  });
 }
 
 Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload,
@@ -272,7 +256,7 @@ Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view
                                                                 std::size_t whole_budget) {
   TextBlocks out(sink);
   // Once some of the output has gone, the work cannot start over.
-  auto counts = retried_once(
+  auto counts = json::retried_after_memory_runs_out(
       [&]() -> Result<ColumnarizeCounts, TransformFailure> {
         const auto finish = [&](const ColumnPlan& table,
                                 json::Arena&) -> Result<ColumnarizeCounts, TransformFailure> {

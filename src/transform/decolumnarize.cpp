@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "json/memory/arena.hpp"
+#include "json/memory/huge_pages.hpp"
 #include "json/model/map.hpp"
 #include "json/model/value.hpp"
 #include "json/read/deferred.hpp"
@@ -23,6 +24,7 @@
 #include "transform/document_plan.hpp"
 #include "transform/json_path.hpp"
 #include "transform/name_index.hpp"
+#include "transform/without_repeated_names.hpp"
 
 namespace tarvik {
 
@@ -667,16 +669,10 @@ Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std
   json::Arena unused;  // strings are decoded into the reader's own buffer
   TableFinder finder(payload, unused);
   if (!finder.run()) return failure("invalid JSON: " + finder.take_error().display());
-  Buffer read;
   if (finder.repeats_a_name()) {
     // Each repeated name read as the reader reads it: the last value, at the first position.
-    const std::size_t first = payload.find_first_not_of(" \t\n\r");
-    const std::size_t last = payload.find_last_not_of(" \t\n\r");
-    const std::string_view text = payload.substr(first, last + 1 - first);
-    json::Arena arena;
-    json::serialize_value(
-        json::build_deferred(Value::deferred(Kind::Object, text, json::TextForm::Other), arena),
-        read);
+    Buffer read(Buffer::kInitialCapacity, payload.size());
+    write_without_repeated_names(payload, read);
     return decolumnarize_at(read.view(), std::move(root));
   }
   Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
@@ -688,7 +684,7 @@ Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std
 }  // namespace
 
 Result<json::Buffer, std::string> decolumnarize(std::string_view payload) {
-  return decolumnarize_at(payload, "$");
+  return json::retried_after_memory_runs_out([&] { return decolumnarize_at(payload, "$"); });
 }
 
 }  // namespace tarvik

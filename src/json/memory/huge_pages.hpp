@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 #include "json/platform/platform.hpp"
 
@@ -33,6 +34,26 @@ LargeBlock allocate_large_block(std::size_t size);
 // Frees every kept block and returns their total size: called when memory runs out, before an
 // allocation is tried again. Safe to call from any thread.
 std::size_t release_kept_blocks() noexcept;
+
+// Runs `attempt` again once after a memory exhaustion that giving back the kept blocks may cure,
+// unless `may_retry` says no (once some of an output has gone, say); its result, or the
+// std::bad_alloc that ended it.
+template <class Attempt, class MayRetry>
+auto retried_after_memory_runs_out(Attempt&& attempt, MayRetry&& may_retry) {
+  for (bool retried = false;; retried = true) {
+    try {
+      return attempt();
+    } catch (const std::bad_alloc&) {
+      // The blocks kept for later calls may be what this one lacks.
+      if (retried || !may_retry() || release_kept_blocks() == 0) throw;
+    }
+  }
+}
+
+template <class Attempt>
+auto retried_after_memory_runs_out(Attempt&& attempt) {
+  return retried_after_memory_runs_out(attempt, [] { return true; });
+}
 
 // Takes back a block from allocate_large_block: kept for a later call while the kept blocks stay
 // small in total, freed otherwise. Safe to call from any thread.
