@@ -53,6 +53,9 @@ constexpr std::string_view kKeyedTableNames[] = {"keys", "columns", "rows", "con
 // The objects of a document whose members are a table's, and whether any object repeats a name.
 class TableFinder final : public json::reading::Walker<TableFinder> {
  public:
+  template <class>
+  using ResultOf = std::string_view;
+
   TableFinder(std::string_view input, json::Arena& unused) : Walker(input, unused) {}
 
   bool run() {
@@ -350,6 +353,9 @@ std::string_view wrong_kind(Role role) {
 
 class TableDecoder final : public json::reading::Walker<TableDecoder> {
  public:
+  template <class>
+  using ResultOf = Nothing;
+
   TableDecoder(std::string_view input, json::Arena& unused, std::vector<TableShape> shapes,
                std::string root)
       : Walker(input, unused), shapes_(std::move(shapes)), path_(std::move(root)) {}

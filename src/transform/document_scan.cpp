@@ -76,6 +76,9 @@ struct ScanContext {
 
 class DocumentScan final : public json::reading::Walker<DocumentScan> {
  public:
+  template <class>
+  using ResultOf = ValueSummary;
+
   DocumentScan(std::string_view input, json::Arena& unused, std::uint64_t min_rows,
                DocumentPlan& plan)
       : Walker(input, unused),

@@ -76,6 +76,9 @@ void append_string(Buffer& out, std::string_view text) {
 
 class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
  public:
+  template <class>
+  using ResultOf = Nothing;
+
   // `origin`: where the whole input starts, which the plan's offsets count from.
   DocumentWriter(std::string_view input, json::Arena& unused, const DocumentPlan& plan,
                  const char* origin)
@@ -88,12 +91,13 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
   }
 
   // A table whose rows the scan kept is written from them, its text not read again.
-  const char* known_end(const WriteContext& context, const char* bracket) {
-    if (context.role != Role::Value) return nullptr;
+  json::reading::TakeOver take_over(const WriteContext& context, const char* bracket, Nothing&) {
+    if (context.role != Role::Value) return json::reading::TakeOver::Walk;
     const TablePlan* const table = plan_.table_at(bracket);
-    if (table == nullptr || !table->rows_seen) return nullptr;
+    if (table == nullptr || !table->rows_seen) return json::reading::TakeOver::Walk;
     write_seen_table(*table, *bracket == '{', *context.out);
-    return table->end;
+    pos_ = table->end;
+    return json::reading::TakeOver::Taken;
   }
 
   bool scalar(const WriteContext& context, const Value& value, const char* start, Nothing&) {

@@ -51,6 +51,9 @@ struct ObjectState {
 
 class Rewriter final : public json::reading::Walker<Rewriter> {
  public:
+  template <class>
+  using ResultOf = Nothing;
+
   Rewriter(std::string_view input, json::Arena& unused) : Walker(input, unused) {}
 
   void run(Buffer& out) {

@@ -123,27 +123,33 @@ class Cursor {
     return true;
   }
 
-  // The elements of an array whose "[" has been consumed, each read by `read_element`, then
-  // the "]"; `skip_between` takes the whitespace between the tokens.
-  template <class SkipBetween, class ReadElement>
-  bool read_elements(SkipBetween skip_between, ReadElement read_element) {
+  // Where an array's reading stands before its next element.
+  enum class ArrayStep { Element, End, Failed };
+
+  // Reads what stands before the next element of an array whose "[" (and elements before, when
+  // not `first`) have been read: the "," between elements, or the "]" that ends it, which is
+  // consumed. `skip_between` takes the whitespace between the tokens. Element when the read
+  // position is at an element; End past the "]"; Failed with the error stored.
+  template <class SkipBetween>
+  [[gnu::always_inline]] ArrayStep next_in_array(bool first, SkipBetween skip_between) {
     skip_between();
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
-    if (*pos_ != ']') {
-      for (;;) {
-        if (!read_element()) return false;
-        skip_between();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingList);
-        if (*pos_ == ']') break;
-        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedListCommaOrEnd);
-        ++pos_;
-        skip_between();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-        if (*pos_ == ']') return fail_peek(ErrorCode::TrailingComma);
-      }
+    if (pos_ == end_) return failed_step(ErrorCode::EofWhileParsingList);
+    if (*pos_ == ']') {
+      ++pos_;
+      return ArrayStep::End;
     }
+    if (first) return ArrayStep::Element;
+    if (*pos_ != ',') return failed_step(ErrorCode::ExpectedListCommaOrEnd);
     ++pos_;
-    return true;
+    skip_between();
+    if (pos_ == end_) return failed_step(ErrorCode::EofWhileParsingValue);
+    if (*pos_ == ']') return failed_step(ErrorCode::TrailingComma);
+    return ArrayStep::Element;
+  }
+
+  [[gnu::cold, gnu::noinline]] ArrayStep failed_step(ErrorCode code) {
+    fail_peek(code);
+    return ArrayStep::Failed;
   }
 
   const char* const begin_;

@@ -1,17 +1,19 @@
-// The reader of values: arrays and objects built in the arena, on top of the layers that read
-// each kind of text (cursor, numbers, strings, known keys, deferred text).
+// The reader of values: the walk that builds arrays and objects in the arena, rows read with their
+// keys guessed from the row before, and what lies below the rows kept as deferred text.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "json/model/map.hpp"
 #include "json/read/deferred_scan.hpp"
 #include "json/read/reader.hpp"
+#include "json/read/scratch_stack.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines
@@ -19,16 +21,47 @@ namespace tarvik::json::reading {
 // less, and the reader is measurably slower).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
+// Values built whole, arrays and objects included.
+struct Everything {
+  static constexpr StringUse kStrings = StringUse::Kept;
+};
+
+// Values whose arrays and objects are kept as deferred text (below the rows).
+struct Deferred {
+  static constexpr StringUse kStrings = StringUse::Kept;
+  static constexpr bool kContainersTaken = true;
+};
+
+// An element of the top-level array, or a line of JSON Lines: a row. An object is read with its
+// keys guessed from the row before, its members as `Below` says; an array as `Below` reads one.
+template <class Below>
+struct Row {
+  static constexpr StringUse kStrings = StringUse::Kept;
+};
+
+// The top-level value when it has to be an array and is something else: what it is, for the
+// error that says so.
+struct Described {
+  static constexpr StringUse kStrings = StringUse::Kept;
+  static constexpr bool kContainersTaken = true;
+};
+
 class Reader : public DeferredScanner {
  public:
   Reader(std::string_view input, Arena& arena, Build build)
       : DeferredScanner(input, arena, build) {}
 
+  // What a value walked under each context reports.
+  template <class Context>
+  using ResultOf =
+      std::conditional_t<std::is_same_v<Context, Skim> || std::is_same_v<Context, Respell>, Unbuilt,
+                         Value>;
+
   // One value that fills the whole input, which is known to be valid JSON: the text of a
   // deferred value.
   Value read_whole_value() {
     Value value;
-    if (!read_any(value) || pos_ != end_) throw_not_one_value();
+    if (!walk_value(Everything{}, value) || pos_ != end_) throw_not_one_value();
     return value;
   }
 
@@ -38,16 +71,12 @@ class Reader : public DeferredScanner {
       fail_peek(ErrorCode::EofWhileParsingValue);
     } else if (*pos_ != '[') {
       peek_invalid_type();
-    } else {
-      --remaining_depth_;
-      ++pos_;
-      if (read_array_elements()) {
-        ++remaining_depth_;
-        skip_whitespace();
-        // The top-level elements are the bottom of the scratch stack, and nothing is above them.
-        if (pos_ == end_) return std::move(elements_);
-        fail_peek(ErrorCode::TrailingCharacters);
-      }
+    } else if (defers_nested() ? read_top_elements<Row<Deferred>>()
+                               : read_top_elements<Row<Everything>>()) {
+      skip_whitespace();
+      // The top-level elements are the bottom of the scratch stack, and nothing is above them.
+      if (pos_ == end_) return std::move(elements_);
+      fail_peek(ErrorCode::TrailingCharacters);
     }
     return failure(std::move(*error_));
   }
@@ -57,11 +86,11 @@ class Reader : public DeferredScanner {
   enum class Step { Element, End, Failed };
   Step next_element(Value& out) {
     if (error_) return Step::Failed;
-    skip_whitespace();
     switch (elements_state_) {
       case ElementsState::Done:
         return Step::End;
       case ElementsState::Before:
+        skip_whitespace();
         if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingValue);
         if (*pos_ != '[') {
           peek_invalid_type();
@@ -69,21 +98,20 @@ class Reader : public DeferredScanner {
         }
         --remaining_depth_;
         ++pos_;
-        skip_whitespace();
-        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingList);
-        if (*pos_ == ']') return end_elements();
         break;
       case ElementsState::Between:
-        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingList);
-        if (*pos_ == ']') return end_elements();
-        if (*pos_ != ',') return fail_step(ErrorCode::ExpectedListCommaOrEnd);
-        ++pos_;
-        skip_whitespace();
-        if (pos_ == end_) return fail_step(ErrorCode::EofWhileParsingValue);
-        if (*pos_ == ']') return fail_step(ErrorCode::TrailingComma);
         break;
     }
-    if (!read_any(out)) return Step::Failed;
+    switch (
+        next_in_array(elements_state_ == ElementsState::Before, [this] { skip_whitespace(); })) {
+      case ArrayStep::Element:
+        break;
+      case ArrayStep::End:
+        return end_elements();
+      case ArrayStep::Failed:
+        return Step::Failed;
+    }
+    if (!walk_value(Row<Deferred>{}, out)) return Step::Failed;
     elements_state_ = ElementsState::Between;
     return Step::Element;
   }
@@ -100,6 +128,195 @@ class Reader : public DeferredScanner {
   // The value of the next line holding one, read as an element of the top-level array with end_
   // at its line feed; the errors and checks of parse_value_lines in the same order.
   Step next_line(Value& out) {
+    return defers_nested() ? next_line_as<Row<Deferred>>(out) : next_line_as<Row<Everything>>(out);
+  }
+
+  Result<std::vector<Value>, Error> parse_value_lines() {
+    Value element;
+    Step step = Step::Element;
+    while ((step = next_line(element)) == Step::Element)
+      elements_.push_back(element);
+    if (step == Step::End) return std::move(elements_);
+    return failure(std::move(*error_));
+  }
+
+  // The hooks of the walks that build values.
+
+  template <class Context>
+  bool scalar(const Context&, const Value& value, const char*, Value& out) {
+    out = value;
+    return true;
+  }
+
+  template <class Context>
+  bool string(const Context&, const StringRead& string, const char*, Value& out) {
+    out = string.had_escapes ? Value::string(string.text) : Value::plain_string(string.text);
+    return true;
+  }
+
+  // Below the rows, arrays and objects are kept as their text; so is an element of the
+  // top-level array that is an array.
+  TakeOver take_over(const Deferred&, const char* bracket, Value& out) {
+    return taken(defer_container(*bracket == '[' ? Kind::Array : Kind::Object, out));
+  }
+  TakeOver take_over(const Row<Deferred>&, const char* bracket, Value& out) {
+    if (*bracket != '[') return TakeOver::Walk;
+    return taken(defer_container(Kind::Array, out));
+  }
+
+  // Arrays are built on the scratch stack, then copied into the arena at their end.
+  struct BuiltArray {
+    std::size_t base;
+  };
+  template <class Context>
+  BuiltArray begin_array(const Context&, const char*) {
+    return {elements_.size()};
+  }
+  Everything element_context(BuiltArray&) { return {}; }
+  void end_element(BuiltArray&, Value& element) { elements_.push_back(element); }
+  bool end_array(BuiltArray& array, const char*, Value& out) {
+    const std::size_t count = elements_.size() - array.base;
+    Value* block = nullptr;
+    if (count != 0) {
+      block = arena_.allocate_array<Value>(count);
+      std::copy(elements_.begin() + static_cast<std::ptrdiff_t>(array.base), elements_.end(),
+                block);
+      elements_.resize(array.base);
+    }
+    out = Value::array({block, count});
+    return true;
+  }
+
+  // Objects are built once all their members are known, on the scratch stack meanwhile. A row's
+  // keys are guessed from the row before: keys found in its entries, in its order, are taken
+  // without reading them again.
+  template <class Members>
+  struct BuiltObject {
+    std::size_t base;
+    bool row;
+    std::span<const Map::Entry> expected_keys{};
+    std::size_t expected = 0;  // where in expected_keys the next key most likely stands
+    bool keys_as_expected = true;
+    std::string_view key{};  // of the member being read
+  };
+
+  BuiltObject<Everything> begin_object(const Everything&, const char*) {
+    return {members_.size(), false};
+  }
+  template <class Below>
+  BuiltObject<Below> begin_object(const Row<Below>&, const char*) {
+    BuiltObject<Below> object{members_.size(), true};
+    if (previous_row_ != nullptr) object.expected_keys = previous_row_->entries();
+    return object;
+  }
+
+  template <class Members>
+  bool read_key(BuiltObject<Members>& object, const char*) {
+    if (take_expected_key(object.expected_keys, object.expected, object.key)) return true;
+    object.keys_as_expected = false;
+    StringRead read;
+    if (!parse_str(read)) return false;
+    object.key = read.text;
+    return true;
+  }
+
+  template <class Members>
+  Members member_context(BuiltObject<Members>&) {
+    return {};
+  }
+  template <class Members>
+  void end_member(BuiltObject<Members>& object, Value& value) {
+    members_.push({object.key, value});
+  }
+
+  // A repeated key keeps the position where it first appeared and takes the last value. Keys
+  // all taken from the previous row's, in its order, are distinct as the entries of that row are.
+  template <class Members>
+  bool end_object(BuiltObject<Members>& object, const char*, Value& out) {
+    const std::span<const Member> members = members_.from(object.base);
+    Map& map = object.keys_as_expected ? Map::from_distinct_members(arena_, members)
+                                       : Map::from_members(arena_, members);
+    members_.cut_to(object.base);
+    if (object.row) previous_row_ = &map;
+    out = Value::object(map);
+    return true;
+  }
+
+  // The hooks that describe a top-level value that is not an array: its scalar, or the "{"
+  // before which the error stands.
+  bool scalar(const Described&, const Value& value, const char*, JsonUnexpected& out) {
+    if (value.is_null()) {
+      out.found = JsonUnexpected::Null{};
+    } else if (value.kind() == Kind::Bool) {
+      out.found = value.as_bool();
+    } else {
+      const Number n = value.as_number();
+      switch (n.form()) {
+        case NumberForm::NonNegative:
+          out.found = n.as_non_negative();
+          break;
+        case NumberForm::Negative:
+          out.found = n.as_negative();
+          break;
+        case NumberForm::Float:
+          out.found = n.as_float();
+          break;
+      }
+    }
+    return true;
+  }
+  bool string(const Described&, const StringRead& string, const char*, JsonUnexpected& out) {
+    out.found = string.text;
+    return true;
+  }
+  TakeOver take_over(const Described&, const char*, JsonUnexpected& out) {
+    out.found = JsonUnexpected::Object{};
+    return TakeOver::Taken;
+  }
+
+  // The elements of the top-level array go to the scratch stack, which is the list returned.
+  template <class Element>
+  struct TopArray {};
+  template <class Element>
+  Element element_context(TopArray<Element>&) {
+    return {};
+  }
+  template <class Element>
+  void end_element(TopArray<Element>&, Value& element) {
+    elements_.push_back(element);
+  }
+
+  using DeferredScanner::begin_array;
+  using DeferredScanner::begin_object;
+  using DeferredScanner::element_context;
+  using DeferredScanner::end_array;
+  using DeferredScanner::end_element;
+  using DeferredScanner::end_member;
+  using DeferredScanner::end_object;
+  using DeferredScanner::member_context;
+  using DeferredScanner::read_key;
+  using DeferredScanner::scalar;
+  using DeferredScanner::string;
+
+ private:
+  using Member = Map::Member;
+
+  static TakeOver taken(bool read) { return read ? TakeOver::Taken : TakeOver::Failed; }
+
+  // The elements of the top-level array, its "[" at the read position, onto the scratch stack,
+  // read as rows. The "[" takes the depth of one level without the check of nested ones.
+  template <class Element>
+  bool read_top_elements() {
+    --remaining_depth_;
+    ++pos_;
+    TopArray<Element> array;
+    if (!walk_elements(Everything{}, array)) return false;
+    ++remaining_depth_;
+    return true;
+  }
+
+  template <class Element>
+  Step next_line_as(Value& out) {
     if (error_) return Step::Failed;
     if (elements_state_ == ElementsState::Before) {
       input_end_ = end_;
@@ -115,7 +332,7 @@ class Reader : public DeferredScanner {
       next_line_ = end_ + (end_ != input_end_);
       skip_whitespace();
       if (pos_ == end_) continue;
-      if (!read_any(out)) return Step::Failed;
+      if (!walk_value(Element{}, out)) return Step::Failed;
       skip_whitespace();
       if (pos_ != end_) return fail_step(ErrorCode::TrailingCharacters);
       return Step::Element;
@@ -123,222 +340,11 @@ class Reader : public DeferredScanner {
     return Step::End;
   }
 
-  Result<std::vector<Value>, Error> parse_value_lines() {
-    Value element;
-    Step step = Step::Element;
-    while ((step = next_line(element)) == Step::Element)
-      elements_.push_back(element);
-    if (step == Step::End) return std::move(elements_);
-    return failure(std::move(*error_));
-  }
-
- private:
-  using Member = Map::Member;
-
-  // One value of any kind at the read position. Scalars are read in place;
-  // arrays and objects, which recurse, out of line.
-  [[gnu::always_inline]] bool read_any(Value& out) {
-    skip_whitespace();
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-    switch (peek()) {
-      case 'n':
-      case 't':
-      case 'f':
-        return read_literal(out);
-      case '-':
-        ++pos_;
-        return parse_integer(false, out);
-      case '0':
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9':
-        return parse_integer(true, out);
-      case '"': {
-        ++pos_;
-        StringRead string;
-        if (!parse_str(string)) return false;
-        out = string.had_escapes ? Value::string(string.text) : Value::plain_string(string.text);
-        return true;
-      }
-      case '[':
-      case '{':
-        return read_container(out);
-      default:
-        return fail_peek(ErrorCode::ExpectedSomeValue);
-    }
-  }
-
-  // An array or object at the read position.
-  [[gnu::noinline]] bool read_container(Value& out) {
-    if (*pos_ == '[') {
-      if (defers_nested()) return defer_container(Kind::Array, out);
-      return read_array(out);
-    }
-    if (defers_nested() && remaining_depth_ != kRowDepth) {
-      return defer_container(Kind::Object, out);
-    }
-    return read_object(out);
-  }
-
-  bool read_array(Value& out) {
-    if (!enter_nested()) return false;
-    ++pos_;
-    const std::size_t base = elements_.size();
-    if (!read_array_elements()) return false;
-    ++remaining_depth_;
-    const std::size_t count = elements_.size() - base;
-    Value* block = nullptr;
-    if (count != 0) {
-      block = arena_.allocate_array<Value>(count);
-      std::copy(elements_.begin() + static_cast<std::ptrdiff_t>(base), elements_.end(), block);
-      elements_.resize(base);
-    }
-    out = Value::array({block, count});
-    return true;
-  }
-
-  // Pushes the elements of an array whose "[" has been consumed onto the scratch stack, then
-  // consumes the "]".
-  // Out of line, with the element's reading inlined into the loop.
-  [[gnu::noinline]] bool read_array_elements() {
-    const auto read_element = [this]() __attribute__((always_inline)) {
-      Value element;
-      if (!read_any(element)) return false;
-      elements_.push_back(element);
-      return true;
-    };
-    return read_elements([this] { skip_whitespace(); }, read_element);
-  }
-
-  bool read_object(Value& out) {
-    if (!enter_nested()) return false;
-    ++pos_;
-    const std::size_t base = members_.size();
-    // Rows mostly repeat the keys of the row before them, in the same order.
-    const bool row = remaining_depth_ == kRowDepth - 1;
-    const std::span<const Map::Entry> expected_keys =
-        row && previous_row_ != nullptr ? previous_row_->entries() : std::span<const Map::Entry>();
-    bool keys_as_expected = true;
-    if (!read_members(expected_keys, keys_as_expected)) return false;
-    ++remaining_depth_;
-    // Built once all members are known; a repeated key keeps the position where it first
-    // appeared and takes the last value. Keys all taken from the previous row's, in its order,
-    // are distinct as the entries of that row are.
-    const auto members = std::span<const Member>(members_).subspan(base, members_.size() - base);
-    Map& map = keys_as_expected ? Map::from_distinct_members(arena_, members)
-                                : Map::from_members(arena_, members);
-    members_.resize(base);
-    if (row) previous_row_ = &map;
-    out = Value::object(map);
-    return true;
-  }
-
-  // Pushes the members of an object whose "{" has been consumed onto the scratch stack, then
-  // consumes the "}". Keys found in `expected_keys`, in its order,
-  // are taken without reading them again; `keys_as_expected` is cleared by any other key.
-  bool read_members(std::span<const Map::Entry> expected_keys, bool& keys_as_expected) {
-    skip_whitespace();
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-    if (*pos_ != '}') {
-      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
-      std::size_t expected = 0;  // where in expected_keys the next key most likely stands
-      for (;;) {
-        ++pos_;
-        std::string_view key;
-        if (!take_expected_key(expected_keys, expected, key)) {
-          keys_as_expected = false;
-          StringRead read;
-          if (!parse_str(read)) return false;
-          key = read.text;
-        }
-        skip_whitespace();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-        if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
-        ++pos_;
-        Value value;
-        if (!read_any(value)) return false;
-        members_.push_back({key, value});
-        skip_whitespace();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-        if (*pos_ == '}') break;
-        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
-        ++pos_;
-        skip_whitespace();
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-        if (*pos_ == '"') continue;
-        return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
-      }
-    }
-    ++pos_;
-    return true;
-  }
-
-  // The payload is not an array: reads what it is and stores the "invalid type" error, stamped just
-  // past what was read (at the "{" for an object).
+  // The payload is not an array: reads what it is and stores the "invalid type" error, stamped
+  // just past what was read (at the "{" for an object).
   [[gnu::cold, gnu::noinline]] void peek_invalid_type() {
     JsonUnexpected unexpected;
-    switch (peek()) {
-      case 'n':
-      case 't':
-      case 'f': {
-        Value literal;
-        if (!read_literal(literal)) return;
-        if (literal.is_null()) {
-          unexpected.found = JsonUnexpected::Null{};
-        } else {
-          unexpected.found = literal.as_bool();
-        }
-        break;
-      }
-      case '-':
-      case '0':
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9': {
-        const bool positive = peek() != '-';
-        if (!positive) ++pos_;
-        Value number;
-        if (!parse_integer(positive, number)) return;
-        const Number n = number.as_number();
-        switch (n.form()) {
-          case NumberForm::NonNegative:
-            unexpected.found = n.as_non_negative();
-            break;
-          case NumberForm::Negative:
-            unexpected.found = n.as_negative();
-            break;
-          case NumberForm::Float:
-            unexpected.found = n.as_float();
-            break;
-        }
-        break;
-      }
-      case '"': {
-        ++pos_;
-        StringRead string;
-        if (!parse_str(string)) return;
-        unexpected.found = string.text;
-        break;
-      }
-      case '{':
-        unexpected.found = JsonUnexpected::Object{};
-        break;
-      default:
-        fail_peek(ErrorCode::ExpectedSomeValue);
-        return;
-    }
+    if (!walk_value(Described{}, unexpected)) return;
     error_.emplace(fix_position(invalid_type(unexpected), input(), read_position()));
   }
 
@@ -349,7 +355,6 @@ class Reader : public DeferredScanner {
 
   // Past the "]" of the top-level array.
   Step end_elements() {
-    ++pos_;
     ++remaining_depth_;
     skip_whitespace();
     if (pos_ != end_) return fail_step(ErrorCode::TrailingCharacters);
@@ -360,8 +365,8 @@ class Reader : public DeferredScanner {
   enum class ElementsState { Before, Between, Done };
   ElementsState elements_state_ = ElementsState::Before;
   std::vector<Value> elements_;        // elements of every open array, innermost on top
-  std::vector<Member> members_;        // members of every open object, innermost on top
-  const Map* previous_row_ = nullptr;  // the object read last at the depth of the rows
+  ScratchStack<Member> members_;       // members of every open object, innermost on top
+  const Map* previous_row_ = nullptr;  // the row read last
   // Of JSON Lines: the input's end, and the start of the line after the one being read.
   const char* input_end_ = nullptr;
   const char* next_line_ = nullptr;

@@ -1,5 +1,6 @@
-// The grammar of a whole JSON document walked once, with its errors, driving a visitor that is
-// told each value as it is read: the walker validates, the visitor decides what the values become.
+// The grammar of JSON values, walked once, with its errors: a walker that reads each value and
+// tells a visitor what it read. What is done with the values (built, validated, respelled,
+// planned, written) is the visitor's; the grammar and its errors exist only here.
 #pragma once
 
 #include <string_view>
@@ -12,23 +13,34 @@ namespace tarvik::json::reading {
 // less, and the reader is measurably slower).
 namespace {  // NOLINT(cert-dcl59-cpp)
 
-// Walks the input as `Visitor` (which derives from it) directs. Values flow both ways: each
-// value is walked under a context its container gives, and reports a result back to it.
+// What a visitor may do with an array or object before it is walked.
+enum class TakeOver {
+  Walk,    // walk it, telling the visitor
+  Taken,   // the visitor read it itself and set the read position past it
+  Failed,  // the visitor read it and stored an error
+};
+
+// Walks the input as `Visitor` (which derives from it) directs. Each value is walked under a
+// context its container gives, and reports a result back to it; the context's type picks the
+// visitor's hooks, so every kind of walk is compiled on its own.
 //
-// The visitor provides, for context types C and result type R:
+// The visitor provides, for a context type C and a result type R:
 //   bool scalar(const C&, const Value& literal_or_number, const char* start, R& out);
-//   bool string(const C&, const StringRead& string, const char* start, R& out);
-//   A begin_array(const C&, const char* bracket);  C element_context(A&);
+//   bool string(const C&, const StringRead& string, const char* quote, R& out);
+//   A begin_array(const C&, const char* bracket);  C' element_context(A&);
 //   void end_element(A&, R& element);              bool end_array(A&, const char* end, R& out);
 //   O begin_object(const C&, const char* brace);   bool read_key(O&, const char* quote);
-//   C member_context(O&);                          void end_member(O&, R& value);
+//   C' member_context(O&);                         void end_member(O&, R& value);
 //   bool end_object(O&, const char* end, R& out);
+// and, where the defaults do not fit:
+//   static constexpr StringUse C::kStrings;        how strings are read (default: Decoded)
+//   void skip_space(const C&);                     the whitespace between tokens (default:
+//                                                  skip_whitespace)
+//   TakeOver take_over(const C&, const char* bracket, R& out);   before an array or object
+//   static constexpr bool C::kContainersTaken;     take_over never answers Walk
 // read_key is called with the read position just past the key's opening quote, and consumes the
-// key with its closing quote (parse_str, or a known key). Any of the bool hooks may stop the walk
-// by returning false after storing an error. A visitor that already knows an array or object may
-// also provide
-//   const char* known_end(const C&, const char* bracket);
-// which returns the end of the value's text, taken as read, or nullptr to walk it.
+// key with its closing quote (parse_str, or a known key). A bool hook stops the walk by
+// returning false, after storing an error when the input is at fault.
 template <class Visitor>
 class Walker : public KeyReader {
  protected:
@@ -45,23 +57,17 @@ class Walker : public KeyReader {
 
   template <class Context, class Result>
   [[gnu::always_inline]] bool walk_value(const Context& context, Result& out) {
-    skip_whitespace();
+    space(context);
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
     const char* const start = pos_;
     switch (peek()) {
       case '[':
       case '{':
-        if constexpr (requires { visitor().known_end(context, start); }) {
-          if (const char* const end = visitor().known_end(context, start)) {
-            pos_ = end;
-            return true;
-          }
-        }
-        return *start == '[' ? walk_array(context, out) : walk_object(context, out);
+        return take_or_walk_container(context, out);
       case '"': {
         ++pos_;
         StringRead string;
-        if (!parse_str(string, StringUse::Decoded)) return false;
+        if (!parse_str(string, strings_of<Context>())) return false;
         return visitor().string(context, string, start, out);
       }
       default: {
@@ -72,60 +78,122 @@ class Walker : public KeyReader {
     }
   }
 
+  // The elements of an array whose "[" has been read, each walked under the context
+  // `element_context` gives, then the "]".
+  template <class Context, class Array>
+  [[gnu::always_inline]] bool walk_elements(const Context& context, Array& array) {
+    using Element = decltype(visitor().element_context(array));
+    for (bool first = true;; first = false) {
+      switch (next_in_array(first, [&] { space(context); })) {
+        case ArrayStep::Element:
+          break;
+        case ArrayStep::End:
+          return true;
+        case ArrayStep::Failed:
+          return false;
+      }
+      typename ResultOf<Element>::type element{};
+      if (!walk_value(visitor().element_context(array), element)) return false;
+      visitor().end_element(array, element);
+    }
+  }
+
+  // The whitespace between two tokens, as the context skips it.
+  template <class Context>
+  [[gnu::always_inline]] void space(const Context& context) {
+    if constexpr (requires { visitor().skip_space(context); }) {
+      visitor().skip_space(context);
+    } else {
+      skip_whitespace();
+    }
+  }
+
  private:
   Visitor& visitor() { return static_cast<Visitor&>(*this); }
 
-  // Recurses once per nesting level, which enter_nested bounds.
-  template <class Context, class Result>
-  [[gnu::noinline]] bool walk_array(const Context& context, Result& out) {
-    if (!enter_nested()) return false;
-    auto array = visitor().begin_array(context, pos_);
-    ++pos_;
-    const auto walk_element = [&]() __attribute__((always_inline)) {
-      Result element;
-      if (!walk_value(visitor().element_context(array), element)) return false;
-      visitor().end_element(array, element);
-      return true;
-    };
-    if (!read_elements([this] { skip_whitespace(); }, walk_element)) return false;
-    ++remaining_depth_;
-    return visitor().end_array(array, pos_, out);
+  // The result type of the values walked under a context: the visitor's Result<Context>, or the
+  // one type its hooks take when it has no such template.
+  template <class Context>
+  struct ResultOf {
+    using type = typename Visitor::template ResultOf<Context>;
+  };
+
+  template <class Context>
+  static constexpr StringUse strings_of() {
+    if constexpr (requires { Context::kStrings; }) {
+      return Context::kStrings;
+    } else {
+      return StringUse::Decoded;
+    }
   }
 
-  // The member loop and its errors, as the value reader reads an object.
+ protected:
+  // An array or object at the read position, taken over by the visitor or walked.
   template <class Context, class Result>
-  [[gnu::noinline]] bool walk_object(const Context& context, Result& out) {
+  [[gnu::always_inline]] bool take_or_walk_container(const Context& context, Result& out) {
+    if constexpr (requires { visitor().take_over(context, pos_, out); }) {
+      const TakeOver taken = visitor().take_over(context, pos_, out);
+      // A context whose visitor takes every array and object has no hooks to walk them.
+      if constexpr (requires { Context::kContainersTaken; }) {
+        return taken == TakeOver::Taken;
+      } else if (taken != TakeOver::Walk) {
+        return taken == TakeOver::Taken;
+      }
+    }
+    if constexpr (!requires { Context::kContainersTaken; }) return walk_container(context, out);
+  }
+
+  // An array or object at the read position. Recurses once per nesting level, which
+  // enter_nested bounds.
+  template <class Context, class Result>
+  [[gnu::noinline]] bool walk_container(const Context& context, Result& out) {
     if (!enter_nested()) return false;
+    if (*pos_ == '[') {
+      auto array = visitor().begin_array(context, pos_);
+      ++pos_;
+      if (!walk_elements(context, array)) return false;
+      ++remaining_depth_;
+      return visitor().end_array(array, pos_, out);
+    }
     auto object = visitor().begin_object(context, pos_);
     ++pos_;
-    skip_whitespace();
+    if (!walk_members(context, object)) return false;
+    ++remaining_depth_;
+    return visitor().end_object(object, pos_, out);
+  }
+
+ private:
+  // The members of an object whose "{" has been read, then the "}".
+  template <class Context, class Object>
+  [[gnu::always_inline]] bool walk_members(const Context& context, Object& object) {
+    using Member = decltype(visitor().member_context(object));
+    space(context);
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
     if (*pos_ != '}') {
       if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
       for (;;) {
         ++pos_;
         if (!visitor().read_key(object, pos_ - 1)) return false;
-        skip_whitespace();
+        space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
         if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
         ++pos_;
-        Result value;
+        typename ResultOf<Member>::type value{};
         if (!walk_value(visitor().member_context(object), value)) return false;
         visitor().end_member(object, value);
-        skip_whitespace();
+        space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
         if (*pos_ == '}') break;
         if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
         ++pos_;
-        skip_whitespace();
+        space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
         if (*pos_ == '"') continue;
         return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
       }
     }
     ++pos_;
-    ++remaining_depth_;
-    return visitor().end_object(object, pos_, out);
+    return true;
   }
 };
 
