@@ -9,9 +9,7 @@ times itself), and each figure is the median of --runs samples. See bench/README
 
 import argparse
 import gc
-import itertools
 import json
-import math
 import os
 import statistics
 import sys
@@ -21,12 +19,12 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import columnar_reference
 import memory
 import native_peer
 import report
 from payloads import CorpusMissing, copies_for, corpora, first_rows, scale_payload
 from pipelines import python_pipelines
+from timing import calls_per_sample, orjson_roundtrip, rotations, sample_clock, timed_calls
 
 BENCH_DIR = Path(__file__).resolve().parent
 KB = 1_000
@@ -122,29 +120,6 @@ def check_outputs(payload: bytes, pipelines: dict, measurement: Measurement) -> 
                 )
 
 
-# Wall and CPU nanoseconds of every single-thread sample: where other work takes the cores, the
-# wall time grows past the CPU time, and the report says by how much.
-sample_clock = {"wall": 0, "cpu": 0}
-
-
-def timed_calls(function, payload: bytes, calls: int) -> float:
-    """Nanoseconds per call over `calls` calls in a row, garbage of earlier samples collected."""
-    gc.collect()
-    start, cpu_start = time.perf_counter_ns(), time.thread_time_ns()
-    for _ in itertools.repeat(None, calls):
-        function(payload)
-    wall = time.perf_counter_ns() - start
-    sample_clock["wall"] += wall
-    sample_clock["cpu"] += time.thread_time_ns() - cpu_start
-    return wall / calls
-
-
-def calls_per_sample(one_call_ns: float, sample_ns: int) -> int:
-    """So many calls that a sample lasts about sample_ns: one for large payloads, many for small
-    ones, whose single call is too short for the clock and the collector's pause around it."""
-    return max(1, math.ceil(sample_ns / max(one_call_ns, 1)))
-
-
 # Each thread makes this many calls in a row: the figure is what N threads sustain together,
 # not the moment they start, when every thread sets up its call at once.
 CALLS_PER_THREAD = 4
@@ -179,14 +154,6 @@ def threaded_call(function, payload: bytes, threads: int) -> int:
     if failures:
         raise failures[0]
     return (max(ends) - min(starts)) // CALLS_PER_THREAD
-
-
-def rotations(names: list, rounds: int):
-    """The names once per round, the order rotated each round, so that no pipeline always runs
-    right after the same one."""
-    for run in range(rounds):
-        shift = run % len(names) if names else 0
-        yield names[shift:] + names[:shift]
 
 
 # Pipelines that release the interpreter lock, whose N-thread figure is set against one thread
@@ -240,10 +207,6 @@ def measure(payload: bytes, m: Measurement, pipelines: dict, native, args, threa
             m.thread_walls.setdefault(name, []).append(wall)
             if single is not None:
                 m.scaling.setdefault(name, []).append(args.threads * single / wall)
-
-
-def orjson_roundtrip(payload: bytes) -> bytes:
-    return columnar_reference.orjson.dumps(columnar_reference.orjson.loads(payload))
 
 
 def measure_call_cost(pipelines: dict, args) -> list[tuple[bytes | None, str, list[float]]]:
