@@ -83,9 +83,10 @@ def square_child(rows: int) -> dict:
     return result
 
 
-def run_child(arguments: list[str]) -> dict:
-    """Runs this file as a child with the arguments; its result, or {"error": why there is none}."""
-    command = [sys.executable, __file__, *arguments]
+def run_child(arguments: list[str], script: str = __file__) -> dict:
+    """Runs the script (this file by default) as a child with the arguments; its result, or
+    {"error": why there is none}."""
+    command = [sys.executable, script, *arguments]
     try:
         done = subprocess.run(command, check=False, capture_output=True, timeout=CHILD_TIMEOUT_S)
     except subprocess.TimeoutExpired:

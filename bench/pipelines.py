@@ -26,3 +26,14 @@ def python_pipelines() -> tuple[dict, dict]:
         pipelines["orjson"] = columnar_reference.columnarize_orjson
     pipelines["stdlib"] = columnar_reference.columnarize_stdlib
     return pipelines, missing
+
+
+def load_document_codec():
+    """The tarvik_codec module when it has document mode, or None with the reason."""
+    try:
+        import tarvik_codec
+    except ImportError as error:
+        return None, f"tarvik_codec does not import ({error})"
+    if not hasattr(tarvik_codec, "columnarize_document"):
+        return None, "this tarvik_codec has no columnarize_document"
+    return tarvik_codec, None

@@ -221,9 +221,10 @@ MEMORY_NOTE = (
 class Sections:
     """Every section of the report, as markdown lines."""
 
-    def __init__(self, args, call_cost, results, memory, squares, notes):
+    def __init__(self, args, call_cost, results, memory, squares, notes, documents):
         self.args, self.call_cost, self.results = args, call_cost, results
         self.memory, self.squares, self.notes = memory, squares, notes
+        self.documents = documents  # the document-mode section's lines, made by document_report
 
     def lines(self) -> list[str]:
         args = self.args
@@ -256,6 +257,7 @@ class Sections:
                 *square_table(self.squares),
                 "",
             ]
+        lines += self.documents
         lines += ["## Output check", "", *[f"- {note}" for note in self.notes]]
         return lines
 

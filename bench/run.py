@@ -9,9 +9,7 @@ times itself), and each figure is the median of --runs samples. See bench/README
 
 import argparse
 import gc
-import itertools
 import json
-import math
 import os
 import statistics
 import sys
@@ -21,12 +19,16 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import columnar_reference
+import document_memory
+import document_report
 import memory
 import native_peer
 import report
+from document_speed import measure_documents
+from documents import tool_outputs
 from payloads import CorpusMissing, copies_for, corpora, first_rows, scale_payload
-from pipelines import python_pipelines
+from pipelines import load_document_codec, python_pipelines
+from timing import calls_per_sample, orjson_roundtrip, rotations, sample_clock, timed_calls
 
 BENCH_DIR = Path(__file__).resolve().parent
 KB = 1_000
@@ -122,29 +124,6 @@ def check_outputs(payload: bytes, pipelines: dict, measurement: Measurement) -> 
                 )
 
 
-# Wall and CPU nanoseconds of every single-thread sample: where other work takes the cores, the
-# wall time grows past the CPU time, and the report says by how much.
-sample_clock = {"wall": 0, "cpu": 0}
-
-
-def timed_calls(function, payload: bytes, calls: int) -> float:
-    """Nanoseconds per call over `calls` calls in a row, garbage of earlier samples collected."""
-    gc.collect()
-    start, cpu_start = time.perf_counter_ns(), time.thread_time_ns()
-    for _ in itertools.repeat(None, calls):
-        function(payload)
-    wall = time.perf_counter_ns() - start
-    sample_clock["wall"] += wall
-    sample_clock["cpu"] += time.thread_time_ns() - cpu_start
-    return wall / calls
-
-
-def calls_per_sample(one_call_ns: float, sample_ns: int) -> int:
-    """So many calls that a sample lasts about sample_ns: one for large payloads, many for small
-    ones, whose single call is too short for the clock and the collector's pause around it."""
-    return max(1, math.ceil(sample_ns / max(one_call_ns, 1)))
-
-
 # Each thread makes this many calls in a row: the figure is what N threads sustain together,
 # not the moment they start, when every thread sets up its call at once.
 CALLS_PER_THREAD = 4
@@ -179,14 +158,6 @@ def threaded_call(function, payload: bytes, threads: int) -> int:
     if failures:
         raise failures[0]
     return (max(ends) - min(starts)) // CALLS_PER_THREAD
-
-
-def rotations(names: list, rounds: int):
-    """The names once per round, the order rotated each round, so that no pipeline always runs
-    right after the same one."""
-    for run in range(rounds):
-        shift = run % len(names) if names else 0
-        yield names[shift:] + names[:shift]
 
 
 # Pipelines that release the interpreter lock, whose N-thread figure is set against one thread
@@ -242,10 +213,6 @@ def measure(payload: bytes, m: Measurement, pipelines: dict, native, args, threa
                 m.scaling.setdefault(name, []).append(args.threads * single / wall)
 
 
-def orjson_roundtrip(payload: bytes) -> bytes:
-    return columnar_reference.orjson.dumps(columnar_reference.orjson.loads(payload))
-
-
 def measure_call_cost(pipelines: dict, args) -> list[tuple[bytes | None, str, list[float]]]:
     """Nanoseconds per call on the tiny payloads, one per round: (payload, call, samples).
 
@@ -282,6 +249,8 @@ def parse_args(argv):
     parser.add_argument("--memory-mb", type=float, help="memory payload (100; quick: 10); 0: skip")
     parser.add_argument("--no-small", action="store_true", help="skip the 1-64 KB cuts")
     parser.add_argument("--no-square", action="store_true", help="skip the N × N tables")
+    parser.add_argument("--no-document", action="store_true", help="skip the document mode")
+    parser.add_argument("--document-only", action="store_true", help="only the document mode")
     parser.add_argument("--out", type=Path, help="folder for results.* (quick: bench/out/quick)")
     args = parser.parse_args(argv)
     quick = args.quick
@@ -290,11 +259,15 @@ def parse_args(argv):
         parser.error("--runs must be at least 7 (or use --quick)")
     if args.threads < 1:
         parser.error("--threads must be at least 1")
+    if args.no_document and args.document_only:
+        parser.error("--no-document and --document-only exclude each other")
     if args.corpus is None and quick:
         args.corpus = ["canada", "twitter"]
     args.scaled_mb = (1 if quick else 10) if args.scaled_mb is None else args.scaled_mb
     args.memory_mb = (10 if quick else 100) if args.memory_mb is None else args.memory_mb
-    args.out = args.out or (BENCH_DIR / "out" / "quick" if quick else BENCH_DIR)
+    # A run of the document mode alone never replaces the full run's bench/results.*.
+    partial = BENCH_DIR / "out" / ("quick" if quick else "document")
+    args.out = args.out or (partial if quick or args.document_only else BENCH_DIR)
     args.thread_rounds = max(args.runs, 5)  # the thread figure is reported with its spread
     args.sample_ns = (1 if quick else 10) * 1_000_000
     args.square_rows = memory.SQUARE_ROWS[:1] if quick else memory.SQUARE_ROWS
@@ -318,34 +291,27 @@ def make_payload(natural: bytes, how: str, target: int | None) -> tuple[bytes | 
     return scale_payload(natural, copies), copies
 
 
-def main(argv=None) -> int:
-    args = parse_args(argv)
-    try:
-        paths = corpora(args.corpus)
-    except CorpusMissing as problem:
-        sys.exit(f"bench: {problem}")
-
-    load_before = os.getloadavg()[0]
-    started = time.monotonic()
-    pipelines, missing = python_pipelines()
-    native_problem = native_peer.build_native()
+def start_native(missing: dict):
+    """The native roundtrip's helper process, or None with the reason put in `missing`."""
+    problem = native_peer.build_native()
     native = None
-    if native_problem is None:
+    if problem is None:
         try:
             native = native_peer.NativeRoundtrip()
         except (OSError, RuntimeError) as error:
-            native_problem = f"did not start ({error})"
-    if native_problem:
-        missing["native"] = native_problem
-    for name, reason in missing.items():
-        print(f"{name}: not measured: {reason}", file=sys.stderr)
+            problem = f"did not start ({error})"
+    if problem:
+        missing["native"] = problem
+    return native
 
+
+def measure_columnarize(paths: list, pipelines: dict, native, args, notes: list):
+    """The per-call cost and every corpus at every size: (call cost, measurements by size)."""
     print("per-call cost on tiny payloads ...", file=sys.stderr)
     call_cost = measure_call_cost(pipelines, args)
 
     sizes = payload_sizes(args)
     results = {label: [] for label, _how, _target in sizes}
-    notes = [f"{name} not measured: {reason.splitlines()[0]}" for name, reason in missing.items()]
     for corpus in paths:
         natural = corpus.read_bytes()
         for label, how, target in sizes:
@@ -360,8 +326,6 @@ def main(argv=None) -> int:
             results[label].append(m)
             notes += [f"{m.corpus} ({label}): {text}" for text in m.mismatches]
             notes += [f"{m.corpus} ({label}): {n} failed: {e}" for n, e in m.failures.items()]
-    if native is not None:
-        native.close()
     measured = [m for group in results.values() for m in group if m.payload_bytes]
     checks = sum(m.checks for m in measured)
     mismatched = sum(1 for m in measured if m.mismatches)
@@ -371,20 +335,70 @@ def main(argv=None) -> int:
         f"compared the loaded outputs of {compared}: {checks} comparisons"
         f" on {len(measured)} payloads, {mismatched} payloads with a mismatch",
     )
+    return call_cost, results
 
-    memory_results = []
+
+def measure_document_mode(paths: list, tools: list, args, notes: list):
+    """Document mode's speed on the wrapped corpora and the tool outputs, then its memory:
+    (the timed documents, the memory of every shape)."""
+    codec, reason = load_document_codec()
+    if codec is None:
+        notes.append(f"document mode not measured: {reason}")
+        return [], []
+    cases = measure_documents(paths, tools, codec, args)
+    for case in cases:
+        notes += [f"{case.corpus}: {name} failed: {e}" for name, e in case.failures.items()]
+        notes += [f"{case.corpus}: {case.mismatch}"] if case.mismatch else []
+    checked = [case for case in cases if "columnarize_document" not in case.failures]
+    notes.append(
+        "loaded decolumnarize(columnarize_document(x)) against x (members whose value is null"
+        f" left out): {len(checked)} documents, {sum(1 for c in checked if c.mismatch)} that differ"
+    )
+    found = []
     if args.memory_mb > 0:
-        names = [name for name in report.PIPELINES if name not in missing]
-        for corpus in paths:
-            print(f"{corpus.stem}: memory of one call ...", file=sys.stderr)
-            size, found = memory.measure_corpus(corpus, int(args.memory_mb * MB), names)
-            memory_results.append((corpus.stem, size, found))
-    squares = []
-    if not args.no_square:
-        print("N × N tables ...", file=sys.stderr)
-        squares = memory.measure_squares(args.square_rows)
+        squares = () if args.no_square else args.square_rows
+        shapes = document_memory.memory_shapes(paths, tools, int(args.memory_mb * MB), squares)
+        found = document_memory.measure_shapes(shapes, BENCH_DIR / "out")
+    return cases, found
 
-    sections = report.Sections(args, call_cost, results, memory_results, squares, notes)
+
+def main(argv=None) -> int:
+    args = parse_args(argv)
+    try:
+        paths = corpora(args.corpus)
+        tools = [] if args.no_document else tool_outputs()
+    except CorpusMissing as problem:
+        sys.exit(f"bench: {problem}")
+
+    load_before = os.getloadavg()[0]
+    started = time.monotonic()
+    pipelines, missing = python_pipelines()
+    native = None if args.document_only else start_native(missing)
+    for name, reason in missing.items():
+        print(f"{name}: not measured: {reason}", file=sys.stderr)
+    notes = [f"{name} not measured: {reason.splitlines()[0]}" for name, reason in missing.items()]
+
+    call_cost, results, memory_results, squares = [], {}, [], []
+    if not args.document_only:
+        call_cost, results = measure_columnarize(paths, pipelines, native, args, notes)
+        if native is not None:
+            native.close()
+        if args.memory_mb > 0:
+            names = [name for name in report.PIPELINES if name not in missing]
+            for corpus in paths:
+                print(f"{corpus.stem}: memory of one call ...", file=sys.stderr)
+                size, found = memory.measure_corpus(corpus, int(args.memory_mb * MB), names)
+                memory_results.append((corpus.stem, size, found))
+        if not args.no_square:
+            print("N × N tables ...", file=sys.stderr)
+            squares = memory.measure_squares(args.square_rows)
+    cases, document_memory_results = [], []
+    if not args.no_document:
+        cases, document_memory_results = measure_document_mode(paths, tools, args, notes)
+
+    documents = document_report.document_lines(cases, document_memory_results)
+    sections = report.Sections(args, call_cost, results, memory_results, squares, notes, documents)
+    measured = [m for group in results.values() for m in group if m.payload_bytes] + cases
     machine = report.machine_lines(native and native.implementation, args, load_before, measured)
     machine.append(report.cpu_share(sample_clock["cpu"], sample_clock["wall"]))
     print("\n".join(sections.lines()))
@@ -392,10 +406,11 @@ def main(argv=None) -> int:
     (args.out / "results.md").write_text(
         "\n".join(["# Benchmark results", "", *machine, "", *sections.lines()]) + "\n"
     )
-    report.write_chart(args.out / "results.png", results, args.threads, missing)
-    print(
-        f"\n{time.monotonic() - started:.0f} s; wrote {args.out / 'results.md'} and {args.out / 'results.png'}"
-    )
+    written = [args.out / "results.md"]
+    if results:
+        report.write_chart(args.out / "results.png", results, args.threads, missing)
+        written.append(args.out / "results.png")
+    print(f"\n{time.monotonic() - started:.0f} s; wrote {' and '.join(map(str, written))}")
     return 0
 
 

@@ -1,9 +1,11 @@
 # Checks the benchmark's pure-Python transform against the codec's edge cases, so that the peer
-# pipelines it races do the same work. Independent of tarvik_codec itself.
+# pipelines it races do the same work, and the documents it grows. Independent of tarvik_codec.
 import importlib.util
+import json
 from pathlib import Path
 
 import pytest
+from conftest import find_data_dir
 
 BENCH_DIR = Path(__file__).resolve().parents[2] / "bench"
 
@@ -171,3 +173,67 @@ def test_scaled_payload_keeps_the_rows_bytes():
         == b'[{"a":"\\u00e9"},{"b":1.50},{"a":"\\u00e9"},{"b":1.50},{"a":"\\u00e9"},{"b":1.50}]'
     )
     assert run.scale_payload(b"[]", 5) == b"[]"
+
+
+# Loaded after run, which puts bench/ on the path that its modules import each other from.
+documents = load_bench_module("documents")
+DOCUMENTS_DIR = Path(__file__).resolve().parents[1] / "data" / "documents"
+
+
+@pytest.mark.parametrize(
+    ("document", "scaled"),
+    [
+        # Strings holding brackets, commas and quotes are not structure.
+        (
+            b'{"n":2,"items":[{"a":"],{"},{"a":"\\",["}]}',
+            b'{"n":2,"items":[{"a":"],{"},{"a":"\\",["},{"a":"],{"},{"a":"\\",["}]}',
+        ),
+        (b"[[1],[2]]", b"[[1],[2],[1],[2]]"),
+        # A keyed collection's names are marked in the later copies, escapes kept.
+        (
+            b'{"versions":{"1.0":{"v":1},"2.\\u0030":{"v":2}}}',
+            b'{"versions":{"1.0":{"v":1},"2.\\u0030":{"v":2},"1.0~2":{"v":1},"2.\\u0030~2":{"v":2}}}',
+        ),
+        # The innermost collection holding half the document, not the object of two around it.
+        (
+            b'{"v":{"r":{"res":[{"id":"aaaa"},{"id":"bbbb"}]},"o":{}}}',
+            b'{"v":{"r":{"res":[{"id":"aaaa"},{"id":"bbbb"},{"id":"aaaa"},{"id":"bbbb"}]},"o":{}}}',
+        ),
+        (
+            b'{"data": [\n  {"a": 1},\n  {"a": 2}\n]}',
+            b'{"data": [\n  {"a": 1},\n  {"a": 2}\n,\n  {"a": 1},\n  {"a": 2}\n]}',
+        ),
+    ],
+)
+def test_scaled_document_repeats_its_main_collection(document, scaled):
+    assert documents.scale_document(document, 2) == scaled
+
+
+def count_objects(value) -> int:
+    if type(value) is dict:
+        return 1 + sum(map(count_objects, value.values()))
+    if type(value) is list:
+        return sum(map(count_objects, value))
+    return 0
+
+
+@pytest.mark.parametrize("path", sorted(DOCUMENTS_DIR.glob("*.json")), ids=lambda path: path.stem)
+def test_scaled_tool_output_is_json_of_the_intended_size(path):
+    document = path.read_bytes()
+    bulk = documents.main_collection(document)
+    target = 20 * len(document)
+    copies = documents.document_copies(document, target)
+    scaled = documents.scale_document(document, copies)
+    members = json.loads(document[bulk.start : bulk.end])
+    members = members.values() if type(members) is dict else members
+    # Every copy's objects are there: none dropped as a repeated member name.
+    added = sum(map(count_objects, members)) * (copies - 1)
+    assert count_objects(json.loads(scaled)) == count_objects(json.loads(document)) + added
+    assert abs(len(scaled) - target) < bulk.end - bulk.start
+
+
+@pytest.mark.parametrize("path", sorted(find_data_dir().glob("*.json")), ids=lambda path: path.stem)
+def test_wrapped_payload_holds_the_rows_and_their_count(path):
+    rows = json.loads(path.read_bytes())
+    wrapped = json.loads(documents.document_payload("wrapped", str(path), 2))
+    assert wrapped == {"total_count": 2 * len(rows), "items": rows * 2, "next": None}
