@@ -3,7 +3,6 @@
 #include "binding/document_call.hpp"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -29,9 +28,18 @@ Result<PyObject*, PyErr> bytes_result(CodecOutcome<json::Buffer>& outcome) {
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<json::Buffer, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
-  const json::Buffer& text = result.value();
+  // The output is handed over a step at a time, each step's pages given back once copied, so a
+  // large output is never resident twice; with the lock released, like the work that made it.
+  constexpr std::size_t kLargeOutput = std::size_t{1} << 20;
+  json::Buffer& text = result.value();
   Ref bytes = expect_object(new_bytes(text.size()));
-  if (text.size() != 0) std::memcpy(PyBytes_AS_STRING(bytes.get()), text.data(), text.size());
+  char* const destination = PyBytes_AS_STRING(bytes.get());
+  if (text.size() >= kLargeOutput) {
+    const LockRelease released;
+    text.hand_over(destination);
+  } else {
+    text.hand_over(destination);
+  }
   return bytes.release();
 }
 

@@ -72,10 +72,9 @@ struct TablePlan {
   std::span<const PlannedConstant> constants;
   std::span<const std::uint32_t> positions;  // of each name's column, by the name's number
   std::span<const TablePlan* const> groups;  // the plans the columns refer to
-  // The rows, when the scan kept them all; and where the table's text ends.
+  // The rows, when the scan kept them all.
   KeptRows rows;
   bool rows_seen = false;
-  const char* end = nullptr;
   // Without the rows, the names to find each member's column by; their guess of the next row's
   // names moves as rows are written.
   NameIndex* names = nullptr;
@@ -87,28 +86,41 @@ struct TablePlan {
 // The tables of a document, each known by where its text starts in the input.
 class DocumentPlan {
  public:
-  void add_table(const char* start, const TablePlan* table) { tables_.emplace_back(start, table); }
+  struct Table {
+    const char* start;
+    const char* end;
+    // Its layout; none for a short table, planned again from its text when it is written (the
+    // plans of short tables are mostly never written: they stand in a group's cells, say).
+    const TablePlan* plan;
+  };
+
+  void add_table(std::string_view text, const TablePlan* plan) {
+    tables_.push_back({text.data(), text.data() + text.size(), plan});
+  }
   // Once every table is added.
-  void seal() { std::ranges::sort(tables_, {}, &Table::first); }
+  void seal() { std::ranges::sort(tables_, {}, &Table::start); }
 
   // The table whose array or object starts at `start`, or nullptr when it stays as it is.
-  const TablePlan* table_at(const char* start) const {
+  const Table* table_at(const char* start) const {
     if (tables_.empty()) return nullptr;
-    const auto found = std::ranges::lower_bound(tables_, start, {}, &Table::first);
-    return found != tables_.end() && found->first == start ? found->second : nullptr;
+    const auto found = std::ranges::lower_bound(tables_, start, {}, &Table::start);
+    return found != tables_.end() && found->start == start ? &*found : nullptr;
   }
 
   // The length of the document's transformed text.
   std::uint64_t size = 0;
+  // The fewest rows a table is made of, as the scan was told.
+  std::uint64_t min_rows = 0;
   // A member name stood twice in one object: the text must be read into a document first.
   bool repeats_a_name = false;
   // The tables' plans, and the names and strings they refer to that are not text of the input.
   std::unique_ptr<json::Arena> kept = std::make_unique<json::Arena>();
-  // The name indexes of the plans without rows.
+  // The rows the plans refer to, as the scan kept them; and the name indexes of the plans
+  // without rows.
+  std::vector<SeenRows> rows;
   std::vector<std::unique_ptr<NameIndex>> name_indexes;
 
  private:
-  using Table = std::pair<const char*, const TablePlan*>;
   std::vector<Table> tables_;
 };
 

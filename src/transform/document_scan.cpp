@@ -80,13 +80,15 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   using ResultOf = ValueSummary;
 
   DocumentScan(std::string_view input, json::Arena& unused, std::uint64_t min_rows,
-               DocumentPlan& plan)
+               std::size_t least_planned, DocumentPlan& plan)
       : Walker(input, unused),
         plan_(plan),
+        least_planned_(least_planned),
         pool_(input, *plan.kept),
         least_rows_(std::max<std::uint64_t>(min_rows, 1)),
         least_members_(std::max<std::uint64_t>(min_rows, 2)),
         levels_(json::reading::kDepthBudget + 1) {
+    plan.min_rows = min_rows;
     pool_.set_rows_budget(whole_rows_budget(input.size()));
   }
 
@@ -275,10 +277,11 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
  private:
+  // A long table is planned now, its rows kept for the writer; a short one is planned again
+  // from its text if it is written, which costs little, and its plan is mostly never written
+  // (it stands in a group's cells, say).
   void add_table(TableAnalysis& analysis, std::string_view text) {
-    TablePlan* const table = analysis.take_plan(plan_);
-    table->end = text.data() + text.size();
-    plan_.add_table(text.data(), table);
+    plan_.add_table(text, text.size() >= least_planned_ ? analysis.take_plan(plan_) : nullptr);
   }
 
   TableAnalysis* acquire(TableAnalysis*& table) {
@@ -291,6 +294,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
   DocumentPlan& plan_;
+  const std::size_t least_planned_;
   AnalysisPool pool_;
   const std::uint64_t least_rows_;
   const std::uint64_t least_members_;
@@ -302,10 +306,11 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
 }  // namespace
 
-Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows) {
+Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows,
+                                                std::size_t least_planned) {
   DocumentPlan plan;
   json::Arena unused;  // strings are decoded into the reader's own buffer
-  DocumentScan scan(input, unused, min_rows, plan);
+  DocumentScan scan(input, unused, min_rows, least_planned, plan);
   if (!scan.run()) return failure(scan.take_error());
   return plan;
 }

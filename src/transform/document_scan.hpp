@@ -2,6 +2,7 @@
 // errors, and planned: which arrays and objects become tables, laid out how, and the text's length.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -17,8 +18,12 @@ namespace tarvik {
 // column of objects (or of lists of objects) becomes a group (a list group) when that is
 // strictly shorter. When a name stands twice in one object, the plan only says so
 // (repeats_a_name): the walk by member cannot tell which value is kept.
+// Tables shorter than `least_planned` bytes of text are left unplanned (planned again from their
+// text if written).
 // The plan refers to `input`, which must outlive it. Errors are the reader's, with their
 // positions. Memory exhaustion throws std::bad_alloc. Thread-safe.
-Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows);
+inline constexpr std::size_t kLeastPlannedTable = std::size_t{16} << 10;
+Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows,
+                                                std::size_t least_planned = kLeastPlannedTable);
 
 }  // namespace tarvik

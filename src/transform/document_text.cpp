@@ -13,6 +13,7 @@
 #include "json/read/walk.hpp"
 #include "json/text/float_text.hpp"
 #include "json/write/writer.hpp"
+#include "transform/document_scan.hpp"
 
 namespace tarvik {
 
@@ -90,12 +91,19 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
     if (!walk_value(context, done)) fault("a planned text does not read back");
   }
 
-  // A table whose rows the scan kept is written from them, its text not read again.
+  // A table whose rows the scan kept is written from them, its text not read again; a short
+  // table that was not planned is planned from its text, and written as its own document.
   json::reading::TakeOver take_over(const WriteContext& context, const char* bracket, Nothing&) {
     if (context.role != Role::Value) return json::reading::TakeOver::Walk;
-    const TablePlan* const table = plan_.table_at(bracket);
-    if (table == nullptr || !table->rows_seen) return json::reading::TakeOver::Walk;
-    write_seen_table(*table, *bracket == '{', *context.out);
+    const DocumentPlan::Table* const table = plan_.table_at(bracket);
+    if (table == nullptr) return json::reading::TakeOver::Walk;
+    if (table->plan == nullptr) {
+      write_replanned(*table, *context.out);
+    } else if (table->plan->rows_seen) {
+      write_seen_table(*table->plan, *bracket == '{', *context.out);
+    } else {
+      return json::reading::TakeOver::Walk;
+    }
     pos_ = table->end;
     return json::reading::TakeOver::Taken;
   }
@@ -138,7 +146,8 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
       case Role::Skip:
         return array;
       case Role::Value:
-        if (const TablePlan* table = plan_.table_at(bracket)) {
+        if (const DocumentPlan::Table* planned = plan_.table_at(bracket)) {
+          const TablePlan* const table = planned->plan;
           array.table = table;
           write_table_head(*table, *context.out);
           array.element = {Role::Row, table, context.out};
@@ -182,7 +191,8 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
       case Role::Names:
         return object;
       case Role::Value:
-        if (const TablePlan* table = plan_.table_at(brace)) {
+        if (const DocumentPlan::Table* planned = plan_.table_at(brace)) {
+          const TablePlan* const table = planned->plan;
           object.keyed = table;
           Buffer& out = *context.out;
           append(out, R"({"keys":[)");
@@ -370,6 +380,15 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
       write_value_text(constant.value, constant.copied, out);
     }
     out.push_back('}');
+  }
+
+  void write_replanned(const DocumentPlan::Table& table, Buffer& out) {
+    const std::string_view text(table.start, static_cast<std::size_t>(table.end - table.start));
+    Result<DocumentPlan, json::Error> replanned = scan_document(text, plan_.min_rows, 0);
+    if (!replanned.ok() || replanned.value().table_at(table.start) == nullptr) {
+      fault("a short table planned again is no table");
+    }
+    write_document(text, replanned.value(), out);
   }
 
   // A value's transformed text: its own text when that is it, else the text read and written.

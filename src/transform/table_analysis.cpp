@@ -163,19 +163,7 @@ TableAnalysis::Sizes TableAnalysis::measure() {
   return sizes;
 }
 
-namespace {
-
-// `items` copied into `arena`, to live as long as the plans.
-template <class T>
-std::span<const T> copied_into(json::Arena& arena, std::span<const T> items) {
-  T* const copy = arena.allocate_array<T>(items.size());
-  std::ranges::copy(items, copy);
-  return {copy, items.size()};
-}
-
-}  // namespace
-
-TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
+const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
   json::Arena& arena = *document.kept;
   auto* const plan = new (arena.allocate(sizeof(TablePlan), alignof(TablePlan))) TablePlan();
   std::uint32_t* const positions = arena.allocate_array<std::uint32_t>(columns_.size());
@@ -217,13 +205,10 @@ TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
   plan->groups = {planned_groups, groups};
   plan->rows_seen = recording();
   if (plan->rows_seen) {
-    plan->rows.cells = copied_into<SeenText>(arena, seen_.cells);
-    plan->rows.row_ends = copied_into<std::uint32_t>(arena, seen_.row_ends);
-    plan->rows.list_lengths = copied_into<std::uint32_t>(arena, seen_.list_lengths);
-    plan->rows.names = copied_into<SeenText>(arena, seen_.names);
-    const std::size_t bytes = kept_bytes_;
-    forget_rows(false);
-    pool_.count_kept_rows(bytes);  // counted on as the plan's
+    // Handed over, not copied: only a long table is planned during the scan.
+    const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, SeenRows()));
+    plan->rows = {rows.cells, rows.row_ends, rows.list_lengths, rows.names};
+    kept_bytes_ = 0;  // counted on as the plan's
   } else {
     // Without rows the writer finds each member's column by its name.
     plan->names = document.name_indexes.emplace_back(std::make_unique<NameIndex>(names_)).get();

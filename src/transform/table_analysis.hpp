@@ -83,9 +83,8 @@ class TableAnalysis {
 
   // Decides each column's form, the shortest, and gives the lengths it makes.
   Sizes measure();
-  // The layout measure decided, made in `document`'s arena with the rows kept; the analysis
-  // forgets its rows.
-  TablePlan* take_plan(DocumentPlan& document);
+  // The layout measure decided, made in `document`'s arena, the rows kept handed to it.
+  const TablePlan* take_plan(DocumentPlan& document);
 
  private:
   friend class AnalysisPool;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "json/memory/huge_pages.hpp"
+#include "json/memory/output_pages.hpp"
 
 namespace tarvik::json {
 
@@ -59,6 +60,16 @@ class Buffer {
   // Empties the buffer and keeps its storage.
   void clear() { size_ = 0; }
 
+  // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage;
+  // the pages of a large content are given back as they are copied, so that it is never
+  // resident twice.
+  void hand_over(char* to) {
+    if (size_ != 0) copy_handing_back(data_, size_, to, is_large_block(capacity_));
+    release();
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
   // Room for at least `count` more bytes without further growth.
   void reserve_more(std::size_t count) {
     if (count > capacity_ - size_) grow(count);
@@ -71,7 +82,11 @@ class Buffer {
 
   void reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
-    if (is_large_block(capacity)) {
+    if (is_large_block(capacity) && is_large_block(capacity_)) {
+      const LargeBlock grown = grow_large_block({data_, capacity_}, capacity);
+      data_ = static_cast<char*>(grown.data);
+      capacity_ = grown.size;
+    } else if (is_large_block(capacity)) {
       const LargeBlock grown = allocate_large_block(capacity);
       if (size_ > 0) std::memcpy(grown.data, data_, size_);
       release();

@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -153,6 +154,27 @@ LargeBlock allocate_large_block(std::size_t size) {
   LargeBlock block{};
   if (kept_blocks().take(rounded, block)) return block;
   return {fresh_block(rounded), rounded};
+}
+
+LargeBlock grow_large_block(LargeBlock block, std::size_t size) {
+  if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
+  const std::size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
+#if TARVIK_LINUX
+  // The pages move to the larger mapping as they are: nothing is copied, and the content is
+  // never resident twice.
+  if (block.size >= kHugePage) {
+    ensure_room_for(rounded - block.size);
+    void* const moved = mremap(block.data, block.size, rounded, MREMAP_MAYMOVE);
+    if (moved != MAP_FAILED) {
+      platform::advise_huge_pages(moved, rounded);
+      return {moved, rounded};
+    }
+  }
+#endif
+  const LargeBlock grown = allocate_large_block(rounded);
+  std::memcpy(grown.data, block.data, block.size);
+  release_large_block(block);
+  return grown;
 }
 
 std::size_t release_kept_blocks() noexcept {

@@ -31,6 +31,11 @@ struct LargeBlock {
 // process may still use (see ensure_room_for), after giving back every kept block.
 LargeBlock allocate_large_block(std::size_t size);
 
+// `block` (from allocate_large_block) grown to at least `size` bytes, its content kept: on Linux
+// its pages are moved, not copied, so the content is never resident twice. The block given is
+// taken over. Throws std::bad_alloc as allocate_large_block does, leaving `block` as it was.
+LargeBlock grow_large_block(LargeBlock block, std::size_t size);
+
 // Frees every kept block and returns their total size: called when memory runs out, before an
 // allocation is tried again. Safe to call from any thread.
 std::size_t release_kept_blocks() noexcept;

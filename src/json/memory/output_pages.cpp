@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "json/memory/huge_pages.hpp"
 #include "json/platform/platform.hpp"
@@ -51,6 +53,20 @@ void OutputPages::prepare_through(char* end) noexcept {
   char* const next = end_ - end <= static_cast<std::ptrdiff_t>(kStep) ? end_ : end + kStep;
   populate(prepared_, static_cast<std::size_t>(next - prepared_));
   prepared_ = next;
+}
+
+void copy_handing_back(char* from, std::size_t size, char* to, bool discard_source) noexcept {
+  OutputPages pages(to, size);
+  for (std::size_t done = 0; done < size;) {
+    const std::size_t step = std::min(kStep, size - done);
+    pages.reach(to + done + step);
+    std::memcpy(to + done, from + done, step);
+    if (discard_source) {
+      const WholePages copied = whole_pages(from + done, step);
+      if (copied.length != 0) platform::discard_pages(copied.start, copied.length);
+    }
+    done += step;
+  }
 }
 
 }  // namespace tarvik::json

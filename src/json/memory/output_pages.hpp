@@ -27,4 +27,10 @@ class OutputPages {
   char* prepared_;  // where the pages faulted in so far end
 };
 
+// Copies the `size` bytes at `from` to `to`, fresh memory as for OutputPages, a step at a time:
+// when `discard_source` (a source of whole pages of its own, soon freed), the source's pages
+// copied are given back as the copy goes, so that a large text is never resident twice. The
+// source then holds zeros where it was copied.
+void copy_handing_back(char* from, std::size_t size, char* to, bool discard_source) noexcept;
+
 }  // namespace tarvik::json

@@ -1,5 +1,6 @@
-// Advice on the pages of a block: transparent huge pages, and faulting in at once, with madvise
-// on Linux; other systems take ordinary pages on first touch, which costs speed, not correctness.
+// Advice on the pages of a block: transparent huge pages, faulting in at once and giving back,
+// with madvise on Linux; other systems take ordinary pages on first touch, which costs speed, not
+// correctness.
 #include "json/platform/platform.hpp"
 
 #if TARVIK_LINUX
@@ -23,6 +24,12 @@ void populate_for_writing([[maybe_unused]] void* pages,
 #if TARVIK_LINUX
   // Kernels before 5.14 refuse the advice; the pages then fault in one by one as they are written.
   madvise(pages, size, MADV_POPULATE_WRITE);
+#endif
+}
+
+void discard_pages([[maybe_unused]] void* pages, [[maybe_unused]] std::size_t size) noexcept {
+#if TARVIK_LINUX
+  madvise(pages, size, MADV_DONTNEED);
 #endif
 }
 

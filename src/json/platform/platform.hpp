@@ -32,6 +32,11 @@ void advise_huge_pages(void* block, std::size_t size) noexcept;
 // instead of a fault per page. Only an advice. Linux: madvise; elsewhere nothing.
 void populate_for_writing(void* pages, std::size_t size) noexcept;
 
+// The content of the `size` bytes of whole pages at `pages` is no longer needed: the memory is
+// given back to the system, and reads as zeros if touched again. Only an advice. Linux: madvise;
+// elsewhere nothing.
+void discard_pages(void* pages, std::size_t size) noexcept;
+
 // A number for the calling thread in fault reports. Linux: the kernel's thread id, as ps and
 // debuggers show it; elsewhere a number that tells the process's live threads apart.
 unsigned long current_thread_id() noexcept;
