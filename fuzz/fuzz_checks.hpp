@@ -19,6 +19,7 @@
 #include "transform/columnarize.hpp"
 #include "transform/columnarize_document.hpp"
 #include "transform/decolumnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik::fuzz {
 

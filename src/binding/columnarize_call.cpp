@@ -53,7 +53,13 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
 
   // Held for the call, so the payload stays alive while it is read without the lock.
   const Ref held = Ref::borrow(bound.value().slots[0]);
-  CodecOutcome<TableText> outcome = run_codec<TableText>(payload.value(), columnarize_json_text);
+  CodecOutcome<TableText> outcome =
+      run_codec<TableText>(payload.value(), [](std::string_view text) {
+        Result<TableText, TransformFailure> made = columnarize_json_text(text);
+        if (!made.ok())
+          return Result<TableText, std::string>(failure(std::move(made).error().message));
+        return Result<TableText, std::string>(std::move(made).value());
+      });
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<TableText, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));

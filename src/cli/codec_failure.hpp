@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "json/read/reader.hpp"
-#include "transform/columnarize.hpp"
+#include "transform/transform_failure.hpp"
 
 namespace tarvik::cli {
 

@@ -41,7 +41,7 @@ Result<Input, int> Input::from_descriptor(int fd) {
   struct stat status;
   if (fstat(fd, &status) != 0) return failure(errno);
   Input input;
-  // A regular file of size 0 may still have contents (those under /proc), so it is read.
+  // A regular file of size 0 may still have contents (the files of procfs), so it is read.
   if (S_ISREG(status.st_mode) && status.st_size > 0) {
     const auto size = static_cast<std::size_t>(status.st_size);
     // Standard input may have been read partway by an earlier command.

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cli/options.hpp"
-#include "transform/columnarize.hpp"
+#include "transform/table_text.hpp"
 
 namespace tarvik::cli {
 

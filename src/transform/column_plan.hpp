@@ -1,7 +1,8 @@
 // The columns of a table of rows: which members become cells, at which output position, and
-// which columns are constants. Shared by the document builder and the direct table writer.
+// which columns are constants; for rows built at once, or read one at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -15,7 +16,7 @@
 #include "json/model/map.hpp"
 #include "json/model/result.hpp"
 #include "json/model/value.hpp"
-#include "transform/columnarize.hpp"
+#include "transform/transform_failure.hpp"
 
 namespace tarvik {
 
@@ -67,37 +68,5 @@ class StreamedColumns {
 // The array of the planned table's rows, every cell built in `arena`: rows * cells_per_row
 // values. The rows must stay alive until it is written.
 json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
-
-// The text of the planned table, with the rows' cells written in column order straight from the
-// row objects. `expected_cell_text`: what the cell text will probably grow to.
-TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
-// The same text written to `out` as it is made: the memory it takes is a few megabytes.
-void write_table_text(const ColumnPlan& plan, TextBlocks& out);
-
-class RowsWriter;
-
-// The same text, given the rows a batch at a time: each batch may be released once written.
-class TableTextBuilder {
- public:
-  // `plan`'s rows and member positions are unused; it must outlive the builder. With `out`, the
-  // text is written there as it is made, starting at once, instead of being kept.
-  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
-                   TextBlocks* out = nullptr);
-  TableTextBuilder(const TableTextBuilder&) = delete;
-  TableTextBuilder& operator=(const TableTextBuilder&) = delete;
-  ~TableTextBuilder();
-
-  // The next rows, with the output positions of their members, row after row in entry order.
-  void add_rows(std::span<const json::Map* const> rows,
-                std::span<const std::uint32_t> member_positions);
-  TableText finish();
-  // The end of the text written to `out`, the one given at construction.
-  void finish(TextBlocks& out);
-
- private:
-  const ColumnPlan& plan_;
-  std::unique_ptr<RowsWriter> rows_;
-  std::size_t row_count_ = 0;
-};
 
 }  // namespace tarvik

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "json/memory/huge_pages.hpp"
-#include "json/memory/memory_room.hpp"
 #include "transform/document_scan.hpp"
 #include "transform/document_text.hpp"
 #include "transform/without_repeated_names.hpp"

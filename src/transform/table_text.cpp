@@ -1,5 +1,7 @@
 // The output text of a table, written row by row from the row objects without a matrix of
 // cells: only present cells are kept as text, and runs of null cells are copied from a pattern.
+#include "transform/table_text.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstring>

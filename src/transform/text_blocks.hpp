@@ -7,9 +7,17 @@
 #include <memory>
 #include <string_view>
 
-#include "transform/columnarize.hpp"
-
 namespace tarvik {
+
+// Where an output written as it is made goes, in consecutive parts. write returns false when no
+// more can go (a failed write): the transform then stops making the output and returns.
+class TextSink {
+ public:
+  virtual bool write(std::string_view text) = 0;
+
+ protected:
+  ~TextSink() = default;
+};
 
 class TextBlocks {
  public:

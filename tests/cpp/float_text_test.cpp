@@ -171,7 +171,7 @@ bool read_as_canonical(const std::string& text) {
   if (!rows.ok()) return false;
   const Value& cell = rows.value()[0];
   EXPECT_TRUE(cell.is_deferred()) << text;
-  return cell.deferred_is_canonical();
+  return cell.deferred_form() == TextForm::Written;
 }
 
 // Spellings of `value` beside the writer's own: other layouts, extra zeros, other letters and

@@ -14,6 +14,7 @@
 #include "json/model/map.hpp"
 #include "json/read/reader.hpp"
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik {
 namespace {
@@ -114,8 +115,7 @@ TEST(LargePayload, HugeStringsStayWhole) {
 TEST(CollidingKeys, KeysThatCollideUnderOneSeedSpreadUnderAnother) {
   constexpr std::uint64_t kBucketMask = 0x3ff;
   constexpr std::size_t kKeys = 1000;
-  json::Arena arena;
-  const json::HashSeed first_seed = json::Map::create(arena).seed();
+  const json::HashSeed first_seed = json::next_map_seed();
   std::vector<std::string> names;
   for (std::size_t i = 0; names.size() < kKeys; ++i) {
     std::string name = "k" + std::to_string(i);
@@ -129,9 +129,9 @@ TEST(CollidingKeys, KeysThatCollideUnderOneSeedSpreadUnderAnother) {
     return *std::max_element(buckets.begin(), buckets.end());
   };
   ASSERT_EQ(fullest_bucket(first_seed), kKeys);
-  const json::HashSeed later_seed = json::Map::create(arena).seed();
+  const json::HashSeed later_seed = json::next_map_seed();
   json::HashSeed other_thread_seed{};
-  std::thread([&] { other_thread_seed = json::Map::create(arena).seed(); }).join();
+  std::thread([&] { other_thread_seed = json::next_map_seed(); }).join();
   EXPECT_NE(later_seed, first_seed);
   EXPECT_NE(other_thread_seed, first_seed);
   // About one name per bucket is expected; a few dozen would already be a fluke.
@@ -142,8 +142,7 @@ TEST(CollidingKeys, KeysThatCollideUnderOneSeedSpreadUnderAnother) {
 // The same names through the pipeline: every one is its own column, in first-seen order, and a
 // name written with an escape in another row still finds its column.
 TEST(CollidingKeys, CollidingNamesTransformCorrectly) {
-  json::Arena arena;
-  const json::HashSeed seed = json::Map::create(arena).seed();
+  const json::HashSeed seed = json::next_map_seed();
   std::vector<std::string> names;
   for (std::size_t i = 0; names.size() < 500; ++i) {
     std::string name = "k" + std::to_string(i);

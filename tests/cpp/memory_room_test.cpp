@@ -10,8 +10,8 @@
 #include <string>
 
 #include "json/memory/huge_pages.hpp"
-#include "json/memory/memory_room.hpp"
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik::json {
 namespace {

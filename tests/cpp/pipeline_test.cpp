@@ -4,6 +4,7 @@
 #include <string>
 
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik {
 namespace {

@@ -16,6 +16,7 @@
 #include "json/read/deferred.hpp"
 #include "json/read/reader.hpp"
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik {
 namespace {

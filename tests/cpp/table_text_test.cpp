@@ -12,6 +12,7 @@
 #include "json/read/reader.hpp"
 #include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik {
 namespace {

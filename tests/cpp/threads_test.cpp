@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik {
 namespace {

@@ -9,6 +9,7 @@
 #include "json/read/deferred.hpp"
 #include "json/write/writer.hpp"
 #include "transform/columnarize.hpp"
+#include "transform_entry_points.hpp"
 
 namespace tarvik::testing {
 namespace {

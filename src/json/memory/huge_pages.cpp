@@ -1,7 +1,6 @@
 // The large blocks of calls (payload copies, arena chunks, outputs), kept across calls: calls on
 // payloads of similar sizes, in any thread, then reuse memory that is already mapped.
 #include "json/memory/huge_pages.hpp"
-#include "json/memory/memory_room.hpp"
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -175,6 +174,12 @@ LargeBlock grow_large_block(LargeBlock block, std::size_t size) {
   std::memcpy(grown.data, block.data, block.size);
   release_large_block(block);
   return grown;
+}
+
+void ensure_room_for(std::size_t bytes) {
+  if (bytes < kRoomCheckedSize || bytes <= platform::memory_room()) return;
+  if (release_kept_blocks() > 0 && bytes <= platform::memory_room()) return;
+  throw std::bad_alloc();
 }
 
 std::size_t release_kept_blocks() noexcept {

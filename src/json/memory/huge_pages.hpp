@@ -19,6 +19,14 @@ inline bool is_large_block(std::size_t size) {
   return size >= kLargeBlock;
 }
 
+// Below this size a block is not checked: the reading of the limits would cost more than the
+// block's writing, and an allocation that fails still throws.
+inline constexpr std::size_t kRoomCheckedSize = std::size_t{8} << 20;
+
+// Throws std::bad_alloc when `bytes` more do not fit in what the process may still take
+// (platform::memory_room), after giving back the kept blocks, which may be what is lacking.
+void ensure_room_for(std::size_t bytes);
+
 struct LargeBlock {
   void* data;
   std::size_t size;  // at least the size asked for; what release_large_block takes back

@@ -92,6 +92,16 @@ inline std::uint64_t hash_key(HashSeed seed, std::string_view key) {
   return siphash<1, 3>(seed, key, 0xFF);
 }
 
+// A key's length with its first and last bytes: cheap, unkeyed. Equal keys have equal
+// fingerprints and the different keys of one object rarely do, so only keys with matching
+// fingerprints need comparing.
+inline std::uint64_t key_fingerprint(std::string_view key) {
+  if (key.empty()) return 0;
+  return (std::uint64_t{key.size()} << 16) |
+         (std::uint64_t{static_cast<unsigned char>(key.front())} << 8) |
+         static_cast<unsigned char>(key.back());
+}
+
 // The seed for a new map created on the calling thread. The first call on a thread draws two
 // words from getrandom; each call hands out the current pair and then increases the first word,
 // so no two maps of a thread share a seed. Throws std::system_error if the random source fails.

@@ -8,18 +8,11 @@
 #include <new>
 #include <stdexcept>
 
+#include "json/model/hash.hpp"
+
 namespace tarvik::json {
 
 namespace {
-
-// A key's length with its first and last bytes. Equal keys have equal fingerprints and the
-// different keys of one object rarely do, so only keys with matching fingerprints are compared.
-std::uint64_t fingerprint(std::string_view key) {
-  if (key.empty()) return 0;
-  return (std::uint64_t{key.size()} << 16) |
-         (std::uint64_t{static_cast<unsigned char>(key.front())} << 8) |
-         static_cast<unsigned char>(key.back());
-}
 
 constexpr std::size_t kMostEntries = std::numeric_limits<std::uint32_t>::max() - 1;
 
@@ -41,7 +34,7 @@ Map& Map::from_members(Arena& arena, std::span<const Member> members) {
   }
   std::uint64_t prints[kPairwiseLimit] = {};
   for (const Member& member : members) {
-    const std::uint64_t print = fingerprint(member.key);
+    const std::uint64_t print = key_fingerprint(member.key);
     std::size_t i = 0;
     while (i < map.size_ && !(prints[i] == print && same_key(map.entries_[i].key, member.key))) {
       ++i;

@@ -46,7 +46,6 @@ class Map {
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  HashSeed seed() const { return seed_; }
 
   // The entry whose key has exactly these bytes, or nullptr.
   const Entry* find(std::string_view key) const;

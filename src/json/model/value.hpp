@@ -130,7 +130,6 @@ class Value {
   TextForm deferred_form() const {
     return static_cast<TextForm>((tag_ >> kTextFormShift) & kTextFormMask);
   }
-  bool deferred_is_canonical() const { return deferred_form() == TextForm::Written; }
   // A string made by `plain_string`, whose text needs no escape.
   bool is_plain_string() const { return (tag_ & kPlainBit) != 0; }
 

@@ -37,6 +37,12 @@ void populate_for_writing(void* pages, std::size_t size) noexcept;
 // elsewhere nothing.
 void discard_pages(void* pages, std::size_t size) noexcept;
 
+// How many more bytes the process may take: the least of what its address-space limit leaves,
+// what its cgroups' memory limits leave (cgroup v2 memory.max, or v1 memory.limit_in_bytes, less
+// their use) and the system's MemAvailable; SIZE_MAX where no limit is known. The files of
+// /proc and /sys are Linux's: elsewhere they are not found, and the address-space limit stands.
+std::size_t memory_room() noexcept;
+
 // A number for the calling thread in fault reports. Linux: the kernel's thread id, as ps and
 // debuggers show it; elsewhere a number that tells the process's live threads apart.
 unsigned long current_thread_id() noexcept;

@@ -10,6 +10,7 @@
 
 #include "json/text/simd.hpp"
 
+#include "json/model/hash.hpp"
 #include "json/model/map.hpp"
 #include "json/read/key_guess.hpp"
 #include "json/read/string_text.hpp"
@@ -60,21 +61,26 @@ class KeyReader : public StringReader {
     const bool in_input = start >= reinterpret_cast<std::uintptr_t>(begin_) &&
                           start + size <= reinterpret_cast<std::uintptr_t>(end_);
     if (!in_input) return false;
+    if (!matches_known_key(key)) return false;
+    pos_ += size + 1;
+    return true;
+  }
+
+  // Whether `key` and its closing quote come next. A short key is compared with its quote in one
+  // block, where the input and the key's text (followed by its own quote) allow the loads.
+  bool matches_known_key(std::string_view key) const {
+    const std::size_t size = key.size();
 #if TARVIK_SSE2
     if (size < 16 && end_ - pos_ >= 16 && end_ - key.data() >= 16) {
       const __m128i same =
           _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_)),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data())));
       const auto unequal = ~static_cast<std::uint32_t>(_mm_movemask_epi8(same));
-      if ((unequal & ((std::uint32_t{2} << size) - 1)) != 0) return false;  // the quote too
-    } else
-#endif
-        if (static_cast<std::size_t>(end_ - pos_) <= size || pos_[size] != '"' ||
-            !same_bytes(pos_, key.data(), size)) {
-      return false;
+      return (unequal & ((std::uint32_t{2} << size) - 1)) == 0;  // the quote too
     }
-    pos_ += size + 1;
-    return true;
+#endif
+    return static_cast<std::size_t>(end_ - pos_) > size && pos_[size] == '"' &&
+           same_bytes(pos_, key.data(), size);
   }
 
   // Smaller objects are read as fast key by key: they have few keys to compare.
@@ -86,13 +92,8 @@ class KeyReader : public StringReader {
   static constexpr std::size_t kMostShapeKeys = std::size_t{1} << 16;
 
   static std::size_t shape_slot(std::string_view first_key) {
-    const std::uint64_t print =
-        first_key.empty()
-            ? 0
-            : (std::uint64_t{first_key.size()} << 16) |
-                  (std::uint64_t{static_cast<unsigned char>(first_key.front())} << 8) |
-                  static_cast<unsigned char>(first_key.back());
-    return static_cast<std::size_t>((print * 0x9E3779B97F4A7C15ULL) >> (64 - kShapeSlotBits));
+    return static_cast<std::size_t>((key_fingerprint(first_key) * 0x9E3779B97F4A7C15ULL) >>
+                                    (64 - kShapeSlotBits));
   }
 
   std::span<const std::string_view> shape_keys(const KeyShape& shape) const {

@@ -4,9 +4,7 @@
 
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "json/text/simd.hpp"
 
 #include "json/text/escape_text.hpp"
 
@@ -30,7 +28,7 @@ inline bool read_unicode_escape_pair_scalar(const char* p, UnicodeEscapePair& ou
   return true;
 }
 
-#if defined(__SSE2__)
+#if TARVIK_SSE2
 // read_unicode_escape_pair_scalar on one 16-byte block: p[0, 16) must be readable.
 inline bool read_unicode_escape_pair_sse2(const char* p, UnicodeEscapePair& out) {
   const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -64,7 +62,7 @@ inline bool read_unicode_escape_pair_sse2(const char* p, UnicodeEscapePair& out)
 
 // read_unicode_escape_pair_scalar, with p[0, 16) readable.
 inline bool read_unicode_escape_pair(const char* p, UnicodeEscapePair& out) {
-#if defined(__SSE2__)
+#if TARVIK_SSE2
   return read_unicode_escape_pair_sse2(p, out);
 #else
   return read_unicode_escape_pair_scalar(p, out);

@@ -1,5 +1,6 @@
-// The memory limits of the process, read from getrlimit, /proc and the cgroup v2 files.
-#include "json/memory/memory_room.hpp"
+// The memory the process may still take, read from its limits: getrlimit everywhere; on Linux
+// also its address space in use (/proc/self/statm), its cgroups' limits and MemAvailable.
+#include "json/platform/platform.hpp"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -8,14 +9,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "json/memory/huge_pages.hpp"
-
-namespace tarvik::json {
+namespace tarvik::json::platform {
 
 namespace {
 
@@ -120,16 +118,14 @@ std::size_t available_room() {
   return *kilobytes * 1024;
 }
 
-bool fits(std::size_t bytes) {
-  return bytes <= address_space_room() && bytes <= cgroup_room() && bytes <= available_room();
-}
-
 }  // namespace
 
-void ensure_room_for(std::size_t bytes) {
-  if (bytes < kRoomCheckedSize || fits(bytes)) return;
-  if (release_kept_blocks() > 0 && fits(bytes)) return;
-  throw std::bad_alloc();
+std::size_t memory_room() noexcept {
+  try {
+    return std::min({address_space_room(), cgroup_room(), available_room()});
+  } catch (...) {
+    return kUnlimited;  // nothing could be read: the allocations themselves will tell
+  }
 }
 
-}  // namespace tarvik::json
+}  // namespace tarvik::json::platform

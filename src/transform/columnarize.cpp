@@ -1,4 +1,6 @@
 // The payload pipeline: read the rows, plan the columns, write the output text.
+#include "transform/columnarize.hpp"
+
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -7,11 +9,10 @@
 #include <vector>
 
 #include "json/memory/huge_pages.hpp"
-#include "json/memory/memory_room.hpp"
 #include "json/read/reader.hpp"
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
-#include "transform/columnarize.hpp"
+#include "transform/table_text.hpp"
 #include "transform/text_blocks.hpp"
 
 namespace tarvik {
@@ -208,19 +209,6 @@ Result<TableText, TransformFailure> transform_text(std::string_view payload, jso
   });
 }
 
-Result<json::Buffer, std::string> transform_into_buffer(std::string_view payload,
-                                                        json::Layout layout, std::size_t budget,
-                                                        ColumnarizeCounts* counts) {
-  auto text = transform_text(payload, layout, budget);
-  if (!text.ok()) return failure(std::move(text).error().message);
-  TableText& table = text.value();
-  json::Buffer out(table.size());
-  table.write(out.write_position());
-  out.commit(table.size());
-  if (counts != nullptr) *counts = table.counts();
-  return out;
-}
-
 }  // namespace
 
 std::size_t whole_rows_budget(std::size_t payload_size) {
@@ -228,27 +216,10 @@ std::size_t whole_rows_budget(std::size_t payload_size) {
   return payload_size > (SIZE_MAX - kLeast) / 2 ? SIZE_MAX : 2 * payload_size + kLeast;
 }
 
-Result<TableText, std::string> columnarize_json_text(std::string_view payload) {
-  auto text = transform_text(payload, json::Layout::Array, whole_rows_budget(payload.size()));
-  if (!text.ok()) return failure(std::move(text).error().message);
-  return std::move(text).value();
-}
-
-Result<json::Buffer, std::string> columnarize_json(std::string_view payload,
-                                                   ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::Layout::Array, whole_rows_budget(payload.size()),
-                               counts);
-}
-
-Result<json::Buffer, std::string> columnarize_json_within(std::string_view payload,
-                                                          std::size_t whole_budget) {
-  return transform_into_buffer(payload, json::Layout::Array, whole_budget, nullptr);
-}
-
-Result<json::Buffer, std::string> columnarize_json_lines(std::string_view payload,
-                                                         ColumnarizeCounts* counts) {
-  return transform_into_buffer(payload, json::Layout::Lines, whole_rows_budget(payload.size()),
-                               counts);
+Result<TableText, TransformFailure> columnarize_json_text(std::string_view payload,
+                                                          json::Layout layout,
+                                                          std::optional<std::size_t> whole_budget) {
+  return transform_text(payload, layout, whole_budget.value_or(whole_rows_budget(payload.size())));
 }
 
 Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view payload,

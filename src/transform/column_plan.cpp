@@ -1,5 +1,7 @@
-// The row-to-column transform: first-seen columns, null-only columns dropped, constant columns
-// moved to "constants", one array of cells per row.
+// The column plan of a table of rows: first-seen columns, null-only columns dropped, constant
+// columns moved to "constants", each member's output position.
+#include "transform/column_plan.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -11,8 +13,6 @@
 #include "json/model/map.hpp"
 #include "json/read/key_guess.hpp"
 #include "json/write/writer.hpp"
-#include "transform/column_plan.hpp"
-#include "transform/columnarize.hpp"
 #include "transform/constant_rule.hpp"
 
 namespace tarvik {
@@ -249,26 +249,6 @@ Value rows_of(const ColumnPlan& plan, Arena& arena) {
     row_arrays[r] = Value::array({row_cells, kept});
   }
   return Value::array({row_arrays, row_count});
-}
-
-namespace {
-
-// The output document of the planned table.
-Value document_of(const ColumnPlan& plan, Arena& arena) {
-  Map& output = Map::create(arena, 3);
-  output.insert("columns", plan.columns);
-  output.insert("rows", rows_of(plan, arena));
-  output.insert("constants", plan.constants);
-  return Value::object(output);
-}
-
-}  // namespace
-
-Result<Value, std::string> columnarize_rows(std::vector<Value>&& rows_in, Arena& arena) {
-  const std::vector<Value> values = std::move(rows_in);
-  Result<ColumnPlan, TransformFailure> plan = plan_columns(values, arena);
-  if (!plan) return failure(std::move(plan).error().message);
-  return document_of(plan.value(), arena);
 }
 
 }  // namespace tarvik

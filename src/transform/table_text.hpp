@@ -1,0 +1,124 @@
+// The output text of a table, made from its plan and its rows without a matrix of cells: its
+// exact size known before it is written, at once into the result or in blocks as it is made.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "json/memory/buffer.hpp"
+#include "json/model/map.hpp"
+#include "transform/column_plan.hpp"
+
+namespace tarvik {
+
+class TextBlocks;
+
+// What a transform produced, for callers that report it.
+struct ColumnarizeCounts {
+  std::size_t rows = 0;
+  std::size_t columns = 0;
+  std::size_t constants = 0;
+};
+
+// The output text of a transform, held as the text of the rows' cells: its exact size is known
+// before any of it is written, and the null cells of a sparse table, however many, take no room
+// until then.
+class TableText {
+ public:
+  // Cells at consecutive output positions of one row, their text joined by commas.
+  struct Run {
+    std::size_t text_start;  // where its text lies in its row's piece
+    std::size_t text_end;
+    std::uint32_t first;  // the output positions it covers: [first, end)
+    std::uint32_t end;
+  };
+
+  // The cell text in pieces of whole rows, each freed once its rows are written.
+  struct Piece {
+    json::Buffer text;
+    std::size_t row_end;  // the end of its rows
+    // Its text is its rows' whole text, joined by commas, and no runs stand for them.
+    bool whole_rows;
+  };
+
+  TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
+            std::vector<std::size_t> row_ends, std::uint32_t cells_per_row, std::size_t size,
+            ColumnarizeCounts counts)
+      : head_(std::move(head)),
+        pieces_(std::move(pieces)),
+        tail_(std::move(tail)),
+        runs_(std::move(runs)),
+        row_ends_(std::move(row_ends)),
+        cells_per_row_(cells_per_row),
+        size_(size),
+        counts_(counts) {}
+
+  // An output written at once.
+  static TableText whole(json::Buffer text, ColumnarizeCounts counts) {
+    const std::size_t size = text.size();
+    return TableText(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+  }
+
+  // The output's exact length in bytes.
+  std::size_t size() const { return size_; }
+  const ColumnarizeCounts& counts() const { return counts_; }
+  // Writes the output's size() bytes at `out`, freeing the cell text as it goes: the memory of
+  // a call peaks at little more than the output. `fresh_memory`: `out` was never written, and is
+  // faulted in ahead of the writing, on huge pages where the system allows (for large outputs).
+  // Once only. Text that disagrees with the counted size (a bug of the transform) throws
+  // std::logic_error, nothing written past out + size().
+  void write(char* out, bool fresh_memory = false);
+  // The same, in blocks.
+  void write(TextBlocks& out);
+
+ private:
+  template <class Out>
+  void write_text(Out& out);
+
+  json::Buffer head_;  // {"columns":[...],"rows":[
+  std::vector<Piece> pieces_;
+  json::Buffer tail_;  // ],"constants":{...}}
+  std::vector<Run> runs_;
+  std::vector<std::size_t> row_ends_;  // the end of the runs of each row not in a whole piece
+  std::uint32_t cells_per_row_;
+  std::size_t size_;
+  ColumnarizeCounts counts_;
+};
+
+// The text of the planned table, with the rows' cells written in column order straight from the
+// row objects. `expected_cell_text`: what the cell text will probably grow to.
+TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
+// The same text written to `out` as it is made: the memory it takes is a few megabytes.
+void write_table_text(const ColumnPlan& plan, TextBlocks& out);
+
+class RowsWriter;
+
+// The same text, given the rows a batch at a time: each batch may be released once written.
+class TableTextBuilder {
+ public:
+  // `plan`'s rows and member positions are unused; it must outlive the builder. With `out`, the
+  // text is written there as it is made, starting at once, instead of being kept.
+  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
+                   TextBlocks* out = nullptr);
+  TableTextBuilder(const TableTextBuilder&) = delete;
+  TableTextBuilder& operator=(const TableTextBuilder&) = delete;
+  ~TableTextBuilder();
+
+  // The next rows, with the output positions of their members, row after row in entry order.
+  void add_rows(std::span<const json::Map* const> rows,
+                std::span<const std::uint32_t> member_positions);
+  TableText finish();
+  // The end of the text written to `out`, the one given at construction.
+  void finish(TextBlocks& out);
+
+ private:
+  const ColumnPlan& plan_;
+  std::unique_ptr<RowsWriter> rows_;
+  std::size_t row_count_ = 0;
+};
+
+}  // namespace tarvik
