@@ -27,11 +27,6 @@ std::uint64_t commas(std::uint64_t items) {
 
 }  // namespace
 
-void TableAnalysis::begin_row() {
-  ++rows_;
-  names_.start_row();
-}
-
 void TableAnalysis::name_row(std::string_view text, bool copied) {
   if (recording()) record(seen_.names, 0, text, copied);
 }
@@ -84,20 +79,6 @@ bool TableAnalysis::matches_reference(const Column& column, const ValueSummary& 
     return false;
   }
   return matches_constant(cell.value, column.reference);
-}
-
-TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
-  Column& column = columns_[number];
-  if (!column.may_group) return nullptr;
-  if (column.group == nullptr) column.group = pool_.acquire();
-  return column.group;
-}
-
-TableAnalysis* TableAnalysis::list_group_of(std::uint32_t number) {
-  Column& column = columns_[number];
-  if (!column.may_list_group) return nullptr;
-  if (column.list_group == nullptr) column.list_group = pool_.acquire();
-  return column.list_group;
 }
 
 void TableAnalysis::drop_group(Column& column) {
@@ -250,9 +231,7 @@ TableAnalysis* AnalysisPool::acquire() {
   return analysis;
 }
 
-void AnalysisPool::count_kept_rows(std::size_t bytes) {
-  rows_kept_ += bytes;
-  if (rows_kept_ <= rows_budget_) return;
+void AnalysisPool::stop_keeping_rows() {
   keeping_rows_ = false;
   for (const std::unique_ptr<TableAnalysis>& analysis : made_)
     analysis->forget_rows(true);

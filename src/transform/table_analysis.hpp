@@ -48,7 +48,10 @@ class TableAnalysis {
   TableAnalysis(const TableAnalysis&) = delete;
   TableAnalysis& operator=(const TableAnalysis&) = delete;
 
-  void begin_row();
+  void begin_row() {
+    ++rows_;
+    names_.start_row();
+  }
   void end_row() {
     if (!recording()) return;
     seen_.row_ends.push_back(static_cast<std::uint32_t>(seen_.cells.size()));
@@ -80,6 +83,9 @@ class TableAnalysis {
   // written as a group (a list group), made on first call; nullptr once it may not.
   TableAnalysis* group_of(std::uint32_t column);
   TableAnalysis* list_group_of(std::uint32_t column);
+  // The analysis a column's cells feed as rows, made on first call while the column may take
+  // that form.
+  TableAnalysis* sub_analysis(TableAnalysis*& analysis, bool may);
 
   // Decides each column's form, the shortest, and gives the lengths it makes.
   Sizes measure();
@@ -160,10 +166,16 @@ class AnalysisPool {
     return static_cast<std::uint32_t>(text.data() - input_.data());
   }
   // Counts `bytes` more kept, and stops keeping rows when they pass the budget.
-  void count_kept_rows(std::size_t bytes);
+  void count_kept_rows(std::size_t bytes) {
+    rows_kept_ += bytes;
+    if (rows_kept_ > rows_budget_) [[unlikely]]
+      stop_keeping_rows();
+  }
   void count_forgotten_rows(std::size_t bytes) { rows_kept_ -= bytes; }
 
  private:
+  void stop_keeping_rows();
+
   std::string_view input_;
   json::Arena& kept_;
   std::vector<std::unique_ptr<TableAnalysis>> made_;
@@ -176,6 +188,22 @@ class AnalysisPool {
 inline void TableAnalysis::count_kept(std::size_t bytes) {
   kept_bytes_ += bytes;
   pool_.count_kept_rows(bytes);
+}
+
+inline TableAnalysis* TableAnalysis::sub_analysis(TableAnalysis*& analysis, bool may) {
+  if (!may) return nullptr;
+  if (analysis == nullptr) analysis = pool_.acquire();
+  return analysis;
+}
+
+inline TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
+  Column& column = columns_[number];
+  return sub_analysis(column.group, column.may_group);
+}
+
+inline TableAnalysis* TableAnalysis::list_group_of(std::uint32_t number) {
+  Column& column = columns_[number];
+  return sub_analysis(column.list_group, column.may_list_group);
 }
 
 inline bool TableAnalysis::recording() const {
