@@ -11,6 +11,7 @@
 #include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
 #include "transform/columnarize.hpp"
+#include "transform/per_depth.hpp"
 #include "transform/table_analysis.hpp"
 
 namespace tarvik {
@@ -86,8 +87,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
         least_planned_(least_planned),
         pool_(input, *plan.kept),
         least_rows_(std::max<std::uint64_t>(min_rows, 1)),
-        least_members_(std::max<std::uint64_t>(min_rows, 2)),
-        levels_(json::reading::kDepthBudget + 1) {
+        least_members_(std::max<std::uint64_t>(min_rows, 2)) {
     plan.min_rows = min_rows;
     pool_.set_rows_budget(whole_rows_budget(input.size()));
   }
@@ -169,7 +169,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
   ObjectFrame begin_object(const ScanContext& context, const char* brace) {
-    Level& level = levels_[++depth_];
+    Level& level = levels_.at(depth_++);
     level.rows.clear();
     ObjectFrame object;
     object.start = brace;
@@ -298,8 +298,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   AnalysisPool pool_;
   const std::uint64_t least_rows_;
   const std::uint64_t least_members_;
-  // One level per depth of objects; never resized, so frames may keep pointers into it.
-  std::vector<Level> levels_;
+  PerDepth<Level> levels_;  // by the depth of objects
   std::size_t depth_ = 0;
   bool analyzing_ = true;  // cleared by a repeated name, after which the walk only validates
 };

@@ -4,7 +4,6 @@
 #include "transform/document_text.hpp"
 
 #include <cstdint>
-#include <deque>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "json/text/float_text.hpp"
 #include "json/write/writer.hpp"
 #include "transform/document_scan.hpp"
+#include "transform/per_depth.hpp"
 
 namespace tarvik {
 
@@ -206,8 +206,7 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
         context.out->push_back('{');
         return object;
       case Role::Row: {
-        if (row_depth_ == rows_.size()) rows_.emplace_back();
-        RowCells& row = rows_[row_depth_++];
+        RowCells& row = rows_.at(row_depth_++);
         row.text.clear();
         row.cells.assign(context.table->columns.size(), {RowCells::kAbsent, RowCells::kAbsent});
         context.table->names->start_row();
@@ -437,8 +436,7 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
     const KeptRows& rows = table.rows;
     if (row >= rows.row_ends.size()) fault("a group has fewer rows than its cells");
     const std::uint32_t first = row == 0 ? 0 : rows.row_ends[row - 1];
-    if (cell_depth_ == cell_slots_.size()) cell_slots_.emplace_back();
-    std::vector<std::uint32_t>& slots = cell_slots_[cell_depth_++];
+    std::vector<std::uint32_t>& slots = cell_slots_.at(cell_depth_++);
     slots.assign(table.columns.size(), kNoSlot);
     for (std::uint32_t cell = first; cell < rows.row_ends[row]; ++cell) {
       const std::uint32_t position = table.positions[rows.cells[cell].name & ~SeenText::kRewritten];
@@ -486,9 +484,9 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
 
   const DocumentPlan& plan_;
   const char* const origin_;
-  std::deque<std::vector<std::uint32_t>> cell_slots_;  // by the depth of the rows being written
+  PerDepth<std::vector<std::uint32_t>> cell_slots_;  // by the depth of the rows being written
   std::size_t cell_depth_ = 0;
-  std::deque<RowCells> rows_;  // by the depth of the rows being written; never moved
+  PerDepth<RowCells> rows_;  // by the depth of the rows being written
   std::size_t row_depth_ = 0;
 };
 
