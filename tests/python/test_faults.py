@@ -36,18 +36,21 @@ def failing_getrandom(tmp_path_factory):
 
 
 def test_an_internal_fault_becomes_runtime_error(failing_getrandom):
-    # A new thread seeds its member hash on its first object: with getrandom failing there, the
-    # core throws from inside the transform. The main thread's calls still work.
+    # A new thread seeds its member hash when it first indexes the members of a large object:
+    # with getrandom failing there, the core throws from inside the transform. The main thread's
+    # calls still work.
     script = """
         import threading
         import tarvik_codec
 
         outcomes = []
+        row = "{" + ",".join(f'"k{i}":{i}' for i in range(100)) + "}"
+        payload = f"[{row},{row}]".encode()
 
         def call():
             for attempt in range(2):
                 try:
-                    tarvik_codec.columnarize(b'[{"a":1},{"a":2}]')
+                    tarvik_codec.columnarize(payload)
                 except Exception as error:
                     outcomes.append(error)
 

@@ -20,7 +20,7 @@ constexpr std::size_t kMostEntries = std::numeric_limits<std::uint32_t>::max() -
 
 Map& Map::create(Arena& arena, std::size_t capacity_hint) {
   void* storage = arena.allocate(sizeof(Map), alignof(Map));
-  Map* map = new (storage) Map(arena, next_map_seed());
+  Map* map = new (storage) Map(arena, HashSeed{});
   if (capacity_hint > 0) map->grow_entries(capacity_hint);
   return *map;
 }
@@ -125,6 +125,7 @@ void Map::grow_entries(std::size_t min_capacity) {
 // Hashes every key the first time; a rebuild for more entries reuses the stored hashes.
 void Map::build_index(std::size_t min_entries) const {
   if (index_ == nullptr) {
+    seed_ = next_map_seed();
     Index* index = arena_->allocate_array<Index>(1);
     index->hashes = arena_->allocate_array<std::uint64_t>(capacity_);
     for (std::uint32_t i = 0; i < size_; ++i)

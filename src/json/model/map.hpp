@@ -32,7 +32,8 @@ class Map {
     Value value;
   };
 
-  // An empty map in `arena`, seeded from the calling thread (see next_map_seed).
+  // An empty map in `arena`; its hash seed is drawn from the calling thread (see next_map_seed)
+  // when it first builds its index, which most maps never do.
   static Map& create(Arena& arena, std::size_t capacity_hint = 0);
 
   // A map holding `members` as if each were inserted in turn: a repeated key keeps the position
@@ -100,7 +101,7 @@ class Map {
   mutable Index* index_ = nullptr;
   std::uint32_t size_ = 0;
   std::uint32_t capacity_ = 0;
-  HashSeed seed_;
+  mutable HashSeed seed_;  // drawn with the index
 };
 
 // Whether the `size` bytes at `a` and at `b` are equal. Names and most texts are short: up to 32

@@ -26,8 +26,8 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 // distinct are kept: their keys are also spelled as the writer spells them, so a key taken from
 // a shape changes neither.
 struct KeyShape {
-  std::uint32_t begin = 0;
-  std::uint32_t count = 0;
+  std::uint32_t begin;
+  std::uint32_t count;
 };
 
 class KeyReader : public StringReader {
@@ -101,6 +101,7 @@ class KeyReader : public StringReader {
   }
 
   KeyShape shape_beginning_with(std::string_view first_key) const {
+    if (shape_keys_.empty()) return {};
     const KeyShape& shape = key_shapes_[shape_slot(first_key)];
     if (shape.count == 0 || !same_key(shape_keys_[shape.begin], first_key)) return {};
     return shape;
@@ -110,6 +111,7 @@ class KeyReader : public StringReader {
   // first key.
   void remember_shape(std::span<const std::string_view> keys) {
     if (keys.size() > kMostShapeKeys - shape_keys_.size()) return;
+    if (shape_keys_.empty()) key_shapes_ = {};
     KeyShape& shape = key_shapes_[shape_slot(keys.front())];
     shape.begin = static_cast<std::uint32_t>(shape_keys_.size());
     shape.count = static_cast<std::uint32_t>(keys.size());
@@ -118,11 +120,12 @@ class KeyReader : public StringReader {
 
   // Before the arena the shapes' keys may lie in is released.
   void forget_shapes() {
-    key_shapes_ = {};
     shape_keys_.clear();
   }
 
-  std::array<KeyShape, std::size_t{1} << kShapeSlotBits> key_shapes_{};
+  // Cleared when the first shape is kept: a reader that never meets a large object never pays
+  // for it, and no slot is read while no shape is kept.
+  std::array<KeyShape, std::size_t{1} << kShapeSlotBits> key_shapes_;
   std::vector<std::string_view> shape_keys_;  // the keys of every shape, run after run
 };
 
