@@ -37,19 +37,21 @@ class LockRelease {
 // from so short a pause (hashlib draws the same line).
 inline constexpr std::size_t kUnlockedPayload = 2048;
 
-// What the codec's work left: its result, or the fault that ended it.
-template <class T>
+// What the codec's work left: its result (a Result of the work's own types), or the fault that
+// ended it.
+template <class WorkResult>
 struct CodecOutcome {
-  std::optional<Result<T, std::string>> result;
+  std::optional<WorkResult> result;
   std::exception_ptr fault;
 };
 
-// Runs `work(payload)`, which returns Result<T, std::string>, with the lock released unless the
-// payload is small, reading the payload in place: it points into a bytes object the caller
-// holds a reference to, and bytes never change. Any fault of the work is caught here.
-template <class T, class Work>
-CodecOutcome<T> run_codec(std::string_view payload, Work&& work) {
-  CodecOutcome<T> outcome;
+// Runs `work(payload)` with the lock released unless the payload is small, reading the payload
+// in place: it points into a bytes object the caller holds a reference to, and bytes never
+// change. Any fault of the work is caught here.
+template <class Work>
+auto run_codec(std::string_view payload, Work&& work)
+    -> CodecOutcome<decltype(work(std::string_view()))> {
+  CodecOutcome<decltype(work(std::string_view()))> outcome;
   const LockRelease released(payload.size() >= kUnlockedPayload);
   try {
     outcome.result.emplace(work(payload));

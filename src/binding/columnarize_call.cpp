@@ -53,16 +53,12 @@ Result<PyObject*, PyErr> columnarize_call(PyObject* const* args, Py_ssize_t posi
 
   // Held for the call, so the payload stays alive while it is read without the lock.
   const Ref held = Ref::borrow(bound.value().slots[0]);
-  CodecOutcome<TableText> outcome =
-      run_codec<TableText>(payload.value(), [](std::string_view text) {
-        Result<TableText, TransformFailure> made = columnarize_json_text(text);
-        if (!made.ok())
-          return Result<TableText, std::string>(failure(std::move(made).error().message));
-        return Result<TableText, std::string>(std::move(made).value());
-      });
+  auto outcome =
+      run_codec(payload.value(), [](std::string_view text) { return columnarize_json_text(text); });
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
-  Result<TableText, std::string>& result = *outcome.result;
-  if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
+  Result<TableText, TransformFailure>& result = *outcome.result;
+  if (!result)
+    return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error().message));
   Result<Ref, PyErr> made = make_result(result.value());
   if (!made) return failure(std::move(made).error());
   return made.value().release();

@@ -24,7 +24,7 @@ constexpr std::string_view kDecodeParameters[] = {"payload"};
 constexpr Signature kDecodeSignature{"decolumnarize", kDecodeParameters};
 
 // The outcome of the codec as the call's result or exception.
-Result<PyObject*, PyErr> bytes_result(CodecOutcome<json::Buffer>& outcome) {
+Result<PyObject*, PyErr> bytes_result(CodecOutcome<Result<json::Buffer, std::string>>& outcome) {
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<json::Buffer, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
@@ -34,12 +34,8 @@ Result<PyObject*, PyErr> bytes_result(CodecOutcome<json::Buffer>& outcome) {
   json::Buffer& text = result.value();
   Ref bytes = expect_object(new_bytes(text.size()));
   char* const destination = PyBytes_AS_STRING(bytes.get());
-  if (text.size() >= kLargeOutput) {
-    const LockRelease released;
-    text.hand_over(destination);
-  } else {
-    text.hand_over(destination);
-  }
+  const LockRelease released(text.size() >= kLargeOutput);
+  text.hand_over(destination);
   return bytes.release();
 }
 
@@ -58,9 +54,9 @@ Result<PyObject*, PyErr> columnarize_document_call(PyObject* const* args, Py_ssi
   }
   // Held for the call, so the payload stays alive while it is read without the lock.
   const Ref held = Ref::borrow(bound.value().slots[0]);
-  CodecOutcome<json::Buffer> outcome = run_codec<json::Buffer>(
-      payload.value(),
-      [min_rows](std::string_view text) { return columnarize_document(text, min_rows); });
+  auto outcome = run_codec(payload.value(), [min_rows](std::string_view text) {
+    return columnarize_document(text, min_rows);
+  });
   return bytes_result(outcome);
 }
 
@@ -72,7 +68,7 @@ Result<PyObject*, PyErr> decolumnarize_call(PyObject* const* args, Py_ssize_t po
   if (!payload) return failure(std::move(payload).error());
   // Held for the call, so the payload stays alive while it is read without the lock.
   const Ref held = Ref::borrow(bound.value().slots[0]);
-  CodecOutcome<json::Buffer> outcome = run_codec<json::Buffer>(payload.value(), decolumnarize);
+  auto outcome = run_codec(payload.value(), decolumnarize);
   return bytes_result(outcome);
 }
 

@@ -99,7 +99,7 @@ def released_regions(text: str) -> list[tuple[int, int]]:
         end = enclosing_block_end(text, match.end())
         regions.append((match.end(), restore if 0 <= restore < end else end))
     # The work handed to run_codec runs with the lock released: its arguments are checked so.
-    for match in re.finditer(r"\brun_codec\s*<[^;()]*>\s*\(", text):
+    for match in re.finditer(r"\brun_codec\s*(?:<[^;()]*>)?\s*\(", text):
         regions.append((match.end(), parenthesis_end(text, match.end() - 1)))
     for match in re.finditer(r"\bPy_BEGIN_ALLOW_THREADS\b", text):
         regions.append((match.end(), text.find("Py_END_ALLOW_THREADS", match.end())))
@@ -188,7 +188,7 @@ LINT_CASES = {
         ["PyList_Size"],
     ),
     "work handed to run_codec": (
-        "void f(PyObject* o) { run_codec<int>(p, [o](auto t) { return PyBytes_Size(o); }); }",
+        "void f(PyObject* o) { run_codec(p, [o](auto t) { return PyBytes_Size(o); }); }",
         ["PyBytes_Size"],
     ),
     "names in comments and strings": (
