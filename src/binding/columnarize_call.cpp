@@ -5,9 +5,12 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <iterator>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "binding/binding_errors.hpp"
 #include "json/memory/huge_pages.hpp"

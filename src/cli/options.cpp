@@ -2,6 +2,7 @@
 // value, -o with an attached or a separate value, "--" to end the options.
 #include "cli/options.hpp"
 
+#include <cstddef>
 #include <string>
 
 namespace tarvik::cli {

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "cli/input.hpp"

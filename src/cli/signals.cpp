@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 namespace tarvik::cli {

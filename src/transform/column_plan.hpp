@@ -2,6 +2,7 @@
 // which columns are constants. Shared by the document builder and the direct table writer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>

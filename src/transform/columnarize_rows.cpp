@@ -1,11 +1,16 @@
 // The row-to-column transform: first-seen columns, null-only columns dropped, constant columns
 // moved to "constants", one array of cells per row.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "json/model/map.hpp"

@@ -2,11 +2,14 @@
 // cells: only present cells are kept as text, and runs of null cells are copied from a pattern.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "json/memory/output_pages.hpp"
 #include "json/write/writer.hpp"

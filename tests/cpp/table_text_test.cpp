@@ -2,8 +2,12 @@
 // built cell by cell: sparse rows, members in any order, explicit and missing nulls.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "json/read/reader.hpp"
 #include "json/write/writer.hpp"

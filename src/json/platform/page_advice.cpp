@@ -2,6 +2,8 @@
 // on Linux; other systems take ordinary pages on first touch, which costs speed, not correctness.
 #include "json/platform/platform.hpp"
 
+#include <cstddef>
+
 #if TARVIK_LINUX
 #include <sys/mman.h>
 

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "json/model/map.hpp"

@@ -7,6 +7,8 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <string_view>
 
 #include "json/text/simd.hpp"
 
