@@ -3,9 +3,12 @@
 #pragma once
 
 #include <algorithm>
+#include <compare>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -2,6 +2,8 @@
 // and against the document the output stands for.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "fuzz_checks.hpp"
 

@@ -2,6 +2,7 @@
 // against the array of the lines read.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "fuzz_checks.hpp"
 

@@ -2,6 +2,7 @@
 // the shape of the output document.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "fuzz_checks.hpp"
 

@@ -2,6 +2,7 @@
 // exceptions and misplaced error positions are findings.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "fuzz_checks.hpp"
 

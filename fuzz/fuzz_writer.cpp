@@ -2,6 +2,7 @@
 // without floats the second text must equal the first.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "fuzz_checks.hpp"
 

@@ -15,6 +15,7 @@
 #include <barrier>
 #include <chrono>
 #include <cstddef>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <iterator>

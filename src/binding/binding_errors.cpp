@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <new>
 
 #include "json/platform/platform.hpp"
 

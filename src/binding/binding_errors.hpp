@@ -3,7 +3,7 @@
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include <Python.h>  // IWYU pragma: export
 
 #include <cxxabi.h>
 

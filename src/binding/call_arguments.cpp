@@ -3,8 +3,10 @@
 #include "binding/call_arguments.hpp"
 
 #include <climits>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace tarvik::binding {
 

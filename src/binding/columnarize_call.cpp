@@ -2,8 +2,18 @@
 // interpreter lock released but for small payloads), every outcome mapped to Python.
 #include "binding/columnarize_call.hpp"
 
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <iterator>
+#include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "binding/binding_errors.hpp"
 #include "binding/call_arguments.hpp"

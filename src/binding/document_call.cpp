@@ -2,9 +2,15 @@
 // payload in place, its output copied into the result.
 #include "binding/document_call.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "binding/binding_errors.hpp"
 #include "binding/call_arguments.hpp"

@@ -1,6 +1,10 @@
 // The tarvik_codec module: its definition, the exec function that adds its functions and
 // `__all__`, and PyInit_tarvik_codec, the one symbol the shared object exports.
 #include "binding/binding_errors.hpp"
+
+#include <string>
+#include <utility>
+
 #include "binding/columnarize_call.hpp"
 #include "binding/document_call.hpp"
 

@@ -2,6 +2,10 @@
 // the module gives it, so the tool finds the line of a row and the shape of JSON Lines itself.
 #include "cli/codec_failure.hpp"
 
+#include <cstddef>
+#include <optional>
+#include <vector>
+
 #include "cli/messages.hpp"
 #include "json/memory/arena.hpp"
 

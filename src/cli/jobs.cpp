@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <set>
 #include <string_view>
+#include <utility>
 
 #include "cli/messages.hpp"
 

@@ -5,6 +5,8 @@
 #include <new>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/jobs.hpp"
 #include "cli/messages.hpp"

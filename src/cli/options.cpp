@@ -3,7 +3,9 @@
 #include "cli/options.hpp"
 
 #include <charconv>
+#include <cstddef>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace tarvik::cli {

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "cli/codec_failure.hpp"

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 #include "cli/messages.hpp"

@@ -1,10 +1,13 @@
 // The payload pipeline: read the rows, plan the columns, write the output text.
 #include "transform/columnarize.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "json/model/result.hpp"
 #include "json/read/reader.hpp"

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <span>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "json/memory/output_pages.hpp"
 #include "json/write/writer.hpp"

@@ -8,6 +8,7 @@
 // the module's version script keeps them local. Built only with the static runtime (CMake's
 // TARVIK_STATIC_CXX_RUNTIME).
 #include <sys/random.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstddef>

@@ -2,8 +2,11 @@
 // module (the written length checked against the counted one), and the core's own messages.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "json/memory/buffer.hpp"
 #include "transform/columnarize_document.hpp"

@@ -1,7 +1,10 @@
 // Builders for documents in memory, so tests can state inputs the way JSON reads.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 #include <utility>
 

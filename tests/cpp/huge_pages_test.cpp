@@ -7,8 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <compare>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 #include <thread>
 #include <vector>
 

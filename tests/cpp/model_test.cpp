@@ -3,9 +3,18 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <limits>
+#include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "documents.hpp"

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
+#include <string>
 
 #include "json/memory/output_pages.hpp"
 

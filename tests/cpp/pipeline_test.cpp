@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "transform/columnarize.hpp"
 #include "transform_entry_points.hpp"

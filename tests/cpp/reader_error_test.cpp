@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "json/memory/arena.hpp"
 #include "json/read/error.hpp"

@@ -2,12 +2,18 @@
 // strings (escapes, surrogate pairs, raw UTF-8, the 8-byte scan), repeated keys and nesting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
+#include <ostream>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "documents.hpp"

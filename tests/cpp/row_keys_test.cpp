@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <initializer_list>
 #include <map>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json/model/map.hpp"

@@ -3,10 +3,14 @@
 // writing stopped where it disagrees with its counted size.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "json/read/reader.hpp"

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 

@@ -1,8 +1,13 @@
 // The row-to-column transform on documents built in memory, checked through the writer's text.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "documents.hpp"

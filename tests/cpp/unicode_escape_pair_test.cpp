@@ -2,6 +2,7 @@
 // well-formed and faulty texts and against each other on every byte in every position.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 

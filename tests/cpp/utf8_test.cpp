@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>

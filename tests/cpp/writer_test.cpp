@@ -6,13 +6,19 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <memory>
+#include <ostream>
 #include <random>
+#include <span>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "documents.hpp"

@@ -2,6 +2,7 @@
 // Expected failures travel as values; only internal faults are C++ exceptions.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 #include <variant>
 

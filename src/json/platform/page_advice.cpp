@@ -3,6 +3,8 @@
 // correctness.
 #include "json/platform/platform.hpp"
 
+#include <cstddef>
+
 #if TARVIK_LINUX
 #include <sys/mman.h>
 

@@ -1,6 +1,7 @@
 // Random bytes from the kernel: getrandom on Linux (no file descriptor, and it blocks only until
 // the kernel's pool is first seeded), /dev/urandom on other POSIX systems.
 #include <cerrno>
+#include <cstddef>
 
 #include "json/platform/platform.hpp"
 

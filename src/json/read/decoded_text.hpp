@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace tarvik::json::reading {
 

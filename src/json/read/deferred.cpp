@@ -2,6 +2,9 @@
 // Equality recurses once per nesting level; the reader bounds nesting at 127 levels.
 #include "json/read/deferred.hpp"
 
+#include <cstddef>
+#include <span>
+
 #include "json/model/map.hpp"
 #include "json/read/value_reader.hpp"
 

@@ -6,10 +6,12 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 
 #include "json/text/simd.hpp"
 

@@ -2,6 +2,7 @@
 // digits of two escapes are checked and turned into their code units together.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "json/text/simd.hpp"

@@ -2,6 +2,7 @@
 // copied with a few word moves; templates over the writer's output sink.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>

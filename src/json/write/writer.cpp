@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <string_view>
 
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
