@@ -3,6 +3,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 
 #include "json/memory/huge_pages.hpp"
 

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <exception>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "binding/binding_errors.hpp"

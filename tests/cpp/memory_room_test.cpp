@@ -51,7 +51,7 @@ std::size_t address_space_in_use() {
 #endif
 
 // In a child process, so the limit stays there.
-TEST(MemoryRoom, FollowsTheAddressSpaceLimit) {
+TEST(AddressSpaceLimit, BoundsTheMemoryRoom) {
   SKIP_UNDER_ASAN();
   EXPECT_EXIT(check_under_a_limit(), ::testing::ExitedWithCode(0), "");
 }
@@ -71,7 +71,7 @@ TEST(MemoryRoom, FollowsTheAddressSpaceLimit) {
   std::_Exit(columnarize_json(payload).ok() ? 0 : 1);
 }
 
-TEST(MemoryRoom, KeptBlocksAreGivenBackWhenACallRunsOutOfMemory) {
+TEST(AddressSpaceLimit, IsMetByGivingBackKeptBlocksWhenACallRunsOutOfMemory) {
   SKIP_UNDER_ASAN();
   EXPECT_EXIT(call_with_room_held_by_kept_blocks(), ::testing::ExitedWithCode(0), "");
 }

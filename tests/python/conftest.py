@@ -10,6 +10,20 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[2]
 
+# What some tests do that a sanitized build cannot go through (scripts/check-hardening leaves them
+# out by these marks).
+MARKS = {
+    "memory_limit": "exhausts memory under an address-space limit, where ASan's allocator aborts",
+    "preload": "replaces LD_PRELOAD, which must name the ASan runtime first",
+    "forks_during_calls": "forks while threads call; GCC 12's ASan allocator hangs across fork",
+    "worker_interpreters": "starts worker interpreters that end with CPython's objects allocated",
+}
+
+
+def pytest_configure(config):
+    for name, meaning in MARKS.items():
+        config.addinivalue_line("markers", f"{name}: {meaning}")
+
 
 def find_data_dir() -> Path:
     """The real payloads: $TARVIK_DATA_DIR when set, else the checkout's tests/data/rows (a source

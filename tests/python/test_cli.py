@@ -443,6 +443,7 @@ def test_a_mapped_standard_input_is_left_at_its_end(tmp_path):
     assert finished.stdout == COLUMNS + b"\nafter:\n"
 
 
+@pytest.mark.memory_limit
 def test_an_input_out_of_memory_is_named_and_the_others_are_tried(tmp_path):
     # Too large to map or read within the limit: a sparse file takes no disk.
     with open(tmp_path / "big.json", "wb") as big:

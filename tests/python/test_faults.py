@@ -35,6 +35,7 @@ def failing_getrandom(tmp_path_factory):
     return library
 
 
+@pytest.mark.preload
 def test_an_internal_fault_becomes_runtime_error(failing_getrandom):
     # A new thread seeds its member hash when it first indexes the members of a large object:
     # with getrandom failing there, the core throws from inside the transform. The main thread's
@@ -73,6 +74,7 @@ def test_an_internal_fault_becomes_runtime_error(failing_getrandom):
     assert "internal fault" in finished.stderr
 
 
+@pytest.mark.memory_limit
 @pytest.mark.parametrize(
     "headroom",
     [
@@ -144,6 +146,7 @@ def memory_cgroup():
         group.rmdir()
 
 
+@pytest.mark.memory_limit
 @pytest.mark.parametrize("limit", LIMITS)
 def test_an_output_that_cannot_fit_is_memory_error_before_it_is_built(limit, request):
     # Rows with one distinct member each: a 400 KB payload whose output (3.1 GB, a cell for

@@ -1,10 +1,12 @@
 # Forking while other threads are inside calls: the child's own calls must never find the
 # process-wide state (the kept blocks) locked by a thread that does not exist in it.
+import pytest
 from conftest import run_python, scaled_payload
 
 FORKS = 300
 
 
+@pytest.mark.forks_during_calls
 def test_children_forked_during_calls_make_their_own_calls(data_dir, tmp_path):
     payload_file = tmp_path / "large.json"
     payload_file.write_bytes(scaled_payload(data_dir / "twitter.json", 6_000_000))

@@ -31,6 +31,7 @@ def test_every_function_has_argument_sets():
     assert set(tarvik_codec.__all__) <= stress_calls.CALLS.keys(), "add them to CALLS"
 
 
+@pytest.mark.forks_during_calls
 def test_threads_and_forks_get_single_threaded_results(data_dir):
     finished = run_python(stress_calls.__file__, data_dir=data_dir)
     assert (finished.returncode, finished.stderr) == (0, ""), finished.stdout + finished.stderr

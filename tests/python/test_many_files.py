@@ -50,6 +50,7 @@ def test_a_process_per_core(recipes, inputs, tmp_path):
     assert_written_as_one_process_would(inputs, tmp_path)
 
 
+@pytest.mark.worker_interpreters
 def test_a_dask_cluster_of_two_worker_processes(recipes, inputs, data_dir, tmp_path):
     distributed = pytest.importorskip("distributed")
     lines = tmp_path / "lines"
