@@ -286,49 +286,15 @@ Buffer table_tail(const ColumnPlan& plan) {
   return tail;
 }
 
-TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_count) {
-  rows.seal();
-  Buffer head = table_head(plan);
-  Buffer tail = table_tail(plan);
-  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
-  const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
-  const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
-  return TableText(std::move(head), rows.take_pieces(), std::move(tail), rows.take_runs(),
-                   rows.take_row_ends(), plan.cells_per_row, size, counts);
-}
-
 }  // namespace
-
-TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
-  RowsWriter rows(plan.cells_per_row, plan.rows.size(), expected_cell_text);
-  rows.write_rows(plan.rows, plan.member_positions);
-  return table_text(plan, rows, plan.rows.size());
-}
-
-void write_table_text(const ColumnPlan& plan, TextBlocks& out) {
-  // Rows a batch at a time, so that an output that cannot take more ends the writing soon.
-  constexpr std::size_t kBatchRows = 4096;
-  TableTextBuilder text(plan, plan.rows.size(), SIZE_MAX, &out);
-  const std::span<const Map* const> rows = plan.rows;
-  std::span<const std::uint32_t> positions = plan.member_positions;
-  for (std::size_t first = 0; first < rows.size() && !out.stopped(); first += kBatchRows) {
-    const auto batch = rows.subspan(first, std::min(kBatchRows, rows.size() - first));
-    std::size_t members = 0;
-    for (const Map* row : batch)
-      members += row->size();
-    text.add_rows(batch, positions.first(members));
-    positions = positions.subspan(members);
-  }
-  text.finish(out);
-}
 
 TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
                                    std::size_t expected_cell_text, TextBlocks* out)
-    : plan_(plan),
+    : head_(table_head(plan)),
+      tail_(table_tail(plan)),
+      counts_{0, plan.cells_per_row, plan.constant_count},
       rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text, out)) {
-  if (out == nullptr) return;
-  const Buffer head = table_head(plan);
-  out->copy(head.data(), head.size());
+  if (out != nullptr) out->copy(head_.data(), head_.size());
 }
 
 TableTextBuilder::~TableTextBuilder() = default;
@@ -336,17 +302,22 @@ TableTextBuilder::~TableTextBuilder() = default;
 void TableTextBuilder::add_rows(std::span<const Map* const> rows,
                                 std::span<const std::uint32_t> member_positions) {
   rows_->write_rows(rows, member_positions);
-  row_count_ += rows.size();
+  counts_.rows += rows.size();
 }
 
 TableText TableTextBuilder::finish() {
-  return table_text(plan_, *rows_, row_count_);
+  rows_->seal();
+  const std::size_t row_count = counts_.rows;
+  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
+  const std::size_t size =
+      checked_add(rows_->rows_length(), head_.size() + tail_.size() + separators);
+  return TableText(std::move(head_), rows_->take_pieces(), std::move(tail_), rows_->take_runs(),
+                   rows_->take_row_ends(), counts_.columns, size, counts_);
 }
 
 void TableTextBuilder::finish(TextBlocks& out) {
   rows_->seal();
-  const Buffer tail = table_tail(plan_);
-  out.copy(tail.data(), tail.size());
+  out.copy(tail_.data(), tail_.size());
 }
 
 template <class Out>
