@@ -154,7 +154,7 @@ class RowsWriter {
         row_ends_.push_back(runs_.size());
       }
       ++rows_written_;
-      if (cells_.size() >= kPieceSize / 4 * 3) seal_piece();
+      if (cells_.size() >= piece_end()) seal_piece();
     }
   }
 
@@ -166,9 +166,15 @@ class RowsWriter {
   std::vector<std::size_t> take_row_ends() { return std::move(row_ends_); }
 
  private:
-  // A piece is sealed once it holds three quarters of its expected size, so the rows that
-  // follow seldom make it grow.
   static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
+
+  // A piece is sealed once the room left in its storage (of the piece size at least) is a
+  // sixteenth of it: the rows that follow seldom make it grow, and it leaves few of the pages
+  // it holds unwritten (a piece may be given a larger kept block than it asked for).
+  std::size_t piece_end() const {
+    const std::size_t size = std::max(cells_.capacity(), kPieceSize);
+    return size - size / 16;
+  }
 
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
