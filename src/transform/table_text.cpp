@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "json/memory/huge_pages.hpp"
 #include "json/memory/output_pages.hpp"
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
@@ -81,6 +82,10 @@ struct TextIntoFresh {
     pages.reach(text.position + length);
     std::memcpy(text.position, bytes, length);
     text.position += length;
+  }
+  // A piece whose text is written, about to be freed.
+  void copied(const Buffer& piece) {
+    if (json::is_large_block(piece.capacity())) pages.copied_from(piece.data(), piece.capacity());
   }
 };
 
@@ -354,6 +359,7 @@ void TableText::write_text(Out& out) {
       if (position < cells_per_row_) write_nulls(out, cells_per_row_ - position, position > 0);
       out.put(']');
     }
+    if constexpr (requires { out.copied(piece.text); }) out.copied(piece.text);
     piece.text = Buffer(0);
   }
   if (tail_.size() != 0) out.copy(tail_.data(), tail_.size());
