@@ -81,11 +81,7 @@ void write_rows(const ColumnPlan& plan, json::Arena& arena, TableTextBuilder& te
   for (std::size_t first = 0; first < rows.size(); first += kBatchRows) {
     if (out != nullptr && out->stopped()) return;
     const auto batch = rows.subspan(first, std::min(kBatchRows, rows.size() - first));
-    std::size_t members = 0;
-    for (const json::Map* row : batch)
-      members += row->size();
-    text.add_rows(batch, positions.first(members));
-    positions = positions.subspan(members);
+    positions = positions.subspan(text.add_rows(batch, positions));
     arena.release_before(batch.back());
   }
 }

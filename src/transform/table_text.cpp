@@ -127,8 +127,10 @@ class RowsWriter {
     if (out_ == nullptr) row_ends_.reserve(row_count);
   }
 
-  // The next rows, with the output position of every member, row after row in entry order.
-  void write_rows(std::span<const Map* const> rows, std::span<const std::uint32_t> positions) {
+  // The next rows, with the output position of every member, row after row in entry order;
+  // returns how many positions they took.
+  std::size_t write_rows(std::span<const Map* const> rows,
+                         std::span<const std::uint32_t> positions) {
     positions_ = positions;
     std::size_t member = 0;
     for (const Map* row : rows) {
@@ -159,8 +161,9 @@ class RowsWriter {
         row_ends_.push_back(runs_.size());
       }
       ++rows_written_;
-      if (cells_.size() >= piece_end()) seal_piece();
+      if (piece_full()) seal_piece();
     }
+    return member;
   }
 
   std::size_t rows_length() const { return rows_length_; }
@@ -175,10 +178,14 @@ class RowsWriter {
 
   // A piece is sealed once the room left in its storage (of the piece size at least) is a
   // sixteenth of it: the rows that follow seldom make it grow, and it leaves few of the pages
-  // it holds unwritten (a piece may be given a larger kept block than it asked for).
-  std::size_t piece_end() const {
+  // it holds unwritten (a piece may be given a larger kept block than it asked for). The end
+  // is worked out again only when the text reaches the one known, which its storage may have
+  // outgrown since.
+  bool piece_full() {
+    if (cells_.size() < piece_end_) return false;
     const std::size_t size = std::max(cells_.capacity(), kPieceSize);
-    return size - size / 16;
+    piece_end_ = size - size / 16;
+    return cells_.size() >= piece_end_;
   }
 
   // A moved-from buffer is empty and grows like a new one.
@@ -186,6 +193,7 @@ class RowsWriter {
     if (rows_written_ == piece_first_row_) return;
     pieces_.push_back({std::move(cells_), rows_written_ - rows_given_, piece_whole_});
     piece_first_row_ = rows_written_;
+    piece_end_ = 0;
     if (out_ != nullptr) give_pieces();
   }
 
@@ -276,6 +284,7 @@ class RowsWriter {
   std::size_t piece_first_row_ = 0;  // the first row of the piece being written
   std::size_t rows_given_ = 0;       // the rows written to out_
   bool piece_whole_ = false;         // whether it holds whole rows
+  std::size_t piece_end_ = 0;        // where the piece is known to be full at the soonest
 };
 
 namespace {
@@ -310,10 +319,10 @@ TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count
 
 TableTextBuilder::~TableTextBuilder() = default;
 
-void TableTextBuilder::add_rows(std::span<const Map* const> rows,
-                                std::span<const std::uint32_t> member_positions) {
-  rows_->write_rows(rows, member_positions);
+std::size_t TableTextBuilder::add_rows(std::span<const Map* const> rows,
+                                       std::span<const std::uint32_t> member_positions) {
   counts_.rows += rows.size();
+  return rows_->write_rows(rows, member_positions);
 }
 
 TableText TableTextBuilder::finish() {

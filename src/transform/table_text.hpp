@@ -105,9 +105,10 @@ class TableTextBuilder {
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();
 
-  // The next rows, with the output positions of their members, row after row in entry order.
-  void add_rows(std::span<const json::Map* const> rows,
-                std::span<const std::uint32_t> member_positions);
+  // The next rows, with the output positions of their members, row after row in entry order
+  // (those of later rows may follow). Returns how many positions the rows took.
+  std::size_t add_rows(std::span<const json::Map* const> rows,
+                       std::span<const std::uint32_t> member_positions);
   TableText finish();
   // The end of the text written to `out`, the one given at construction.
   void finish(TextBlocks& out);
