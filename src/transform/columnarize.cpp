@@ -1,6 +1,7 @@
 // The payload pipeline: read the rows, plan the columns, write the output text.
 #include "transform/columnarize.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -70,6 +71,23 @@ auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t 
   return std::nullopt;
 }
 
+// The rows of the plan, built at once in `arena`, given to `text` a batch at a time; once a batch
+// is written, the arena's chunks that hold only it and the rows before are given back, so that
+// the rows and their text are not both held whole. Each row was built after the one before it
+// and refers only to what it built itself or to the payload. Stops once `out` takes no more.
+void write_rows(const ColumnPlan& plan, json::Arena& arena, TableTextBuilder& text,
+                const TextBlocks* out = nullptr) {
+  constexpr std::size_t kBatchRows = 1024;
+  const std::span<const json::Map* const> rows = plan.rows;
+  std::span<const std::uint32_t> positions = plan.member_positions;
+  for (std::size_t first = 0; first < rows.size(); first += kBatchRows) {
+    if (out != nullptr && out->stopped()) return;
+    const auto batch = rows.subspan(first, std::min(kBatchRows, rows.size() - first));
+    positions = positions.subspan(text.add_rows(batch, positions));
+    arena.release_before(batch.back());
+  }
+}
+
 // The output text of a planned table: a small one written in one pass as a document, a larger
 // one as its table text.
 Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::Arena& arena,
@@ -88,7 +106,9 @@ Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
     return TableText::whole(std::move(out), counts);
   }
-  return write_table_text(table, payload_size);
+  TableTextBuilder text(table, table.rows.size(), payload_size);
+  write_rows(table, arena, text);
+  return text.finish();
 }
 
 // The rows read from `payload` one at a time, into a scratch arena released every batch of rows,
@@ -233,8 +253,10 @@ Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view
   auto counts = json::retried_after_memory_runs_out(
       [&]() -> Result<ColumnarizeCounts, TransformFailure> {
         const auto finish = [&](const ColumnPlan& table,
-                                json::Arena&) -> Result<ColumnarizeCounts, TransformFailure> {
-          write_table_text(table, out);
+                                json::Arena& arena) -> Result<ColumnarizeCounts, TransformFailure> {
+          TableTextBuilder text(table, table.rows.size(), SIZE_MAX, &out);
+          write_rows(table, arena, text, &out);
+          text.finish(out);
           return ColumnarizeCounts{table.rows.size(), table.cells_per_row, table.constant_count};
         };
         if (auto whole = transform_whole(payload, row_reader(layout), whole_budget, finish)) {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "json/memory/huge_pages.hpp"
 #include "json/memory/output_pages.hpp"
 #include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
@@ -85,6 +86,10 @@ struct TextIntoFresh {
     std::memcpy(text.position, bytes, length);
     text.position += length;
   }
+  // A piece whose text is written, about to be freed.
+  void copied(const Buffer& piece) {
+    if (json::is_large_block(piece.capacity())) pages.copied_from(piece.data(), piece.capacity());
+  }
 };
 
 template <class Out>
@@ -125,8 +130,10 @@ class RowsWriter {
     if (out_ == nullptr) row_ends_.reserve(row_count);
   }
 
-  // The next rows, with the output position of every member, row after row in entry order.
-  void write_rows(std::span<const Map* const> rows, std::span<const std::uint32_t> positions) {
+  // The next rows, with the output position of every member, row after row in entry order;
+  // returns how many positions they took.
+  std::size_t write_rows(std::span<const Map* const> rows,
+                         std::span<const std::uint32_t> positions) {
     positions_ = positions;
     std::size_t member = 0;
     for (const Map* row : rows) {
@@ -157,8 +164,9 @@ class RowsWriter {
         row_ends_.push_back(runs_.size());
       }
       ++rows_written_;
-      if (cells_.size() >= kPieceSize / 4 * 3) seal_piece();
+      if (piece_full()) seal_piece();
     }
+    return member;
   }
 
   std::size_t rows_length() const { return rows_length_; }
@@ -169,15 +177,26 @@ class RowsWriter {
   std::vector<std::size_t> take_row_ends() { return std::move(row_ends_); }
 
  private:
-  // A piece is sealed once it holds three quarters of its expected size, so the rows that
-  // follow seldom make it grow.
   static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
+
+  // A piece is sealed once the room left in its storage (of the piece size at least) is a
+  // sixteenth of it: the rows that follow seldom make it grow, and it leaves few of the pages
+  // it holds unwritten (a piece may be given a larger kept block than it asked for). The end
+  // is worked out again only when the text reaches the one known, which its storage may have
+  // outgrown since.
+  bool piece_full() {
+    if (cells_.size() < piece_end_) return false;
+    const std::size_t size = std::max(cells_.capacity(), kPieceSize);
+    piece_end_ = size - size / 16;
+    return cells_.size() >= piece_end_;
+  }
 
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
     if (rows_written_ == piece_first_row_) return;
     pieces_.push_back({std::move(cells_), rows_written_ - rows_given_, piece_whole_});
     piece_first_row_ = rows_written_;
+    piece_end_ = 0;
     if (out_ != nullptr) give_pieces();
   }
 
@@ -268,6 +287,7 @@ class RowsWriter {
   std::size_t piece_first_row_ = 0;  // the first row of the piece being written
   std::size_t rows_given_ = 0;       // the rows written to out_
   bool piece_whole_ = false;         // whether it holds whole rows
+  std::size_t piece_end_ = 0;        // where the piece is known to be full at the soonest
 };
 
 namespace {
@@ -289,67 +309,38 @@ Buffer table_tail(const ColumnPlan& plan) {
   return tail;
 }
 
-TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_count) {
-  rows.seal();
-  Buffer head = table_head(plan);
-  Buffer tail = table_tail(plan);
-  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
-  const std::size_t size = checked_add(rows.rows_length(), head.size() + tail.size() + separators);
-  const ColumnarizeCounts counts{row_count, plan.cells_per_row, plan.constant_count};
-  return TableText(std::move(head), rows.take_pieces(), std::move(tail), rows.take_runs(),
-                   rows.take_row_ends(), plan.cells_per_row, size, counts);
-}
-
 }  // namespace
-
-TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
-  RowsWriter rows(plan.cells_per_row, plan.rows.size(), expected_cell_text);
-  rows.write_rows(plan.rows, plan.member_positions);
-  return table_text(plan, rows, plan.rows.size());
-}
-
-void write_table_text(const ColumnPlan& plan, TextBlocks& out) {
-  // Rows a batch at a time, so that an output that cannot take more ends the writing soon.
-  constexpr std::size_t kBatchRows = 4096;
-  TableTextBuilder text(plan, plan.rows.size(), SIZE_MAX, &out);
-  const std::span<const Map* const> rows = plan.rows;
-  std::span<const std::uint32_t> positions = plan.member_positions;
-  for (std::size_t first = 0; first < rows.size() && !out.stopped(); first += kBatchRows) {
-    const auto batch = rows.subspan(first, std::min(kBatchRows, rows.size() - first));
-    std::size_t members = 0;
-    for (const Map* row : batch)
-      members += row->size();
-    text.add_rows(batch, positions.first(members));
-    positions = positions.subspan(members);
-  }
-  text.finish(out);
-}
 
 TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
                                    std::size_t expected_cell_text, TextBlocks* out)
-    : plan_(plan),
+    : head_(table_head(plan)),
+      tail_(table_tail(plan)),
+      counts_{0, plan.cells_per_row, plan.constant_count},
       rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text, out)) {
-  if (out == nullptr) return;
-  const Buffer head = table_head(plan);
-  out->copy(head.data(), head.size());
+  if (out != nullptr) out->copy(head_.data(), head_.size());
 }
 
 TableTextBuilder::~TableTextBuilder() = default;
 
-void TableTextBuilder::add_rows(std::span<const Map* const> rows,
-                                std::span<const std::uint32_t> member_positions) {
-  rows_->write_rows(rows, member_positions);
-  row_count_ += rows.size();
+std::size_t TableTextBuilder::add_rows(std::span<const Map* const> rows,
+                                       std::span<const std::uint32_t> member_positions) {
+  counts_.rows += rows.size();
+  return rows_->write_rows(rows, member_positions);
 }
 
 TableText TableTextBuilder::finish() {
-  return table_text(plan_, *rows_, row_count_);
+  rows_->seal();
+  const std::size_t row_count = counts_.rows;
+  const std::size_t separators = row_count == 0 ? 0 : row_count - 1;
+  const std::size_t size =
+      checked_add(rows_->rows_length(), head_.size() + tail_.size() + separators);
+  return TableText(std::move(head_), rows_->take_pieces(), std::move(tail_), rows_->take_runs(),
+                   rows_->take_row_ends(), counts_.columns, size, counts_);
 }
 
 void TableTextBuilder::finish(TextBlocks& out) {
   rows_->seal();
-  const Buffer tail = table_tail(plan_);
-  out.copy(tail.data(), tail.size());
+  out.copy(tail_.data(), tail_.size());
 }
 
 template <class Out>
@@ -380,6 +371,7 @@ void TableText::write_text(Out& out) {
       if (position < cells_per_row_) write_nulls(out, cells_per_row_ - position, position > 0);
       out.put(']');
     }
+    if constexpr (requires { out.copied(piece.text); }) out.copied(piece.text);
     piece.text = Buffer(0);
   }
   if (tail_.size() != 0) out.copy(tail_.data(), tail_.size());

@@ -89,36 +89,35 @@ class TableText {
   ColumnarizeCounts counts_;
 };
 
-// The text of the planned table, with the rows' cells written in column order straight from the
-// row objects. `expected_cell_text`: what the cell text will probably grow to.
-TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
-// The same text written to `out` as it is made: the memory it takes is a few megabytes.
-void write_table_text(const ColumnPlan& plan, TextBlocks& out);
-
 class RowsWriter;
 
-// The same text, given the rows a batch at a time: each batch may be released once written.
+// The text of a planned table, its rows' cells written in column order straight from the row
+// objects, given a batch of rows at a time: each batch may be released once written.
 class TableTextBuilder {
  public:
-  // `plan`'s rows and member positions are unused; it must outlive the builder. With `out`, the
-  // text is written there as it is made, starting at once, instead of being kept.
+  // `plan`'s rows and member positions are unused, and its names and constants are written at
+  // once: the rows they lie in may be released too. `expected_cell_text`: what the cell text
+  // will probably grow to. With `out`, the text is written there as it is made, starting at
+  // once, instead of being kept.
   TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
                    TextBlocks* out = nullptr);
   TableTextBuilder(const TableTextBuilder&) = delete;
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();
 
-  // The next rows, with the output positions of their members, row after row in entry order.
-  void add_rows(std::span<const json::Map* const> rows,
-                std::span<const std::uint32_t> member_positions);
+  // The next rows, with the output positions of their members, row after row in entry order
+  // (those of later rows may follow). Returns how many positions the rows took.
+  std::size_t add_rows(std::span<const json::Map* const> rows,
+                       std::span<const std::uint32_t> member_positions);
   TableText finish();
   // The end of the text written to `out`, the one given at construction.
   void finish(TextBlocks& out);
 
  private:
-  const ColumnPlan& plan_;
+  json::Buffer head_;  // {"columns":[...],"rows":[
+  json::Buffer tail_;  // ],"constants":{...}}
+  ColumnarizeCounts counts_;
   std::unique_ptr<RowsWriter> rows_;
-  std::size_t row_count_ = 0;
 };
 
 }  // namespace tarvik

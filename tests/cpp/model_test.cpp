@@ -364,5 +364,26 @@ TEST(Arena, FillsTheCallersFirstBlockBeforeTakingChunks) {
   EXPECT_GT(arena.reserved_bytes(), 0u);
 }
 
+TEST(Arena, GivesBackOnlyTheChunksDoneWith) {
+  Arena arena;
+  std::string_view last;
+  while (arena.reserved_bytes() < std::size_t{100} << 10)
+    last = arena.copy_string("a string of some thirty bytes.");
+  const std::size_t filled = arena.reserved_bytes();
+  arena.release_before(last.data());
+  const std::size_t kept = arena.reserved_bytes();
+  EXPECT_LT(kept, filled);
+  EXPECT_EQ(last, "a string of some thirty bytes.");
+  // A request of a chunk of its own, and one after it in the chunk the earlier ones share: that
+  // chunk is older than the request's, and still in use.
+  const void* const alone = arena.allocate(std::size_t{1} << 20, 16);
+  const std::string_view after = arena.copy_string("after");
+  const std::size_t with_alone = arena.reserved_bytes();
+  EXPECT_GT(with_alone, kept);
+  arena.release_before(alone);
+  EXPECT_EQ(arena.reserved_bytes(), with_alone);
+  EXPECT_EQ(after, "after");
+}
+
 }  // namespace
 }  // namespace tarvik::testing

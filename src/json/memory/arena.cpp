@@ -2,6 +2,7 @@
 #include "json/memory/arena.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -10,14 +11,23 @@
 namespace tarvik::json {
 
 struct Arena::Chunk {
-  Chunk* next;
+  Chunk* next;  // the chunk taken before it
   std::size_t size;
+  // Whether it holds one request alone: the chunk that took the small requests meanwhile may
+  // be older.
+  bool dedicated;
+
+  bool holds(const void* address) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(this);
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    return at >= start && at - start < size;
+  }
 };
 
 namespace {
 constexpr std::size_t kMaxChunkSize = 8 * 1024 * 1024;
-constexpr std::size_t kHeaderSize = 16;  // keeps chunk payloads 16-byte aligned
-static_assert(sizeof(void*) + sizeof(std::size_t) <= kHeaderSize);
+constexpr std::size_t kHeaderSize = 32;  // keeps chunk payloads 16-byte aligned
+static_assert(sizeof(void*) + sizeof(std::size_t) + sizeof(bool) <= kHeaderSize);
 }  // namespace
 
 Arena::~Arena() {
@@ -25,18 +35,37 @@ Arena::~Arena() {
 }
 
 void Arena::release_all() {
-  while (chunks_ != nullptr) {
-    Chunk* next = chunks_->next;
-    if (is_large_block(chunks_->size)) {
-      release_large_block({chunks_, chunks_->size});
-    } else {
-      ::operator delete(chunks_);
-    }
-    chunks_ = next;
-  }
+  release_chunks(chunks_);
+  chunks_ = nullptr;
   cursor_ = nullptr;
   end_ = nullptr;
   reserved_ = 0;
+}
+
+void Arena::release_before(const void* allocation) {
+  Chunk* holder = chunks_;
+  while (holder != nullptr && !holder->holds(allocation))
+    holder = holder->next;
+  // A dedicated chunk's request came while the latest shared chunk before it was in use, which
+  // may have taken later requests too: only the chunks before that one are done with.
+  while (holder != nullptr && holder->dedicated)
+    holder = holder->next;
+  if (holder == nullptr) return;
+  release_chunks(holder->next);
+  holder->next = nullptr;
+}
+
+void Arena::release_chunks(Chunk* chunk) noexcept {
+  while (chunk != nullptr) {
+    Chunk* const next = chunk->next;
+    reserved_ -= chunk->size;
+    if (is_large_block(chunk->size)) {
+      release_large_block({chunk, chunk->size});
+    } else {
+      ::operator delete(chunk);
+    }
+    chunk = next;
+  }
 }
 
 void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
@@ -57,6 +86,7 @@ void* Arena::allocate_slow(std::size_t bytes, std::size_t align) {
   }
   chunk->next = chunks_;
   chunk->size = size;
+  chunk->dedicated = dedicated;
   chunks_ = chunk;
   reserved_ += size;
   char* const payload = reinterpret_cast<char*>(chunk) + kHeaderSize;

@@ -59,10 +59,18 @@ class Arena {
   // Gives every chunk back: whatever was allocated is gone, and the arena is as new.
   void release_all();
 
+  // Gives back the chunks that hold only allocations made before `allocation`, one of this
+  // arena's: for a caller done with what it allocated first (the rows it has written, say). What
+  // was allocated since stays valid; so may some of what came before, which shares a chunk with
+  // it (an allocation in the caller's first block gives nothing back).
+  void release_before(const void* allocation);
+
  private:
   struct Chunk;
 
   void* allocate_slow(std::size_t bytes, std::size_t align);
+  // Frees `chunk` and every chunk older than it, the list's tail from there.
+  void release_chunks(Chunk* chunk) noexcept;
 
   char* cursor_ = nullptr;
   char* end_ = nullptr;

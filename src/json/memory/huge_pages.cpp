@@ -19,9 +19,7 @@ namespace tarvik::json {
 
 namespace {
 
-// What is kept in total, and the largest block kept: enough for the blocks of a few calls on
-// payloads of some megabytes, little beside what the process needs for such calls anyway.
-constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
+// The largest block kept.
 constexpr std::size_t kLargestKeptBlock = std::size_t{32} << 20;
 // A kept block is handed out for a request of at least half its size.
 constexpr std::size_t kMostWaste = 2;

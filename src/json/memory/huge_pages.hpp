@@ -19,6 +19,10 @@ inline bool is_large_block(std::size_t size) {
   return size >= kLargeBlock;
 }
 
+// What the freed blocks kept for later calls may take in total: enough for the blocks of a few
+// calls on payloads of some megabytes, little beside what the process needs for such calls anyway.
+inline constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
+
 // Below this size a block is not checked: the reading of the limits would cost more than the
 // block's writing, and an allocation that fails still throws.
 inline constexpr std::size_t kRoomCheckedSize = std::size_t{8} << 20;

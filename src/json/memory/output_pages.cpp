@@ -45,7 +45,7 @@ void populate(const char* data, std::size_t size) {
 }  // namespace
 
 OutputPages::OutputPages(char* data, std::size_t size) noexcept
-    : end_(data + size), prepared_(data) {
+    : end_(data + size), prepared_(data), gives_back_copied_(size > kMostKeptBytes) {
   advise_huge(data, size);
 }
 
@@ -53,6 +53,12 @@ void OutputPages::prepare_through(char* end) noexcept {
   char* const next = end_ - end <= static_cast<std::ptrdiff_t>(kStep) ? end_ : end + kStep;
   populate(prepared_, static_cast<std::size_t>(next - prepared_));
   prepared_ = next;
+}
+
+void OutputPages::copied_from(const char* block, std::size_t size) noexcept {
+  if (!gives_back_copied_) return;
+  const WholePages pages = whole_pages(block, size);
+  if (pages.length != 0) platform::discard_pages(pages.start, pages.length);
 }
 
 void copy_handing_back(char* from, std::size_t size, char* to, bool discard_source) noexcept {

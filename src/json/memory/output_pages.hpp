@@ -20,11 +20,19 @@ class OutputPages {
     if (end > prepared_) prepare_through(end);
   }
 
+  // The large block of `size` bytes at `block`, whose text is copied into the output, is about
+  // to be freed. A freed block is kept for the next call with its pages, which that call then
+  // need not fault in; but an output larger than the kept blocks may hold would stand beside as
+  // much of its own text, for a next call that finds few of its blocks kept anyway: the block's
+  // pages are then given back first, so that the output is never resident twice.
+  void copied_from(const char* block, std::size_t size) noexcept;
+
  private:
   void prepare_through(char* end) noexcept;
 
   char* const end_;
   char* prepared_;  // where the pages faulted in so far end
+  const bool gives_back_copied_;
 };
 
 // Copies the `size` bytes at `from` to `to`, fresh memory as for OutputPages, a step at a time:
