@@ -162,7 +162,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       release(array.table);
     }
     out.size = size;
-    out.value = Value::deferred(Kind::Array, out.text, json::TextForm::Other);
+    out.value = Value::deferred(Kind::Array, out.text, text_form(out.compact));
     out.list_of_objects = array.all_objects;
     out.objects = array.count;
     return true;
@@ -272,7 +272,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       release(object.keyed);
     }
     out.size = size;
-    out.value = Value::deferred(Kind::Object, out.text, json::TextForm::Other);
+    out.value = Value::deferred(Kind::Object, out.text, text_form(out.compact));
     return true;
   }
 
@@ -282,6 +282,13 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   // (it stands in a group's cells, say).
   void add_table(TableAnalysis& analysis, std::string_view text) {
     plan_.add_table(text, text.size() >= least_planned_ ? analysis.take_plan(plan_) : nullptr);
+  }
+
+  // While the scan analyzes, no object read so far repeats a name, which spares comparing
+  // deferred values by building them.
+  json::TextForm text_form(bool compact) const {
+    if (!analyzing_) return json::TextForm::Other;
+    return compact ? json::TextForm::Written : json::TextForm::Respelled;
   }
 
   TableAnalysis* acquire(TableAnalysis*& table) {

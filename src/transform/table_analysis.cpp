@@ -8,6 +8,7 @@
 #include <span>
 #include <utility>
 
+#include "json/model/map.hpp"
 #include "transform/constant_rule.hpp"
 
 namespace tarvik {
@@ -72,11 +73,14 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
 }
 
 bool TableAnalysis::matches_reference(const Column& column, const ValueSummary& cell) {
-  // Equal values have compact texts of one length (their members in some order): texts of two
-  // lengths spare building both values to compare them.
-  if (cell.value.is_deferred() && cell.compact && column.reference_compact &&
-      cell.text.size() != column.reference_text.size()) {
-    return false;
+  if (cell.value.is_deferred()) {
+    // Equal values have compact texts of one length (their members in some order): texts of two
+    // lengths spare comparing them; equal texts are equal values.
+    if (cell.compact && column.reference_compact &&
+        cell.text.size() != column.reference_text.size()) {
+      return false;
+    }
+    if (json::same_key(cell.text, column.reference_text)) return true;
   }
   return matches_constant(cell.value, column.reference);
 }

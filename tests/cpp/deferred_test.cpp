@@ -7,6 +7,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -141,6 +142,161 @@ TEST(DeferredValues, EqualityAndCopyFollowTheValueTheyStandFor) {
   EXPECT_TRUE(copy.is_deferred());
   EXPECT_NE(copy.deferred_text().data(), row.get("y")->deferred_text().data());
   EXPECT_TRUE(copy == *built_row.get("y"));
+}
+
+// Texts whose objects repeat no key are compared token by token, and built only when members
+// come in other orders: every pair must compare as the built values do.
+bool equal_as_texts(const std::string& a, const std::string& b) {
+  const auto kind = [](const std::string& text) {
+    return text[0] == '[' ? json::Kind::Array : json::Kind::Object;
+  };
+  return Value::deferred(kind(a), a, json::TextForm::Respelled) ==
+         Value::deferred(kind(b), b, json::TextForm::Respelled);
+}
+
+bool equal_as_built(const std::string& a, const std::string& b) {
+  Arena arena;
+  return json::build_deferred(Value::deferred(json::Kind::Array, a, json::TextForm::Other),
+                              arena) ==
+         json::build_deferred(Value::deferred(json::Kind::Array, b, json::TextForm::Other), arena);
+}
+
+const std::pair<const char*, const char*> kTextPairs[] = {
+    {R"({"a":1,"b":2})", R"({"b":2,"a":1})"},
+    {R"({"a":1,"b":2})", R"({"b":2,"a":3})"},
+    {R"({"a":1,"b":2})", R"({"a":1})"},
+    {R"({"a":1})", R"({"a":1,"b":2})"},
+    {R"({"a":1,"b":2})", R"({"a":1,"c":2})"},
+    {"[1.0]", "[1.00]"},
+    {"[1]", "[1.0]"},
+    {"[1e2]", "[100.0]"},
+    {"[1E2]", "[1e+2]"},
+    {"[-0]", "[0]"},
+    {"[-0]", "[-0.0]"},
+    {"[0.1]", "[0.10000000000000000001]"},
+    {"[12]", "[13]"},
+    {"[-12]", "[12]"},
+    {"[123456789012345678]", "[123456789012345679]"},
+    {"[18446744073709551616]", "[18446744073709551617]"},
+    {"[9223372036854775807]", "[9223372036854775806]"},
+    {R"(["\u0041"])", R"(["A"])"},
+    {R"(["\u0041"])", R"(["B"])"},
+    {R"(["a\\"])", R"(["a\\" ])"},
+    {R"(["a\""])", R"(["a\"b"])"},
+    {R"(["a\\\""])", R"(["a\\\"" ])"},
+    {R"({"k\n":1})", R"({"k\u000a":1})"},
+    {R"({"k\n":1})", R"({"k\u000b":1})"},
+    {"[[],{}]", "[ [ ] , { } ]"},
+    {"[1,2]", "[1,2,3]"},
+    {"[1,2,3]", "[1,2]"},
+    {"[true]", "[false]"},
+    {"[null]", "[0]"},
+    {R"(["1"])", "[1]"},
+    {"[[1]]", "[{}]"},
+    {R"({"a":{"b":[1,{"c":"d"}]}})", R"({"a":{"b":[1,{"c":"e"}]}})"},
+    {R"({"a":{"b":[1,{"c":"d"}]}})", "{\n  \"a\": {\"b\": [1, {\"c\": \"d\"}]}\n}"},
+    {R"({"a":{"x":1,"y":2},"b":3})", R"({"a":{"y":2,"x":1},"b":3})"},
+    {R"({"a":{"x":1,"y":2},"b":3})", R"({"a":{"y":2,"x":1},"b":4})"},
+};
+
+TEST(DeferredEquality, TextsCompareAsTheirValues) {
+  for (const auto& [a, b] : kTextPairs) {
+    EXPECT_EQ(equal_as_texts(a, b), equal_as_built(a, b)) << a << " vs " << b;
+    EXPECT_EQ(equal_as_texts(b, a), equal_as_built(a, b)) << b << " vs " << a;
+  }
+}
+
+// A value spelt two ways at random (whitespace, escapes, number spellings, member order), with
+// now and then one scalar changed.
+class SpeltTwice {
+ public:
+  explicit SpeltTwice(unsigned seed) : random_(seed) {}
+
+  std::pair<std::string, std::string> next() {
+    std::string a;
+    std::string b;
+    container(a, b, 0);
+    return {a, b};
+  }
+
+ private:
+  bool chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(random_) < percent; }
+  std::size_t pick(std::size_t count) {
+    return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_);
+  }
+  void space(std::string& out) {
+    if (chance(20)) out += chance(50) ? " " : "\n  ";
+  }
+
+  void container(std::string& a, std::string& b, int depth) {
+    const bool object = chance(50);
+    const std::size_t count = pick(4);
+    std::vector<std::pair<std::string, std::string>> members;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::string one;
+      std::string other;
+      if (object) {
+        const std::size_t name = i * 3 + pick(3);  // distinct names in order
+        one = other = "\"k" + std::to_string(name) + "\":";
+        if (chance(10)) other = "\"\\u006b" + std::to_string(name) + "\":";
+      }
+      value(one, other, depth + 1);
+      members.emplace_back(std::move(one), std::move(other));
+    }
+    std::vector<std::size_t> order(count);
+    for (std::size_t i = 0; i < count; ++i)
+      order[i] = i;
+    if (object && count > 1 && chance(15)) std::swap(order[0], order[count - 1]);
+    a += object ? '{' : '[';
+    b += object ? '{' : '[';
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) {
+        a += ',';
+        b += ',';
+      }
+      space(b);
+      a += members[i].first;
+      b += members[order[i]].second;
+    }
+    a += object ? '}' : ']';
+    b += object ? '}' : ']';
+  }
+
+  void value(std::string& a, std::string& b, int depth) {
+    if (depth < 4 && chance(30)) {
+      container(a, b, depth);
+      return;
+    }
+    static const std::vector<std::vector<std::string>> kSpellings = {
+        {"1", "1"},
+        {"1.0", "1.00", "1e0", "10e-1"},
+        {"-0", "-0"},
+        {"-0.0", "-0e0"},
+        {"0", "0"},
+        {"12", "12"},
+        {"-12", "-12"},
+        {"true", "true"},
+        {"false", "false"},
+        {"null", "null"},
+        {R"("A")", R"("\u0041")", R"("\u0041")"},
+        {R"("a\"b")", R"("a\u0022b")"},
+        {R"("")", R"("")"},
+    };
+    const std::size_t kind = pick(kSpellings.size());
+    a += kSpellings[kind][0];
+    const std::size_t changed = chance(5) ? pick(kSpellings.size()) : kind;
+    b += kSpellings[changed][pick(kSpellings[changed].size())];
+  }
+
+  std::mt19937 random_;
+};
+
+TEST(DeferredEquality, GeneratedSpellingsCompareAsTheirValues) {
+  SpeltTwice pairs(18);
+  for (int i = 0; i < 4000; ++i) {
+    const auto [a, b] = pairs.next();
+    EXPECT_EQ(equal_as_texts(a, b), equal_as_built(a, b)) << a << " vs " << b;
+  }
 }
 
 // Strings read through below the rows are checked without being decoded: a fault in a raw run

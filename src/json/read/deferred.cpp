@@ -3,6 +3,8 @@
 #include "json/read/deferred.hpp"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "json/model/map.hpp"
@@ -23,10 +25,172 @@ void respell_deferred(const Value& deferred, DeferredSpeller& out) {
 
 namespace {
 
-// Equal texts read as equal values; otherwise the deferred side is built and compared as usual.
+// What comparing two texts token by token found.
+enum class Verdict : std::uint8_t { Equal, Unequal, Undecided };
+
+// The tokens of a valid JSON text, one at a time; only the comparison below reads them.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view text) : pos_(text.data()), end_(text.data() + text.size()) {}
+
+  // The first byte of the next token, whitespace skipped.
+  char next() {
+    while (reading::is_whitespace(static_cast<unsigned char>(*pos_)))
+      ++pos_;
+    return *pos_;
+  }
+  const char* position() const { return pos_; }
+  void skip(std::size_t bytes) { pos_ += bytes; }
+
+  // The string token at the read position, quotes included.
+  std::string_view string() const {
+    const char* from = pos_ + 1;
+    for (;;) {
+      const auto* quote =
+          static_cast<const char*>(std::memchr(from, '"', static_cast<std::size_t>(end_ - from)));
+      const char* run = quote;
+      while (run[-1] == '\\')
+        --run;
+      // An even run of backslashes before it escapes itself, not the quote.
+      if ((quote - run) % 2 == 0) return {pos_, static_cast<std::size_t>(quote + 1 - pos_)};
+      from = quote + 1;
+    }
+  }
+
+  // The number token at the read position.
+  std::string_view number() const {
+    const char* end = pos_;
+    while (end != end_ && is_number_byte(*end))
+      ++end;
+    return {pos_, static_cast<std::size_t>(end - pos_)};
+  }
+
+  static bool is_number_byte(char byte) {
+    return reading::is_digit(static_cast<unsigned char>(byte)) || byte == '-' || byte == '+' ||
+           byte == '.' || (byte | 0x20) == 'e';
+  }
+
+ private:
+  const char* pos_;
+  const char* const end_;
+};
+
+// The value of one token, read as the reader reads it.
+Value token_value(std::string_view token, Arena& arena) {
+  reading::Reader reader(token, arena, Build::Everything);
+  return reader.read_whole_value();
+}
+
+// An integer of at most 18 digits, which fits either integer form (or is "-0", a float that
+// equals no integer): texts of two such integers differ exactly when their values do.
+bool is_short_integer(std::string_view number) {
+  const std::size_t sign = number[0] == '-' ? 1 : 0;
+  if (number.size() - sign > 18) return false;
+  for (std::size_t i = sign; i < number.size(); ++i) {
+    if (!reading::is_digit(static_cast<unsigned char>(number[i]))) return false;
+  }
+  return true;
+}
+
+// Two strings (or two numbers) whose texts differ: equal values or not.
+[[gnu::noinline]] bool equal_tokens(std::string_view left, std::string_view right) {
+  Arena scratch;
+  const Value a = token_value(left, scratch);
+  const Value b = token_value(right, scratch);
+  return a.kind() == Kind::String ? same_key(a.as_string(), b.as_string())
+                                  : a.as_number() == b.as_number();
+}
+
+// Two texts of arrays or objects in which no object repeats a key, compared as they are read:
+// members in the same order compare one by one, and the first difference decides, unless it is
+// between two names (the members may come in another order), which leaves it undecided.
+[[gnu::noinline]] Verdict compare_in_lockstep(std::string_view a, std::string_view b) {
+  Tokens left(a);
+  Tokens right(b);
+  constexpr std::size_t kMostDepth = 128;  // the reader's nesting budget
+  bool in_object[kMostDepth];
+  std::size_t depth = 0;
+  bool name = false;  // a string here would be a member's name
+  do {
+    const char first = left.next();
+    if (first != right.next() &&
+        !(Tokens::is_number_byte(first) && Tokens::is_number_byte(right.next()))) {
+      // Another kind of value, another length of array or another count of members.
+      return Verdict::Unequal;
+    }
+    switch (first) {
+      case '{':
+      case '[':
+        in_object[depth++] = first == '{';
+        name = first == '{';
+        left.skip(1);
+        right.skip(1);
+        break;
+      case '}':
+      case ']':
+        --depth;
+        name = false;
+        left.skip(1);
+        right.skip(1);
+        break;
+      case ',':
+        name = in_object[depth - 1];
+        left.skip(1);
+        right.skip(1);
+        break;
+      case ':':
+        name = false;
+        left.skip(1);
+        right.skip(1);
+        break;
+      case '"': {
+        const std::string_view one = left.string();
+        const std::string_view other = right.string();
+        if (one != other) {
+          const bool escaped = one.find('\\') != std::string_view::npos ||
+                               other.find('\\') != std::string_view::npos;
+          if (!escaped || !equal_tokens(one, other)) {
+            return name ? Verdict::Undecided : Verdict::Unequal;
+          }
+        }
+        left.skip(one.size());
+        right.skip(other.size());
+        break;
+      }
+      case 't':
+      case 'n':
+        left.skip(4);
+        right.skip(4);
+        break;
+      case 'f':
+        left.skip(5);
+        right.skip(5);
+        break;
+      default: {
+        const std::string_view one = left.number();
+        const std::string_view other = right.number();
+        if (one != other &&
+            ((is_short_integer(one) && is_short_integer(other)) || !equal_tokens(one, other))) {
+          return Verdict::Unequal;
+        }
+        left.skip(one.size());
+        right.skip(other.size());
+        break;
+      }
+    }
+  } while (depth > 0);
+  return Verdict::Equal;
+}
+
+// Equal texts read as equal values; texts whose objects repeat no key are compared as they are
+// read; otherwise the deferred side is built and compared as usual.
 bool deferred_equal(const Value& a, const Value& b) {
-  if (a.is_deferred() && b.is_deferred() && same_key(a.deferred_text(), b.deferred_text())) {
-    return true;
+  if (a.is_deferred() && b.is_deferred()) {
+    if (same_key(a.deferred_text(), b.deferred_text())) return true;
+    if (a.deferred_form() != TextForm::Other && b.deferred_form() != TextForm::Other) {
+      const Verdict verdict = compare_in_lockstep(a.deferred_text(), b.deferred_text());
+      if (verdict != Verdict::Undecided) return verdict == Verdict::Equal;
+    }
   }
   Arena scratch;
   const Value left = a.is_deferred() ? build_deferred(a, scratch) : a;
@@ -35,7 +199,6 @@ bool deferred_equal(const Value& a, const Value& b) {
 }
 
 }  // namespace
-
 bool operator==(const Value& a, const Value& b) {
   if (a.kind() != b.kind()) return false;
   if (a.is_deferred() || b.is_deferred()) return deferred_equal(a, b);
