@@ -49,9 +49,9 @@ DecodedRun read_run_scalar(const char* p, const char* const end, char* out) {
 //
 // A block is eight escapes, 48 bytes, loaded as four 16-byte lanes that start 12 bytes apart:
 // every lane then holds two escapes at the same bytes (0-5 and 6-11), and one set of constants
-// serves them all. Each lane's bytes are checked against the shape of two escapes, their hex
-// digits turned into nibbles and the nibbles of each escape into its code unit; the units go into
-// one vector, where they are checked and encoded together.
+// serves them all. Each byte's class is looked up by its two nibbles and checked against the
+// shape of two escapes, the hex digits turned into their values and each escape's digits into
+// its code unit; the units go into one vector, where they are checked and encoded together.
 
 constexpr std::size_t kBlockEscapes = 8;
 constexpr std::ptrdiff_t kBlockLoadSize = 52;  // the last lane reads four bytes past the block
@@ -65,37 +65,65 @@ constexpr std::array<std::uint8_t, 64> ESCAPE_OF_FAULT = [] {
   return table;
 }();
 
+// The classes of the bytes an escape is made of, one bit each. A byte is of a class exactly when
+// the entries of its high and its low nibble share the class's bit.
+constexpr std::uint8_t kDecimalDigit = 1;  // 0-9
+constexpr std::uint8_t kHexLetter = 2;     // A-F, a-f
+constexpr std::uint8_t kBackslash = 4;
+constexpr std::uint8_t kLetterU = 8;
+constexpr std::uint8_t kHexDigit = kDecimalDigit | kHexLetter;
+
+using LaneBytes = std::array<std::uint8_t, 16>;
+
+constexpr LaneBytes BY_HIGH_NIBBLE = {0,          0,          0,          kDecimalDigit,
+                                      kHexLetter, kBackslash, kHexLetter, kLetterU};
+constexpr LaneBytes BY_LOW_NIBBLE = {kDecimalDigit,
+                                     kDecimalDigit | kHexLetter,
+                                     kDecimalDigit | kHexLetter,
+                                     kDecimalDigit | kHexLetter,
+                                     kDecimalDigit | kHexLetter,
+                                     kDecimalDigit | kHexLetter | kLetterU,
+                                     kDecimalDigit | kHexLetter,
+                                     kDecimalDigit,
+                                     kDecimalDigit,
+                                     kDecimalDigit,
+                                     0,
+                                     0,
+                                     kBackslash};
+// The class each byte of a lane must have: "\u" and four hex digits, twice; the last four bytes
+// are the next lane's.
+constexpr LaneBytes ESCAPE_SHAPE = {kBackslash, kLetterU,  kHexDigit,  kHexDigit,
+                                    kHexDigit,  kHexDigit, kBackslash, kLetterU,
+                                    kHexDigit,  kHexDigit, kHexDigit,  kHexDigit};
+// What a hex digit's value adds to its low nibble, by its high nibble: 9 for a letter.
+constexpr LaneBytes LETTER_VALUE = {0, 0, 0, 0, 9, 0, 9};
+
 // The vectors a block is read with, made once per run rather than once per block.
 struct BlockConstants {
-  __m256i markers;     // "\u" at bytes 0-1 and 6-7 of each lane
-  __m256i at_markers;  // all ones at those bytes
-  __m256i zero;
-  __m256i digit_zero;
-  __m256i nine;
-  __m256i case_bit;
-  __m256i letter_a;
-  __m256i five;
-  __m256i ten_below_a;
+  __m256i by_high_nibble;
+  __m256i by_low_nibble;
+  __m256i escape_shape;
+  __m256i letter_value;
+  __m256i low_nibble;
   __m256i nibble_weights;
   __m256i to_first;
   __m256i to_second;
   __m256i unit_order;
 };
 
+__attribute__((target("avx2"))) inline __m256i in_both_lanes(const LaneBytes& bytes) {
+  return _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data())));
+}
+
 __attribute__((target("avx2"))) inline BlockConstants block_constants() {
   constexpr char kNone = -128;  // a shuffle index that gives a zero byte
   return {
-      _mm256_setr_epi8('\\', 'u', 0, 0, 0, 0, '\\', 'u', 0, 0, 0, 0, 0, 0, 0, 0,  //
-                       '\\', 'u', 0, 0, 0, 0, '\\', 'u', 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm256_setr_epi8(-1, -1, 0, 0, 0, 0, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0,  //
-                       -1, -1, 0, 0, 0, 0, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0),
-      _mm256_setzero_si256(),
-      _mm256_set1_epi8('0'),
-      _mm256_set1_epi8(9),
-      _mm256_set1_epi8(0x20),
-      _mm256_set1_epi8('a'),
-      _mm256_set1_epi8(5),
-      _mm256_set1_epi8('a' - 10),
+      in_both_lanes(BY_HIGH_NIBBLE),
+      in_both_lanes(BY_LOW_NIBBLE),
+      in_both_lanes(ESCAPE_SHAPE),
+      in_both_lanes(LETTER_VALUE),
+      _mm256_set1_epi8(0x0F),
       // The first digit of a pair counts sixteen times.
       _mm256_set1_epi16(0x0110),
       // A lane's first unit is its digit pairs at bytes 2 (high) and 4, its second at bytes 8
@@ -113,31 +141,25 @@ __attribute__((target("avx2"))) inline BlockConstants block_constants() {
   };
 }
 
-// Bits for the bytes of two lanes (escapes 0-3 or 4-7 of a block) that are not what two escapes
-// need there: "\u" at bytes 0-1 and 6-7 of a lane, hex digits at 2-5 and 8-11.
-__attribute__((target("avx2"), always_inline)) inline std::uint32_t shape_faults(
-    const BlockConstants& c, __m256i lanes) {
-  // A byte is at most n exactly when min(byte, n) is the byte (unsigned). Or-ing 0x20 maps
-  // 'A'-'F' to 'a'-'f' and no other byte into that range.
-  const __m256i digit_value = _mm256_sub_epi8(lanes, c.digit_zero);
-  const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit_value, c.nine), digit_value);
-  const __m256i letter_value = _mm256_sub_epi8(_mm256_or_si256(lanes, c.case_bit), c.letter_a);
-  const __m256i letter = _mm256_cmpeq_epi8(_mm256_min_epu8(letter_value, c.five), letter_value);
-  const __m256i good = _mm256_blendv_epi8(_mm256_or_si256(digit, letter),
-                                          _mm256_cmpeq_epi8(lanes, c.markers), c.at_markers);
-  return ~static_cast<std::uint32_t>(_mm256_movemask_epi8(good)) & 0x0FFF0FFFu;
-}
+// Two lanes (escapes 0-3 or 4-7 of a block) read: bits for the bytes that are not what two
+// escapes need there, and the byte value of each two hex digits, in the 16-bit lane they fill
+// (the first digit high; other bytes give values of no use).
+struct LanesRead {
+  std::uint32_t faults;
+  __m256i digit_pairs;
+};
 
-// The byte value of each two hex digits of the lanes, in the 16-bit lane they fill (the first
-// digit high). Other bytes give values of no use.
-__attribute__((target("avx2"), always_inline)) inline __m256i digit_pairs(const BlockConstants& c,
-                                                                          __m256i lanes) {
-  // For a digit, lowered - '0' is its value and lowered - 'a' + 10 wraps above it; for a letter
-  // the second is its value and the first is 49 or more.
-  const __m256i lowered = _mm256_or_si256(lanes, c.case_bit);
-  const __m256i nibbles = _mm256_min_epu8(_mm256_sub_epi8(lowered, c.digit_zero),
-                                          _mm256_sub_epi8(lowered, c.ten_below_a));
-  return _mm256_maddubs_epi16(nibbles, c.nibble_weights);
+__attribute__((target("avx2"), always_inline)) inline LanesRead read_lanes(const BlockConstants& c,
+                                                                           __m256i lanes) {
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(lanes, 4), c.low_nibble);
+  const __m256i low = _mm256_and_si256(lanes, c.low_nibble);
+  const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(c.by_high_nibble, high),
+                                           _mm256_shuffle_epi8(c.by_low_nibble, low));
+  const __m256i misfit =
+      _mm256_cmpeq_epi8(_mm256_and_si256(classes, c.escape_shape), _mm256_setzero_si256());
+  const __m256i values = _mm256_add_epi8(low, _mm256_shuffle_epi8(c.letter_value, high));
+  return {static_cast<std::uint32_t>(_mm256_movemask_epi8(misfit)) & 0x0FFF0FFFu,
+          _mm256_maddubs_epi16(values, c.nibble_weights)};
 }
 
 // The code units of the block's eight escapes, in order, from the digit pairs of its two lane
@@ -150,26 +172,26 @@ __attribute__((target("avx2"), always_inline)) inline __m128i block_units(const 
   return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(pairs, c.unit_order));
 }
 
-// Bit i set when 16-bit lane i of `lanes` is all ones.
-__attribute__((target("avx2"), always_inline)) inline unsigned lane_bits(const BlockConstants& c,
-                                                                         __m128i lanes) {
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_packs_epi16(lanes, _mm256_castsi256_si128(c.zero))));
+// Bit i set when 16-bit lane i of `low` is all ones, bit 8 + i when that of `high` is.
+__attribute__((target("avx2"), always_inline)) inline unsigned lane_bits(__m128i low,
+                                                                         __m128i high) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
 }
 
-// Bit i set when units[i] is at most `most`.
-__attribute__((target("avx2"), always_inline)) inline unsigned at_most(const BlockConstants& c,
-                                                                       __m128i units, short most) {
-  return lane_bits(c, _mm_cmpeq_epi16(_mm_min_epu16(units, _mm_set1_epi16(most)), units));
+// All ones in the lanes of units at most `most`.
+__attribute__((target("avx2"), always_inline)) inline __m128i at_most(__m128i units, short most) {
+  return _mm_cmpeq_epi16(_mm_min_epu16(units, _mm_set1_epi16(most)), units);
 }
 
 // Writes the UTF-8 of the first `count` units at `out`, storing at most 28 bytes, and returns its
-// end. Runs mostly stay in one script, so a block's characters mostly take as many bytes each.
-__attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(
-    const BlockConstants& c, __m128i units, std::size_t count, char* out) {
+// end; `below_800` has bit i set when units[i] is below U+0800. Runs mostly stay in one script,
+// so a block's characters mostly take as many bytes each.
+__attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(__m128i units,
+                                                                             unsigned below_800,
+                                                                             std::size_t count,
+                                                                             char* out) {
   const unsigned used = (1u << count) - 1;
-  const unsigned below_800 = at_most(c, units, 0x7FF) & used;
-  if (below_800 == 0) {
+  if ((below_800 & used) == 0) {
     // Three bytes each: 1110xxxx 10xxxxxx 10xxxxxx, made in 32-bit lanes, then packed.
     const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 12), _mm_set1_epi16(0xE0));
     const __m128i middle = _mm_or_si128(
@@ -184,8 +206,8 @@ __attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(
                      _mm_shuffle_epi8(_mm_unpackhi_epi16(first_two, last), pack));
     return out + 3 * count;
   }
-  const unsigned below_80 = at_most(c, units, 0x7F) & used;
-  if (below_800 == used && below_80 == 0) {
+  const unsigned below_80 = lane_bits(at_most(units, 0x7F), _mm_setzero_si128()) & used;
+  if ((below_800 & used) == used && below_80 == 0) {
     // Two bytes each: 110xxxxx 10xxxxxx, one 16-bit lane each.
     const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 6), _mm_set1_epi16(0xC0));
     const __m128i last =
@@ -209,24 +231,27 @@ __attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(
 template <bool kWrite>
 __attribute__((target("avx2"), always_inline)) inline std::size_t read_block(
     const BlockConstants& c, const char* p, char*& out) {
-  const __m256i first = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 12),
-                                            reinterpret_cast<const __m128i*>(p));
-  const __m256i second = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 36),
-                                             reinterpret_cast<const __m128i*>(p + 24));
-  const std::uint64_t faults =
-      shape_faults(c, first) | static_cast<std::uint64_t>(shape_faults(c, second)) << 32;
-  const __m128i units = block_units(c, digit_pairs(c, first), digit_pairs(c, second));
-  const unsigned control = at_most(c, units, 0x1F);
-  const unsigned surrogate =
-      lane_bits(c, _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xF800))),
+  const LanesRead first =
+      read_lanes(c, _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 12),
+                                        reinterpret_cast<const __m128i*>(p)));
+  const LanesRead second =
+      read_lanes(c, _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 36),
+                                        reinterpret_cast<const __m128i*>(p + 24)));
+  const __m128i units = block_units(c, first.digit_pairs, second.digit_pairs);
+  const __m128i not_in_run =
+      _mm_or_si128(at_most(units, 0x1F),
+                   _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xF800))),
                                    _mm_set1_epi16(static_cast<short>(0xD800))));
+  const unsigned unit_bits =
+      lane_bits(not_in_run, kWrite ? at_most(units, 0x7FF) : _mm_setzero_si128());
   // The units of escapes with a fault in their bytes are of no use, but the fault ends the run
   // before them.
+  const std::uint64_t faults = first.faults | static_cast<std::uint64_t>(second.faults) << 32;
   const std::size_t shaped =
       faults == 0 ? kBlockEscapes : ESCAPE_OF_FAULT[std::countr_zero(faults)];
-  const auto in_run = static_cast<std::size_t>(std::countr_zero(control | surrogate | 0x100u));
+  const auto in_run = static_cast<std::size_t>(std::countr_zero((unit_bits & 0xFF) | 0x100u));
   const std::size_t count = shaped < in_run ? shaped : in_run;
-  if constexpr (kWrite) out = write_block_utf8(c, units, count, out);
+  if constexpr (kWrite) out = write_block_utf8(units, unit_bits >> 8, count, out);
   return count;
 }
 
