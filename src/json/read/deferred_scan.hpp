@@ -13,8 +13,8 @@
 #include "json/read/deferred.hpp"
 #include "json/read/reader.hpp"  // Build
 #include "json/read/walk.hpp"
+#include "json/text/escaped_string_search.hpp"
 #include "json/text/float_text.hpp"
-#include "json/text/string_scan.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines
@@ -61,15 +61,9 @@ class DeferredScanner : public Walker<Reader> {
     speller_ = &out;
     run_ = pos_;
     for (;;) {
-      const char* const quote = find_quote(pos_, end_);
+      const char* const quote = find_escaped_string(pos_, end_);
       if (quote == end_) break;
       pos_ = quote + 1;
-      const char* const stop = scan_string_run(pos_, end_).stop;
-      if (stop == end_) throw_not_one_value();
-      if (*stop == '"') {
-        pos_ = stop + 1;
-        continue;
-      }
       StringRead string;
       if (!parse_str(string, StringUse::Decoded)) throw_not_one_value();
       if (!string.escapes_as_written) {

@@ -1,6 +1,5 @@
 // The scan of a JSON string body: where its run of plain bytes ends (at a quote, a backslash or
-// a control byte) and whether the run held any non-ASCII byte, sixteen bytes at a time; and the
-// search for the quote that begins the next string.
+// a control byte) and whether the run held any non-ASCII byte, sixteen bytes at a time.
 #pragma once
 
 #include <bit>
@@ -47,22 +46,6 @@ inline std::uint32_t run_ends(__m128i block) {
 }
 
 }  // namespace string_scan_detail
-
-// The first quote in [p, end), or `end`: outside a string, where the next string begins.
-inline const char* find_quote(const char* p, const char* const end) {
-#if TARVIK_SSE2
-  while (end - p >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const auto quotes =
-        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
-    if (quotes != 0) return p + std::countr_zero(quotes);
-    p += 16;
-  }
-#endif
-  while (p != end && *p != '"')
-    ++p;
-  return p;
-}
 
 // Moves from `p` to the first quote, backslash or control byte (below 0x20) before `end`, or to
 // `end`, and tells whether a byte passed over was non-ASCII. Reads only bytes in [p, end).
