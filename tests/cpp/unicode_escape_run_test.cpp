@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -46,29 +47,51 @@ std::string utf8_of(std::uint32_t c) {
   } else if (c < 0x800) {
     out += static_cast<char>(0xC0 | (c >> 6));
     out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
+  } else if (c < 0x10000) {
     out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
   return out;
 }
 
-// The rule: \u and four hex digits, of a unit from 0x20 on that is no surrogate, at most
-// kMostRunEscapes of them.
+// The unit of the escape at the start of `text`, if it is \u and four hex digits.
+std::optional<std::uint32_t> unit_at(std::string_view text) {
+  if (text.size() < 6 || text[0] != '\\' || text[1] != 'u') return std::nullopt;
+  std::uint32_t unit = 0;
+  for (int i = 2; i < 6; ++i) {
+    const int digit = hex_value(text[i]);
+    if (digit < 0) return std::nullopt;
+    unit = unit * 16 + static_cast<std::uint32_t>(digit);
+  }
+  return unit;
+}
+
+// The rule: escapes of characters from U+0020 on, alone or as a lead and a trail surrogate, at
+// most kMostRunEscapes of them, never ending between the two of a pair.
 RunRead reference_run(std::string_view text) {
   RunRead read{0, ""};
-  while (read.escapes < kMostRunEscapes && text.size() >= 6 && text[0] == '\\' && text[1] == 'u') {
-    std::uint32_t unit = 0;
-    for (int i = 2; i < 6; ++i) {
-      const int digit = hex_value(text[i]);
-      if (digit < 0) return read;
-      unit = unit * 16 + static_cast<std::uint32_t>(digit);
+  while (read.escapes < kMostRunEscapes) {
+    const std::optional<std::uint32_t> unit = unit_at(text);
+    if (!unit || *unit < 0x20 || (*unit >= 0xDC00 && *unit <= 0xDFFF)) return read;
+    if (*unit < 0xD800 || *unit > 0xDBFF) {
+      read.utf8 += utf8_of(*unit);
+      ++read.escapes;
+      text.remove_prefix(6);
+      continue;
     }
-    if (unit < 0x20 || (unit >= 0xD800 && unit <= 0xDFFF)) return read;
-    read.utf8 += utf8_of(unit);
-    ++read.escapes;
-    text.remove_prefix(6);
+    const std::optional<std::uint32_t> trail = unit_at(text.substr(6));
+    if (read.escapes + 2 > kMostRunEscapes || !trail || *trail < 0xDC00 || *trail > 0xDFFF) {
+      return read;
+    }
+    read.utf8 += utf8_of(0x10000 + ((*unit - 0xD800) << 10) + (*trail - 0xDC00));
+    read.escapes += 2;
+    text.remove_prefix(12);
   }
   return read;
 }
@@ -139,9 +162,23 @@ TEST_P(UnicodeEscapeRun, ReadsTheTable) {
       {R"(\u001f\u540D)", 0, ""},
       {R"(\u0000)", 0, ""},
       {R"(\u540D\u0000)", 1, "\xE5\x90\x8D"},
-      {R"(\uD83D\uDE00)", 0, ""},
-      {R"(\u540D\udbff\udfff)", 1, "\xE5\x90\x8D"},
+      {R"(\uD83D\uDE00)", 2, "\xF0\x9F\x98\x80"},
+      {R"(\u540D\udbff\udfff)", 3, "\xE5\x90\x8D\xF4\x8F\xBF\xBF"},
+      {R"(\ud800\udc00\u0041)", 3,
+       "\xF0\x90\x80\x80"
+       "A"},
       {R"(\u540D\uDC00)", 1, "\xE5\x90\x8D"},
+      {R"(\uDE00\uD83D)", 0, ""},
+      {R"(\u540D\uD83D)", 1, "\xE5\x90\x8D"},
+      {R"(\u540D\uD83D\u0041)", 1, "\xE5\x90\x8D"},
+      {R"(\u540D\uD83D\uD83D\uDE00)", 1, "\xE5\x90\x8D"},
+      {R"(\uD83D\uDE00\uDE00)", 2, "\xF0\x9F\x98\x80"},
+      {repeated(R"(\u3042)", 7) + R"(\uD83D\uDE00\u3044)", 10,
+       repeated("\xE3\x81\x82", 7) + "\xF0\x9F\x98\x80\xE3\x81\x84"},
+      {repeated(R"(\u3042)", 31) + R"(\uD83D\uDE00)", 31, repeated("\xE3\x81\x82", 31)},
+      {repeated(R"(\u3042)", 30) + R"(\uD83D\uDE00\u3044)", 32,
+       repeated("\xE3\x81\x82", 30) + "\xF0\x9F\x98\x80"},
+      {repeated(R"(\uD83D\uDE00)", 20), 32, repeated("\xF0\x9F\x98\x80", 16)},
       {R"(\u540G)", 0, ""},
       {R"(\u540)", 0, ""},
       {R"(\U540D)", 0, ""},
@@ -160,11 +197,12 @@ TEST_P(UnicodeEscapeRun, ReadsTheTable) {
   }
 }
 
-// A run of escapes of every length of UTF-8, every hex case and both block halves: each byte
-// replaced by every value, and the run cut at every length.
+// A run of escapes of every length of UTF-8, pairs among them (one across the first two blocks),
+// every hex case: each byte replaced by every value, and the run cut at every length.
 TEST_P(UnicodeEscapeRun, AgreesOnEveryByteAtEveryPositionAndEveryCut) {
   const std::string base =
-      R"(\u0a1B\uC2d3\u0041\u00e9\u3042\uFFFF\u07FF\u0800\u0020\u5E74\u6708\uE000\uD7FF)";
+      R"(\u0a1B\uC2d3\u0041\uD83D\uDE00\u00e9\u3042\uDBFF\uDC00\uFFFF\u07FF\u0800\u0020)"
+      R"(\u5E74\uE000\uD7FF)";
   for (std::size_t position = 0; position < base.size(); ++position) {
     for (int byte = 0; byte < 256; ++byte) {
       std::string text = base;
@@ -196,8 +234,18 @@ TEST_P(UnicodeEscapeRun, AgreesOnRandomRuns) {
           unit = below(0x20);  // a control character
           break;
         case 1:
-          unit = 0xD800 + below(0x800);  // a surrogate
+          unit = 0xD800 + below(0x800);  // a lone surrogate, now and then
           break;
+        case 2:
+        case 3:
+        case 4:
+        case 5: {
+          char lead[7];
+          std::snprintf(lead, sizeof lead, "\\u%04X", 0xD800 + below(0x400));
+          text += lead;
+          unit = 0xDC00 + below(0x400);  // its trail
+          break;
+        }
         default: {
           constexpr std::uint32_t kLowest[] = {0x20, 0x80, 0x800, 0xE000};
           constexpr std::uint32_t kSpan[] = {0x60, 0x780, 0xD000, 0x2000};

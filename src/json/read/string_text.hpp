@@ -141,7 +141,7 @@ class StringReader : public NumberReader {
 
   // A run of \u escapes at the read position (see unicode_escape_run.hpp): consumed, and their
   // UTF-8 appended when decoding. False when the escape there begins no run (another escape, a
-  // control character, a surrogate, a fault): parse_escape tells it apart.
+  // control character, a lone surrogate, a fault): parse_escape tells it apart.
   template <bool kDecode>
   bool take_unicode_escape_run() {
     const char* const start = pos_;

@@ -2,6 +2,7 @@
 // AVX2, chosen once at run time.
 #include "json/text/unicode_escape_run.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -23,23 +24,39 @@ constexpr std::ptrdiff_t kEscapeSize = 6;
 
 // --- Escape by escape ------------------------------------------------------------------------
 
-// The code unit of the escape at p[0, 6) when it may stand in a run, else -1.
-int run_unit(const char* p) {
+// The code unit of the escape \uXXXX at p[0, 6), or -1 when the bytes are no such escape.
+int escape_unit(const char* p) {
   if (p[0] != '\\' || p[1] != 'u') return -1;
   const auto* digits = reinterpret_cast<const unsigned char*>(p + 2);
   // Negative when any byte is no hex digit.
-  const int unit = (HEX1[digits[0]] | HEX0[digits[1]]) << 8 | HEX1[digits[2]] | HEX0[digits[3]];
-  if (unit < 0x20 || (unit >= 0xD800 && unit <= 0xDFFF)) return -1;
-  return unit;
+  return (HEX1[digits[0]] | HEX0[digits[1]]) << 8 | HEX1[digits[2]] | HEX0[digits[3]];
+}
+
+bool is_lead_surrogate(int unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_trail_surrogate(int unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 template <bool kWrite>
 DecodedRun read_run_scalar(const char* p, const char* const end, char* out) {
   std::size_t escapes = 0;
-  for (; escapes < kMostRunEscapes && end - p >= kEscapeSize; ++escapes, p += kEscapeSize) {
-    const int unit = run_unit(p);
-    if (unit < 0) break;
-    if constexpr (kWrite) out = write_utf8(static_cast<char32_t>(unit), out);
+  while (escapes < kMostRunEscapes && end - p >= kEscapeSize) {
+    const int unit = escape_unit(p);
+    if (unit < 0x20 || is_trail_surrogate(unit)) break;
+    char32_t c = static_cast<char32_t>(unit);
+    std::size_t taken = 1;
+    if (is_lead_surrogate(unit)) {
+      if (escapes + 2 > kMostRunEscapes || end - p < 2 * kEscapeSize) break;
+      const int trail = escape_unit(p + kEscapeSize);
+      if (!is_trail_surrogate(trail)) break;
+      c = 0x10000 + ((c - 0xD800) << 10) + static_cast<char32_t>(trail - 0xDC00);
+      taken = 2;
+    }
+    if constexpr (kWrite) out = write_utf8(c, out);
+    escapes += taken;
+    p += kEscapeSize * static_cast<std::ptrdiff_t>(taken);
   }
   return {escapes, out};
 }
@@ -184,14 +201,13 @@ __attribute__((target("avx2"), always_inline)) inline __m128i at_most(__m128i un
 }
 
 // Writes the UTF-8 of the first `count` units at `out`, storing at most 28 bytes, and returns its
-// end; `below_800` has bit i set when units[i] is below U+0800. Runs mostly stay in one script,
-// so a block's characters mostly take as many bytes each.
-__attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(__m128i units,
-                                                                             unsigned below_800,
-                                                                             std::size_t count,
-                                                                             char* out) {
+// end; bit i of `below_800` is set when units[i] is below U+0800, of `surrogates` when it is a
+// surrogate (the first `count` units never end between the halves of a pair). Runs mostly stay
+// in one script, so a block's characters mostly take as many bytes each.
+__attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(
+    __m128i units, unsigned below_800, unsigned surrogates, std::size_t count, char* out) {
   const unsigned used = (1u << count) - 1;
-  if ((below_800 & used) == 0) {
+  if (((below_800 | surrogates) & used) == 0) {
     // Three bytes each: 1110xxxx 10xxxxxx 10xxxxxx, made in 32-bit lanes, then packed.
     const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 12), _mm_set1_epi16(0xE0));
     const __m128i middle = _mm_or_si128(
@@ -221,16 +237,31 @@ __attribute__((target("avx2"), always_inline)) inline char* write_block_utf8(__m
   }
   alignas(16) std::uint16_t each[kBlockEscapes];
   _mm_store_si128(reinterpret_cast<__m128i*>(each), units);
-  for (std::size_t i = 0; i < count; ++i)
-    out = write_utf8(each[i], out);
+  for (std::size_t i = 0; i < count; ++i) {
+    char32_t c = each[i];
+    if (is_lead_surrogate(each[i])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (each[i + 1] - 0xDC00u);
+      ++i;
+    }
+    out = write_utf8(c, out);
+  }
   return out;
 }
 
-// How many escapes of a run begin the block at p[0, 52), with their UTF-8 written at `out` (moved
-// past it) when kWrite.
+// What a block gives its run: how many escapes it takes, and whether the run may go on after
+// them.
+struct BlockRead {
+  std::size_t taken;
+  bool goes_on;
+};
+
+// The escapes of a run that begin the block at p[0, 52), `limit` (1 to 8) at most, with their
+// UTF-8 written at `out` (moved past it) when kWrite.
 template <bool kWrite>
-__attribute__((target("avx2"), always_inline)) inline std::size_t read_block(
-    const BlockConstants& c, const char* p, char*& out) {
+__attribute__((target("avx2"), always_inline)) inline BlockRead read_block(const BlockConstants& c,
+                                                                           const char* p,
+                                                                           std::size_t limit,
+                                                                           char*& out) {
   const LanesRead first =
       read_lanes(c, _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 12),
                                         reinterpret_cast<const __m128i*>(p)));
@@ -238,21 +269,40 @@ __attribute__((target("avx2"), always_inline)) inline std::size_t read_block(
       read_lanes(c, _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 36),
                                         reinterpret_cast<const __m128i*>(p + 24)));
   const __m128i units = block_units(c, first.digit_pairs, second.digit_pairs);
-  const __m128i not_in_run =
-      _mm_or_si128(at_most(units, 0x1F),
-                   _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xF800))),
-                                   _mm_set1_epi16(static_cast<short>(0xD800))));
-  const unsigned unit_bits =
-      lane_bits(not_in_run, kWrite ? at_most(units, 0x7FF) : _mm_setzero_si128());
+  const __m128i surrogate =
+      _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xF800))),
+                      _mm_set1_epi16(static_cast<short>(0xD800)));
+  const unsigned unit_bits = lane_bits(_mm_or_si128(at_most(units, 0x1F), surrogate),
+                                       kWrite ? at_most(units, 0x7FF) : _mm_setzero_si128());
+  unsigned not_in_run = 0;
+  unsigned leads = 0;
+  unsigned surrogates = 0;
+  if ((unit_bits & 0xFF) != 0) {
+    // Rarer: a control character, or surrogates, which stand in a run as pairs: a lead needs a
+    // trail right after it (the next block's first escape tells for the last one), a trail a
+    // lead right before it.
+    const __m128i kind = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFC00)));
+    const unsigned halves =
+        lane_bits(_mm_cmpeq_epi16(kind, _mm_set1_epi16(static_cast<short>(0xD800))),
+                  _mm_cmpeq_epi16(kind, _mm_set1_epi16(static_cast<short>(0xDC00))));
+    leads = halves & 0xFF;
+    const unsigned trails = halves >> 8;
+    surrogates = leads | trails;
+    not_in_run = (unit_bits & ~surrogates & 0xFF) | (leads & ~(trails >> 1) & 0x7F) |
+                 (trails & ~(leads << 1));
+  }
   // The units of escapes with a fault in their bytes are of no use, but the fault ends the run
   // before them.
   const std::uint64_t faults = first.faults | static_cast<std::uint64_t>(second.faults) << 32;
   const std::size_t shaped =
       faults == 0 ? kBlockEscapes : ESCAPE_OF_FAULT[std::countr_zero(faults)];
-  const auto in_run = static_cast<std::size_t>(std::countr_zero((unit_bits & 0xFF) | 0x100u));
-  const std::size_t count = shaped < in_run ? shaped : in_run;
-  if constexpr (kWrite) out = write_block_utf8(units, unit_bits >> 8, count, out);
-  return count;
+  const auto in_run = static_cast<std::size_t>(std::countr_zero(not_in_run | 0x100u));
+  const std::size_t reach = std::min({shaped, in_run, limit});
+  // A run never ends between the halves of a pair: a lead that comes last waits for the next
+  // block, which begins with it.
+  const std::size_t taken = reach != 0 && (leads >> (reach - 1) & 1) != 0 ? reach - 1 : reach;
+  if constexpr (kWrite) out = write_block_utf8(units, unit_bits >> 8, surrogates, taken, out);
+  return {taken, reach == limit && taken != 0};
 }
 
 template <bool kWrite>
@@ -260,19 +310,20 @@ __attribute__((target("avx2"))) DecodedRun read_run_avx2(const char* p, const ch
                                                          char* out) {
   const BlockConstants constants = block_constants();
   std::size_t escapes = 0;
-  while (escapes < kMostRunEscapes) {
-    std::size_t count;
+  for (;;) {
+    const std::size_t limit = std::min(kBlockEscapes, kMostRunEscapes - escapes);
+    BlockRead read;
     if (end - p >= kBlockLoadSize) {
-      count = read_block<kWrite>(constants, p, out);
+      read = read_block<kWrite>(constants, p, limit, out);
     } else {
       // Near the end the block is read from a copy padded with zeros, which end every run.
       char padded[kBlockLoadSize] = {};
       std::memcpy(padded, p, static_cast<std::size_t>(end - p));
-      count = read_block<kWrite>(constants, padded, out);
+      read = read_block<kWrite>(constants, padded, limit, out);
     }
-    escapes += count;
-    p += kEscapeSize * static_cast<std::ptrdiff_t>(count);
-    if (count < kBlockEscapes) break;
+    escapes += read.taken;
+    p += kEscapeSize * static_cast<std::ptrdiff_t>(read.taken);
+    if (!read.goes_on || escapes == kMostRunEscapes) break;
   }
   return {escapes, out};
 }

@@ -9,14 +9,16 @@
 
 namespace tarvik::json {
 
-// The escapes a run is made of: \uXXXX, hex digits of either case, of a character from U+0020 on
-// that is no surrogate. Each stands for its character alone, and the writer writes none of them
-// (it writes those characters themselves).
+// The escapes a run is made of: \uXXXX, hex digits of either case, of a character from U+0020 on,
+// either alone or as the two halves of a surrogate pair (a lead, D800-DBFF, then a trail,
+// DC00-DFFF). The writer writes none of them: it writes those characters themselves. A run never
+// ends between the halves of a pair.
 
 // The most escapes one call reads; a longer run takes more calls.
 inline constexpr std::size_t kMostRunEscapes = 32;
-// The room for the UTF-8 of one call: three bytes an escape, and what a store may write past it.
-inline constexpr std::size_t kRunUtf8Room = 3 * kMostRunEscapes + 16;
+// The room for the UTF-8 of one call: three bytes an escape, and what a store may write past it
+// (a block's stores of 28 bytes may begin after up to kMostRunEscapes - 1 escapes).
+inline constexpr std::size_t kRunUtf8Room = 3 * kMostRunEscapes + 32;
 
 // How many escapes of a run stand at the start of [p, end), kMostRunEscapes at most (0 when the
 // bytes at p begin no run). Reads only bytes in [p, end).
