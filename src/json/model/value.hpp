@@ -73,10 +73,12 @@ class Number {
 
 // How the text of a deferred value stands to the text the writer writes for its value.
 enum class TextForm : std::uint8_t {
-  Written,    // the very same text
-  Respelled,  // the same once whitespace is dropped and strings and numbers are spelled as the
-              // writer spells them: no object in it repeats a key
-  Other,      // may repeat a key, which moves a value when the text is read
+  Written,           // the very same text
+  Respelled,         // the same once whitespace is dropped and strings and numbers are spelled as
+                     // the writer spells them: no object in it repeats a key
+  Other,             // may repeat a key, which moves a value when the text is read
+  StringsRespelled,  // Respelled, with neither whitespace nor a number spelled otherwise: only
+                     // some strings with escapes differ
 };
 
 // A JSON value. Copying a Value copies the handle: the text, elements or members it refers to

@@ -20,7 +20,11 @@ Value build_deferred(const Value& deferred, Arena& arena) {
 void respell_deferred(const Value& deferred, DeferredSpeller& out) {
   Arena unused;  // nothing is built
   reading::Reader reader(deferred.deferred_text(), unused, Build::Everything);
-  reader.respell_whole_value(out);
+  if (deferred.deferred_form() == TextForm::StringsRespelled) {
+    reader.respell_strings(out);
+  } else {
+    reader.respell_whole_value(out);
+  }
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "json/read/deferred.hpp"
 #include "json/read/reader.hpp"  // Build
 #include "json/read/walk.hpp"
+#include "json/text/escaped_string_search.hpp"
 #include "json/text/float_text.hpp"
 
 namespace tarvik::json::reading {
@@ -53,6 +54,27 @@ class DeferredScanner : public Walker<Reader> {
     copy_run(pos_);
   }
 
+  // respell_whole_value for a text of TextForm::StringsRespelled: only its strings with escapes
+  // are read, found by their quotes, and what lies between them is given as it is.
+  template <class Speller>
+  void respell_strings(Speller& out) {
+    speller_ = &out;
+    run_ = pos_;
+    for (;;) {
+      const char* const quote = find_escaped_string(pos_, end_);
+      if (quote == end_) break;
+      pos_ = quote + 1;
+      StringRead string;
+      if (!parse_str(string, StringUse::Decoded)) throw_not_one_value();
+      if (!string.escapes_as_written) {
+        copy_run(quote);
+        speller_->string(string.text);
+        run_ = pos_;
+      }
+    }
+    copy_run(end_);
+  }
+
   [[noreturn]] static void throw_not_one_value() {
     throw std::logic_error("deferred JSON text does not read back as one value");
   }
@@ -62,16 +84,17 @@ class DeferredScanner : public Walker<Reader> {
   void skip_space(const Skim&) {
     const char* const before = pos_;
     skip_whitespace();
-    if (pos_ != before) canonical_ = false;
+    if (pos_ != before) canonical_ = strings_only_ = false;
   }
 
   bool scalar(const Skim&, const Value& value, const char*, Unbuilt&) {
     // An integer in range is written as the digits it was read from; any other number is written
-    // by the float writer, which may spell it differently.
-    if (canonical_ && value.kind() == Kind::Number &&
+    // by the float writer, which may spell it differently. Asked while the text may still be
+    // StringsRespelled, which it is at least as long as it is canonical.
+    if (strings_only_ && value.kind() == Kind::Number &&
         value.as_number().form() == NumberForm::Float &&
         !is_written_float(number_, pos_, value.as_number().as_float())) {
-      canonical_ = false;
+      canonical_ = strings_only_ = false;
     }
     return true;
   }
@@ -199,11 +222,13 @@ class DeferredScanner : public Walker<Reader> {
     const char* const start = pos_;
     canonical_ = true;
     keys_distinct_ = true;
+    strings_only_ = true;
     Unbuilt skimmed;
     if (!walk_container(Skim{}, skimmed)) return false;
-    const TextForm form = canonical_       ? TextForm::Written
-                          : keys_distinct_ ? TextForm::Respelled
-                                           : TextForm::Other;
+    const TextForm form = canonical_        ? TextForm::Written
+                          : !keys_distinct_ ? TextForm::Other
+                          : strings_only_   ? TextForm::StringsRespelled
+                                            : TextForm::Respelled;
     out = Value::deferred(kind, {start, static_cast<std::size_t>(pos_ - start)}, form);
     return true;
   }
@@ -255,8 +280,9 @@ class DeferredScanner : public Walker<Reader> {
   }
 
   const Build build_;
-  bool canonical_ = true;                        // of the deferred text being read
-  bool keys_distinct_ = true;                    // of the deferred text being read
+  bool canonical_ = true;      // of the deferred text being read
+  bool keys_distinct_ = true;  // of the deferred text being read
+  bool strings_only_ = true;   // no whitespace or number spelled otherwise in the text being read
   std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
   DeferredSpeller* speller_ = nullptr;           // of the text being respelled
   const char* run_ = nullptr;   // the start of the text not yet given to the speller

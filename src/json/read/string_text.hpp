@@ -15,7 +15,7 @@
 #include "json/read/number_text.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/string_scan.hpp"
-#include "json/text/unicode_escape_pair.hpp"
+#include "json/text/unicode_escape_run.hpp"
 #include "json/text/utf8.hpp"
 
 namespace tarvik::json::reading {
@@ -125,10 +125,10 @@ class StringReader : public NumberReader {
         append_run(run, pos_);
       }
       escaped = true;
-      // Escapes often come in runs (text spelled in \u escapes): read on without a scan, two
-      // \u escapes at a time where they allow it.
+      // Escapes often come in runs (text spelled in \u escapes): read on without a scan, the
+      // runs of \u escapes a block at a time.
       do {
-        if (take_unicode_escape_pair<kDecode>()) {
+        if (end_ - pos_ > 1 && pos_[1] == 'u' && take_unicode_escape_run<kDecode>()) {
           out.escapes_as_written = false;
           continue;
         }
@@ -139,40 +139,24 @@ class StringReader : public NumberReader {
     }
   }
 
-  // Two \u escapes of characters the writer writes as themselves (from U+0020 on), at the read
-  // position: consumed, and their UTF-8 appended when decoding. A character spelled as a
-  // surrogate pair takes both; a first escape that is not a pair's half takes one. Anything else
-  // (fewer than sixteen bytes left, another escape, a control character, a lone surrogate, a
-  // fault) is left to parse_escape, which tells it apart, and false is returned.
+  // A run of \u escapes at the read position (see unicode_escape_run.hpp): consumed, and their
+  // UTF-8 appended when decoding. False when the escape there begins no run (another escape, a
+  // control character, a lone surrogate, a fault): parse_escape tells it apart.
   template <bool kDecode>
-  bool take_unicode_escape_pair() {
-    UnicodeEscapePair pair;
-    if (end_ - pos_ < 16 || pos_[1] != 'u' || !read_unicode_escape_pair(pos_, pair)) return false;
-    if (pair.first < 0x20 || pair.second < 0x20 || is_trail_surrogate(pair.first)) return false;
-    char scratch[8];
-    char* at = kDecode ? decoded_.room(sizeof scratch) : scratch;
-    if (is_lead_surrogate(pair.first)) {
-      if (!is_trail_surrogate(pair.second)) return false;
-      at = put_utf8(
-          0x10000 + ((static_cast<char32_t>(pair.first - 0xD800) << 10) | (pair.second - 0xDC00)),
-          at);
-      pos_ += 12;
-    } else if (is_lead_surrogate(pair.second) || is_trail_surrogate(pair.second)) {
-      at = put_utf8(pair.first, at);
-      pos_ += 6;
-    } else {
-      at = put_utf8(pair.second, put_utf8(pair.first, at));
-      pos_ += 12;
+  bool take_unicode_escape_run() {
+    const char* const start = pos_;
+    for (;;) {
+      std::size_t escapes;
+      if constexpr (kDecode) {
+        const DecodedRun run = decode_unicode_escape_run(pos_, end_, decoded_.room(kRunUtf8Room));
+        decoded_.commit(run.utf8_end);
+        escapes = run.escapes;
+      } else {
+        escapes = count_unicode_escape_run(pos_, end_);
+      }
+      pos_ += 6 * escapes;
+      if (escapes < kMostRunEscapes) return pos_ != start;
     }
-    if constexpr (kDecode) decoded_.commit(at);
-    return true;
-  }
-
-  static bool is_lead_surrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-  }
-  static bool is_trail_surrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
   }
 
   // The escape after a consumed backslash, appended to the buffer when decoding; `as_written`
@@ -262,7 +246,7 @@ class StringReader : public NumberReader {
   }
 
   void append_utf8(char32_t c) {
-    decoded_.commit(put_utf8(c, decoded_.room(4)));
+    decoded_.commit(write_utf8(c, decoded_.room(4)));
   }
 
   // Appends the raw bytes [from, to) of a string with escapes to its decoded text; a run of
@@ -276,30 +260,6 @@ class StringReader : public NumberReader {
       std::memcpy(at, from, count);
     }
     decoded_.commit(at + count);
-  }
-
-  // Writes the UTF-8 of `c` at `at` and returns its end.
-  static char* put_utf8(char32_t c, char* at) {
-    if (c < 0x80) {
-      at[0] = static_cast<char>(c);
-      return at + 1;
-    }
-    if (c < 0x800) {
-      at[0] = static_cast<char>(0xC0 | (c >> 6));
-      at[1] = static_cast<char>(0x80 | (c & 0x3F));
-      return at + 2;
-    }
-    if (c < 0x10000) {
-      at[0] = static_cast<char>(0xE0 | (c >> 12));
-      at[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      at[2] = static_cast<char>(0x80 | (c & 0x3F));
-      return at + 3;
-    }
-    at[0] = static_cast<char>(0xF0 | (c >> 18));
-    at[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    at[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    at[3] = static_cast<char>(0x80 | (c & 0x3F));
-    return at + 4;
   }
 
   Arena& arena_;

@@ -1,5 +1,5 @@
-// Strict UTF-8 validation of string contents, 32 bytes at a time with AVX2 where the processor
-// has it and sequence by sequence otherwise; both give the same answer for every input.
+// UTF-8: the encoding of a code point, and strict validation of string contents, 32 bytes at a
+// time with AVX2 where the processor has it and sequence by sequence otherwise (the same answer).
 #pragma once
 
 #include <string_view>
@@ -7,6 +7,30 @@
 #include "json/text/simd.hpp"
 
 namespace tarvik::json {
+
+// Writes the UTF-8 of `c` (at most U+10FFFF) at `at` and returns its end.
+inline char* write_utf8(char32_t c, char* at) {
+  if (c < 0x80) {
+    at[0] = static_cast<char>(c);
+    return at + 1;
+  }
+  if (c < 0x800) {
+    at[0] = static_cast<char>(0xC0 | (c >> 6));
+    at[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return at + 2;
+  }
+  if (c < 0x10000) {
+    at[0] = static_cast<char>(0xE0 | (c >> 12));
+    at[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    at[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return at + 3;
+  }
+  at[0] = static_cast<char>(0xF0 | (c >> 18));
+  at[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  at[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  at[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return at + 4;
+}
 
 // Whether `text` is well-formed UTF-8: every sequence complete, in its shortest form, no encoded
 // surrogate (U+D800 to U+DFFF) and nothing above U+10FFFF. The empty text is valid.

@@ -197,7 +197,8 @@ char* write_deferred(const Value& value, char* at, Sink& out) {
       std::memcpy(at, text.data(), text.size());
       return at + text.size();
     }
-    case TextForm::Respelled: {
+    case TextForm::Respelled:
+    case TextForm::StringsRespelled: {
       SpellingWriter<Sink> writer(at, out);
       respell_deferred(value, writer);
       return writer.at();
