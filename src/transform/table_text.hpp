@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "json/memory/buffer.hpp"
-#include "json/model/map.hpp"
+#include "json/model/cell.hpp"
 #include "transform/column_plan.hpp"
 
 namespace tarvik {
@@ -90,7 +90,7 @@ class TableText {
 };
 
 // The text of the planned table, with the rows' cells written in column order straight from the
-// row objects. `expected_cell_text`: what the cell text will probably grow to.
+// rows. `expected_cell_text`: what the cell text will probably grow to.
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);
 // The same text written to `out` as it is made: the memory it takes is a few megabytes.
 void write_table_text(const ColumnPlan& plan, TextBlocks& out);
@@ -100,17 +100,16 @@ class RowsWriter;
 // The same text, given the rows a batch at a time: each batch may be released once written.
 class TableTextBuilder {
  public:
-  // `plan`'s rows and member positions are unused; it must outlive the builder. With `out`, the
-  // text is written there as it is made, starting at once, instead of being kept.
+  // `plan`'s rows are unused; it must outlive the builder. With `out`, the text is written there
+  // as it is made, starting at once, instead of being kept.
   TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
                    TextBlocks* out = nullptr);
   TableTextBuilder(const TableTextBuilder&) = delete;
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();
 
-  // The next rows, with the output positions of their members, row after row in entry order.
-  void add_rows(std::span<const json::Map* const> rows,
-                std::span<const std::uint32_t> member_positions);
+  // The next rows, their cells placed by the plan's positions.
+  void add_rows(std::span<const json::RowCells> rows);
   TableText finish();
   // The end of the text written to `out`, the one given at construction.
   void finish(TextBlocks& out);

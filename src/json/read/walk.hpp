@@ -38,6 +38,7 @@ enum class TakeOver {
 //                                                  skip_whitespace)
 //   TakeOver take_over(const C&, const char* bracket, R& out);   before an array or object
 //   static constexpr bool C::kContainersTaken;     take_over never answers Walk
+//   static constexpr bool C::kArraysTaken;         take_over never answers Walk for an array
 // read_key is called with the read position just past the key's opening quote, and consumes the
 // key with its closing quote (parse_str, or a known key). A bool hook stops the walk by
 // returning false, after storing an error when the input is at fault.
@@ -148,12 +149,14 @@ class Walker : public KeyReader {
   template <class Context, class Result>
   [[gnu::noinline]] bool walk_container(const Context& context, Result& out) {
     if (!enter_nested()) return false;
-    if (*pos_ == '[') {
-      auto array = visitor().begin_array(context, pos_);
-      ++pos_;
-      if (!walk_elements(context, array)) return false;
-      ++remaining_depth_;
-      return visitor().end_array(array, pos_, out);
+    if constexpr (!requires { Context::kArraysTaken; }) {
+      if (*pos_ == '[') {
+        auto array = visitor().begin_array(context, pos_);
+        ++pos_;
+        if (!walk_elements(context, array)) return false;
+        ++remaining_depth_;
+        return visitor().end_array(array, pos_, out);
+      }
     }
     auto object = visitor().begin_object(context, pos_);
     ++pos_;
