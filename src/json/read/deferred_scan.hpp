@@ -8,10 +8,10 @@
 #include <span>
 #include <stdexcept>
 #include <string_view>
-#include <vector>
 
 #include "json/read/deferred.hpp"
 #include "json/read/reader.hpp"  // Build
+#include "json/read/scratch_stack.hpp"
 #include "json/read/walk.hpp"
 #include "json/text/float_text.hpp"
 
@@ -31,6 +31,7 @@ struct Unbuilt {};
 // repeated key); without a repeated key it can at least be respelled piece by piece.
 struct Skim {
   static constexpr StringUse kStrings = StringUse::Checked;
+  static constexpr bool kIntegersUnread = true;
 };
 
 // Deferred text, known to be one value without a repeated key, given to a speller in the pieces
@@ -76,6 +77,9 @@ class DeferredScanner : public Walker<Reader> {
     return true;
   }
 
+  // An integer in range is written as the digits it was read from.
+  bool integer(const Skim&, const char*, Unbuilt&) { return true; }
+
   bool string(const Skim&, const StringRead& string, const char*, Unbuilt&) {
     if (!string.escapes_as_written) canonical_ = false;
     return true;
@@ -117,7 +121,7 @@ class DeferredScanner : public Walker<Reader> {
       }
     }
     // A key taken from the shape differs from every key before it, all the shape's.
-    deferred_keys_.push_back(key);
+    deferred_keys_.push(key);
     return true;
   }
 
@@ -127,9 +131,9 @@ class DeferredScanner : public Walker<Reader> {
   bool end_object(SkimObject& object, const char*, Unbuilt&) {
     if (!object.as_shape && keys_distinct_ &&
         deferred_keys_.size() - object.keys_base >= kLeastShapeKeys) {
-      remember_shape(std::span<const std::string_view>(deferred_keys_).subspan(object.keys_base));
+      remember_shape(deferred_keys_.from(object.keys_base));
     }
-    deferred_keys_.resize(object.keys_base);
+    deferred_keys_.cut_to(object.keys_base);
     return true;
   }
 
@@ -218,8 +222,8 @@ class DeferredScanner : public Walker<Reader> {
       canonical_ = keys_distinct_ = false;
       return;
     }
-    for (std::size_t i = keys_base; i < deferred_keys_.size(); ++i) {
-      if (same_key(deferred_keys_[i], key)) {
+    for (const std::string_view before : deferred_keys_.from(keys_base)) {
+      if (same_key(before, key)) {
         canonical_ = keys_distinct_ = false;
         return;
       }
@@ -255,10 +259,10 @@ class DeferredScanner : public Walker<Reader> {
   }
 
   const Build build_;
-  bool canonical_ = true;                        // of the deferred text being read
-  bool keys_distinct_ = true;                    // of the deferred text being read
-  std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
-  DeferredSpeller* speller_ = nullptr;           // of the text being respelled
+  bool canonical_ = true;                         // of the deferred text being read
+  bool keys_distinct_ = true;                     // of the deferred text being read
+  ScratchStack<std::string_view> deferred_keys_;  // keys of the deferred objects being read
+  DeferredSpeller* speller_ = nullptr;            // of the text being respelled
   const char* run_ = nullptr;   // the start of the text not yet given to the speller
   const char* mark_ = nullptr;  // the end of the last token respelled
 };

@@ -55,6 +55,7 @@ struct TableRow {
 struct CellValue {
   static constexpr StringUse kStrings = StringUse::Kept;
   static constexpr bool kContainersTaken = true;
+  Cell* cell;  // where the value goes: the next cell of the scratch stack, its name set
 };
 
 // The top-level value when it has to be an array and is something else: what it is, for the
@@ -71,10 +72,11 @@ class Reader : public DeferredScanner {
 
   // What a value walked under each context reports.
   template <class Context>
-  using ResultOf = std::conditional_t<
-      std::is_same_v<Context, Skim> || std::is_same_v<Context, Respell>, Unbuilt,
-      std::conditional_t<std::is_same_v<Context, CellValue>, Cell,
-                         std::conditional_t<std::is_same_v<Context, TableRow>, RowRead, Value>>>;
+  using ResultOf =
+      std::conditional_t<std::is_same_v<Context, Skim> || std::is_same_v<Context, Respell> ||
+                             std::is_same_v<Context, CellValue>,
+                         Unbuilt,
+                         std::conditional_t<std::is_same_v<Context, TableRow>, RowRead, Value>>;
 
   // One value that fills the whole input, which is known to be valid JSON: the text of a
   // deferred value.
@@ -342,11 +344,17 @@ class Reader : public DeferredScanner {
     return true;
   }
 
-  CellValue member_context(CellRow&) { return {}; }
-  void end_member(CellRow& row, Cell& cell) {
+  // A member's value is written straight into its cell on the scratch stack, which nothing else
+  // grows meanwhile: copied from a result, a cell written piecemeal would be read back before its
+  // stores have landed.
+  CellValue member_context(CellRow& row) {
+    Cell& cell = cells_.next();
+    cell.text = nullptr;
+    cell.text_size = 0;
     cell.name = row.name;
-    cells_.push(cell);
+    return {&cell};
   }
+  void end_member(CellRow&, Unbuilt&) { cells_.commit(); }
 
   bool end_object(CellRow& row, const char*, RowRead& out) {
     const std::span<const Cell> read = cells_.from(row.base);
@@ -355,14 +363,15 @@ class Reader : public DeferredScanner {
         row.names_as_expected ? copy_cells(read, cells) : copy_distinct_cells(read, cells);
     cells_.cut_to(row.base);
     previous_cells_ = {cells, count};
-    out.cells = previous_cells_;
+    out.cells = {cells, count};
     out.is_object = true;
     return true;
   }
 
   // A member's value. An integer in range is written as the digits it was read from; a float
   // or a string is written as its text when that is the writer's spelling of it.
-  bool scalar(const CellValue&, const Value& value, const char* start, Cell& out) {
+  bool scalar(const CellValue& context, const Value& value, const char* start, Unbuilt&) {
+    Cell& out = *context.cell;
     out.value = value;
     if (value.kind() == Kind::Number &&
         (value.as_number().form() != NumberForm::Float ||
@@ -371,13 +380,15 @@ class Reader : public DeferredScanner {
     }
     return true;
   }
-  bool string(const CellValue&, const StringRead& string, const char* quote, Cell& out) {
+  bool string(const CellValue& context, const StringRead& string, const char* quote, Unbuilt&) {
+    Cell& out = *context.cell;
     out.value = string.had_escapes ? Value::string(string.text) : Value::plain_string(string.text);
     if (string.escapes_as_written) note_text(quote, out);
     return true;
   }
-  TakeOver take_over(const CellValue&, const char* bracket, Cell& out) {
-    return taken(defer_container(*bracket == '[' ? Kind::Array : Kind::Object, out.value));
+  TakeOver take_over(const CellValue& context, const char* bracket, Unbuilt&) {
+    return taken(
+        defer_container(*bracket == '[' ? Kind::Array : Kind::Object, context.cell->value));
   }
 
   // The hooks that describe a top-level value that is not an array: its scalar, or the "{"
@@ -433,7 +444,8 @@ class Reader : public DeferredScanner {
   void end_element(TableArray& table, RowRead& element) {
     if (table.not_a_row) return;
     if (element.is_object) {
-      table.rows.push_back(element.cells);
+      // Copied by its parts, as they were stored: one load of both would wait for the stores.
+      table.rows.emplace_back(element.cells.data(), element.cells.size());
     } else {
       table.not_a_row = NotARow{table.rows.size(), element.value};
     }

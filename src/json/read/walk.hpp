@@ -39,6 +39,8 @@ enum class TakeOver {
 //   TakeOver take_over(const C&, const char* bracket, R& out);   before an array or object
 //   static constexpr bool C::kContainersTaken;     take_over never answers Walk
 //   static constexpr bool C::kArraysTaken;         take_over never answers Walk for an array
+//   static constexpr bool C::kIntegersUnread;      a plain integer is only passed over, and
+//   bool integer(const C&, const char* start, R&);  told instead of scalar
 // read_key is called with the read position just past the key's opening quote, and consumes the
 // key with its closing quote (parse_str, or a known key). A bool hook stops the walk by
 // returning false, after storing an error when the input is at fault.
@@ -56,9 +58,10 @@ class Walker : public KeyReader {
     return true;
   }
 
+  // A value, after any whitespace. Compact text has none: whitespace is one more case of the
+  // choice of value, which then starts over past it.
   template <class Context, class Result>
   [[gnu::always_inline]] bool walk_value(const Context& context, Result& out) {
-    space(context);
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
     const char* const start = pos_;
     switch (peek()) {
@@ -71,9 +74,25 @@ class Walker : public KeyReader {
         if (!parse_str(string, strings_of<Context>())) return false;
         return visitor().string(context, string, start, out);
       }
+      case ' ':
+      case '\t':
+      case '\n':
+      case '\r':
+        return walk_value_after_space(context, out);
       default: {
         Value scalar;
-        if (!read_literal_or_number(scalar)) return false;
+        if constexpr (requires { Context::kIntegersUnread; }) {
+          // Numbers mostly come as runs of integers or runs of floats: after a float, the next
+          // number is read whole at once.
+          if (!float_read_last_ && skip_plain_integer()) {
+            return visitor().integer(context, start, out);
+          }
+          if (!read_literal_or_number(scalar)) return false;
+          float_read_last_ =
+              scalar.kind() == Kind::Number && scalar.as_number().form() == NumberForm::Float;
+        } else if (!read_literal_or_number(scalar)) {
+          return false;
+        }
         return visitor().scalar(context, scalar, start, out);
       }
     }
@@ -99,6 +118,12 @@ class Walker : public KeyReader {
     }
   }
 
+  template <class Context, class Result>
+  [[gnu::noinline]] bool walk_value_after_space(const Context& context, Result& out) {
+    space(context);
+    return walk_value(context, out);
+  }
+
   // The whitespace between two tokens, as the context skips it.
   template <class Context>
   [[gnu::always_inline]] void space(const Context& context) {
@@ -118,6 +143,8 @@ class Walker : public KeyReader {
   struct ResultOf {
     using type = typename Visitor::template ResultOf<Context>;
   };
+
+  bool float_read_last_ = false;  // of the contexts whose integers are only passed over
 
   template <class Context>
   static constexpr StringUse strings_of() {
@@ -170,30 +197,44 @@ class Walker : public KeyReader {
   template <class Context, class Object>
   [[gnu::always_inline]] bool walk_members(const Context& context, Object& object) {
     using Member = decltype(visitor().member_context(object));
-    space(context);
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-    if (*pos_ != '}') {
-      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
-      for (;;) {
+    // Compact text goes from token to token without whitespace: each separator is looked for
+    // first where it stands in compact text, and only then after whitespace, with the errors.
+    if (pos_ == end_ || *pos_ != '"') {
+      space(context);
+      if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+      if (*pos_ == '}') {
         ++pos_;
-        if (!visitor().read_key(object, pos_ - 1)) return false;
+        return true;
+      }
+      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
+    }
+    for (;;) {
+      ++pos_;
+      if (!visitor().read_key(object, pos_ - 1)) return false;
+      if (pos_ == end_ || *pos_ != ':') {
         space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
         if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
+      }
+      ++pos_;
+      typename ResultOf<Member>::type value{};
+      if (!walk_value(visitor().member_context(object), value)) return false;
+      visitor().end_member(object, value);
+      if (end_ - pos_ >= 2 && pos_[0] == ',' && pos_[1] == '"') {
         ++pos_;
-        typename ResultOf<Member>::type value{};
-        if (!walk_value(visitor().member_context(object), value)) return false;
-        visitor().end_member(object, value);
+        continue;
+      }
+      if (pos_ == end_ || *pos_ != '}') {
         space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-        if (*pos_ == '}') break;
-        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
-        ++pos_;
-        space(context);
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-        if (*pos_ == '"') continue;
-        return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
       }
+      if (*pos_ == '}') break;
+      if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
+      ++pos_;
+      space(context);
+      if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+      if (*pos_ == '"') continue;
+      return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
     }
     ++pos_;
     return true;
