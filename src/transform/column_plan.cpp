@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -173,28 +171,6 @@ ColumnPlan StreamedColumns::plan(std::span<const std::string_view> names) {
 
 std::size_t StreamedColumns::rows_scanned() const {
   return scan_->rows_scanned();
-}
-
-Value rows_of(const ColumnPlan& plan, Arena& arena) {
-  const std::size_t kept = plan.cells_per_row;
-  const std::size_t row_count = plan.rows.size();
-
-  // Every row array is a slice of one block of cells, null where the row lacks the column.
-  if (kept != 0 && row_count > std::numeric_limits<std::size_t>::max() / kept) {
-    throw std::length_error("too many cells");
-  }
-  Value* cells = arena.allocate_array<Value>(row_count * kept);
-  std::fill_n(cells, row_count * kept, Value::null());
-  Value* row_arrays = arena.allocate_array<Value>(row_count);
-  for (std::size_t r = 0; r < row_count; ++r) {
-    Value* row_cells = cells + r * kept;
-    for (const json::Cell& cell : plan.rows[r]) {
-      const std::uint32_t position = plan.positions[cell.name];
-      if (position != kNotACell) row_cells[position] = cell.value;
-    }
-    row_arrays[r] = Value::array({row_cells, kept});
-  }
-  return Value::array({row_arrays, row_count});
 }
 
 }  // namespace tarvik

@@ -63,8 +63,4 @@ class StreamedColumns {
   std::unique_ptr<ColumnScan> scan_;
 };
 
-// The array of the planned table's rows, every cell built in `arena`: rows * cells_per_row
-// values. The rows must stay alive until it is written.
-json::Value rows_of(const ColumnPlan& plan, json::Arena& arena);
-
 }  // namespace tarvik

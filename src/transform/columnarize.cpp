@@ -19,8 +19,8 @@ namespace tarvik {
 
 namespace {
 
-// A table of at most this many cells is built as a document and written in one pass: fewer
-// allocations than the table text, and its cells take 64 KB at most.
+// A table of at most this many cells is written in one pass, rows whole: fewer allocations than
+// the table text.
 constexpr std::size_t kSmallTableCells = 4096;
 // The arena's first block, on the stack: the rows of a payload of a few kilobytes fit in it.
 constexpr std::size_t kFirstArenaBlock = 4096;
@@ -61,7 +61,7 @@ auto transform_whole(std::string_view payload, json::Layout layout, std::size_t 
 
 // The output text of a planned table: a small one written in one pass as a document, a larger
 // one as its table text.
-Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::Arena& arena,
+Result<TableText, TransformFailure> table_output(const ColumnPlan& table,
                                                  std::size_t payload_size) {
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
     // The document's three members written around their values: no map is built for them.
@@ -70,7 +70,7 @@ Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::
     out.append(R"({"columns":)");
     json::serialize_value(table.columns, out);
     out.append(R"(,"rows":)");
-    json::serialize_value(rows_of(table, arena), out);
+    write_rows_array(table, out);
     out.append(R"(,"constants":)");
     json::serialize_value(table.constants, out);
     out.push_back('}');
@@ -181,8 +181,8 @@ Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_vi
 // The whole path while it fits the budget, else the streamed one.
 Result<TableText, TransformFailure> transform_once(std::string_view payload, json::Layout layout,
                                                    std::size_t budget) {
-  const auto finish = [&](const ColumnPlan& table, json::Arena& arena) {
-    return table_output(table, arena, payload.size());
+  const auto finish = [&](const ColumnPlan& table, json::Arena&) {
+    return table_output(table, payload.size());
   };
   if (auto whole = transform_whole(payload, layout, budget, finish)) {
     return std::move(*whole);

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <span>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "json/memory/output_pages.hpp"
 #include "json/write/writer.hpp"
@@ -293,6 +295,21 @@ TableText table_text(const ColumnPlan& plan, RowsWriter& rows, std::size_t row_c
 }
 
 }  // namespace
+
+void write_rows_array(const ColumnPlan& plan, Buffer& out) {
+  std::vector<const Cell*> row(plan.cells_per_row, nullptr);
+  out.push_back('[');
+  for (std::size_t r = 0; r < plan.rows.size(); ++r) {
+    if (r != 0) out.push_back(',');
+    for (const Cell& cell : plan.rows[r]) {
+      const std::uint32_t position = plan.positions[cell.name];
+      if (position != kNotACell) row[position] = &cell;
+    }
+    json::serialize_row(row, out);
+    std::fill(row.begin(), row.end(), nullptr);
+  }
+  out.push_back(']');
+}
 
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text) {
   RowsWriter rows(plan.cells_per_row, plan.rows.size(), expected_cell_text);

@@ -89,6 +89,10 @@ class TableText {
   ColumnarizeCounts counts_;
 };
 
+// Appends the array of the planned table's rows to `out`, every row written whole, its missing
+// cells null: for a small table, whose text is made at once.
+void write_rows_array(const ColumnPlan& plan, json::Buffer& out);
+
 // The text of the planned table, with the rows' cells written in column order straight from the
 // rows. `expected_cell_text`: what the cell text will probably grow to.
 TableText write_table_text(const ColumnPlan& plan, std::size_t expected_cell_text);

@@ -2,6 +2,7 @@
 // plan's cells built into a document.
 #include "transform_entry_points.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -28,6 +29,25 @@ Result<json::Buffer, std::string> into_buffer(std::string_view payload, json::La
   out.commit(table.size());
   if (counts != nullptr) *counts = table.counts();
   return out;
+}
+
+// The array of the planned table's rows, every cell built in `arena`: rows * cells_per_row
+// values, null where a row lacks the column.
+json::Value rows_of(const ColumnPlan& plan, json::Arena& arena) {
+  const std::size_t kept = plan.cells_per_row;
+  const std::size_t row_count = plan.rows.size();
+  json::Value* cells = arena.allocate_array<json::Value>(row_count * kept);
+  std::fill_n(cells, row_count * kept, json::Value::null());
+  json::Value* row_arrays = arena.allocate_array<json::Value>(row_count);
+  for (std::size_t r = 0; r < row_count; ++r) {
+    json::Value* row_cells = cells + r * kept;
+    for (const json::Cell& cell : plan.rows[r]) {
+      const std::uint32_t position = plan.positions[cell.name];
+      if (position != kNotACell) row_cells[position] = cell.value;
+    }
+    row_arrays[r] = json::Value::array({row_cells, kept});
+  }
+  return json::Value::array({row_arrays, row_count});
 }
 
 }  // namespace
