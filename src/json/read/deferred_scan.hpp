@@ -107,7 +107,7 @@ class DeferredScanner : public Walker<Reader> {
     if (!object.as_shape || !take_expected_key(shape_keys(object.shape), object.expected, key)) {
       const char* const key_start = pos_;
       StringRead read;
-      if (!parse_str(read, StringUse::Checked)) return false;
+      if (!read_string(read, StringUse::Checked)) return false;
       // Keys are compared by their text in the input: two spellings of one key would need
       // decoding, so a key spelled otherwise than the writer spells it may repeat another.
       if (!read.escapes_as_written) canonical_ = keys_distinct_ = false;
@@ -179,7 +179,7 @@ class DeferredScanner : public Walker<Reader> {
   }
   bool read_key(RespellObject&, const char* quote) {
     StringRead key;
-    if (!parse_str(key, StringUse::Decoded)) return false;
+    if (!read_string(key, StringUse::Decoded)) return false;
     respell_token(key, quote);
     return true;
   }

@@ -273,7 +273,7 @@ class Reader : public DeferredScanner {
     if (take_expected_key(object.expected_keys, object.expected, object.key)) return true;
     object.keys_as_expected = false;
     StringRead read;
-    if (!parse_str(read)) return false;
+    if (!read_string(read, StringUse::Kept)) return false;
     object.key = read.text;
     return true;
   }
@@ -339,7 +339,7 @@ class Reader : public DeferredScanner {
     }
     row.names_as_expected = false;
     StringRead read;
-    if (!parse_str(read)) return false;
+    if (!read_string(read, StringUse::Kept)) return false;
     row.name = names_->number_of(read.text);
     return true;
   }
