@@ -23,15 +23,11 @@ namespace tarvik {
 
 namespace {
 
-// A table of at most this many cells is built as a document and written in one pass: fewer
-// allocations than the table text, and its cells take 64 KB at most.
+// A table of at most this many cells is written in one pass, rows whole: fewer allocations than
+// the table text.
 constexpr std::size_t kSmallTableCells = 4096;
 // The arena's first block, on the stack: the rows of a payload of a few kilobytes fit in it.
 constexpr std::size_t kFirstArenaBlock = 4096;
-
-// How the rows are read: one JSON array, or JSON Lines.
-using RowReader = Result<std::vector<json::Value>, json::Error> (*)(std::string_view, json::Arena&,
-                                                                    json::Build);
 
 // The scratch arena of the rows read one at a time is released whenever it holds this much.
 constexpr std::size_t kRowBatchBytes = std::size_t{1} << 20;
@@ -40,11 +36,11 @@ TransformFailure reader_failure(const json::Error& error) {
   return {"invalid row-oriented JSON: " + error.display(), std::nullopt};
 }
 
-// Every row built at once, then planned, and the plan given to `finish` with the arena of the
+// Every row read at once, then planned, and the plan given to `finish` with the arena of the
 // rows: the fastest path, taken while the rows and the plan take at most `budget` bytes;
 // nullopt, with everything released, beyond.
 template <class Finish>
-auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t budget,
+auto transform_whole(std::string_view payload, json::Layout layout, std::size_t budget,
                      Finish&& finish)
     -> std::optional<decltype(finish(ColumnPlan(), std::declval<json::Arena&>()))> try {
   // The rows live in this arena, which is released before the output is made. Strings without
@@ -53,20 +49,16 @@ auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t 
   alignas(16) char first_block[kFirstArenaBlock];
   json::Arena arena(first_block, sizeof first_block);
   arena.set_budget(budget);
-  auto rows = read_rows(payload, arena, json::Build::Rows);
-  if (!rows.ok()) return failure(reader_failure(rows.error()));
-  // Beside the arena: the list of rows, the plan's row list and member positions (a member
-  // takes at least 32 bytes of the arena, and 4 of the plan), and the table text's run and end
-  // of each row.
-  const std::size_t row_count = rows.value().size();
-  const std::size_t taken =
-      arena.reserved_bytes() + arena.reserved_bytes() / 8 +
-      rows.value().capacity() * sizeof(json::Value) +
-      row_count * (sizeof(const json::Map*) + sizeof(TableText::Run) + sizeof(std::size_t));
+  json::TableRowReader reader(payload, arena, layout);
+  std::vector<json::RowCells> rows;
+  std::optional<json::NotARow> not_a_row;
+  if (!reader.read_all(rows, not_a_row)) return failure(reader_failure(reader.error()));
+  if (not_a_row) return failure(non_object_row(not_a_row->value, not_a_row->index));
+  // Beside the arena: the list of rows, and the table text's run and end of each row.
+  const std::size_t taken = arena.reserved_bytes() + rows.capacity() * sizeof(json::RowCells) +
+                            rows.size() * (sizeof(TableText::Run) + sizeof(std::size_t));
   if (taken > budget) return std::nullopt;
-  Result<ColumnPlan, TransformFailure> plan = plan_columns(rows.value(), arena);
-  if (!plan.ok()) return failure(plan.error());
-  return finish(std::move(plan).value(), arena);
+  return finish(plan_columns(std::move(rows), reader.names(), arena), arena);
 } catch (const json::Arena::OverBudget&) {
   return std::nullopt;
 }
@@ -78,13 +70,15 @@ auto transform_whole(std::string_view payload, RowReader read_rows, std::size_t 
 void write_rows(const ColumnPlan& plan, json::Arena& arena, TableTextBuilder& text,
                 const TextBlocks* out = nullptr) {
   constexpr std::size_t kBatchRows = 1024;
-  const std::span<const json::Map* const> rows = plan.rows;
-  std::span<const std::uint32_t> positions = plan.member_positions;
+  const std::span<const json::RowCells> rows = plan.rows;
   for (std::size_t first = 0; first < rows.size(); first += kBatchRows) {
     if (out != nullptr && out->stopped()) return;
     const auto batch = rows.subspan(first, std::min(kBatchRows, rows.size() - first));
-    positions = positions.subspan(text.add_rows(batch, positions));
-    arena.release_before(batch.back());
+    text.add_rows(batch);
+    // The cells of a row are its last allocation; an empty row has none.
+    const auto last = std::find_if(batch.rbegin(), batch.rend(),
+                                   [](const json::RowCells& row) { return !row.empty(); });
+    if (last != batch.rend()) arena.release_before(last->data());
   }
 }
 
@@ -99,7 +93,7 @@ Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::
     out.append(R"({"columns":)");
     json::serialize_value(table.columns, out);
     out.append(R"(,"rows":)");
-    json::serialize_value(rows_of(table, arena), out);
+    write_rows_array(table, out);
     out.append(R"(,"constants":)");
     json::serialize_value(table.constants, out);
     out.push_back('}');
@@ -120,44 +114,48 @@ class StreamedRows {
 
   // The first pass: every row scanned for the columns, then planned.
   Result<ColumnPlan, TransformFailure> plan() {
-    json::ElementCursor cursor(payload_, scratch_, layout_);
-    json::Value row;
+    json::TableRowReader reader(payload_, scratch_, layout_);
+    std::optional<TransformFailure> not_a_row;
+    json::RowRead row;
     for (;;) {
-      const json::ElementCursor::Step step = cursor.next(row);
-      if (step == json::ElementCursor::Step::End) break;
+      const json::TableRowReader::Step step = reader.next(row);
+      if (step == json::TableRowReader::Step::End) break;
       // A reader error anywhere comes before a row that is not an object.
-      if (step == json::ElementCursor::Step::Failed) return failure(reader_failure(cursor.error()));
-      columns_.scan_row(row);
+      if (step == json::TableRowReader::Step::Failed) {
+        return failure(reader_failure(reader.error()));
+      }
+      // Once a row is not an object, the rest are only read.
+      if (!not_a_row && !row.is_object) {
+        not_a_row = non_object_row(row.value, columns_.rows_scanned());
+      } else if (!not_a_row) {
+        columns_.scan_row(row.cells);
+      }
       if (scratch_.reserved_bytes() >= kRowBatchBytes) {
-        cursor.forget_elements();
+        reader.forget_rows();
         scratch_.release_all();
       }
     }
     scratch_.release_all();
-    return columns_.plan();
+    if (not_a_row) return failure(std::move(*not_a_row));
+    return columns_.plan(reader.names());
   }
 
   // The second pass, over rows known to be valid objects: `write_batch` is given each batch of
-  // rows with the output positions of their members, then the batch is released. The pass ends
-  // early once `write_batch` returns false.
+  // rows, then the batch is released. The pass ends early once `write_batch` returns false.
   template <class WriteBatch>
   void write(WriteBatch&& write_batch) {
-    json::ElementCursor cursor(payload_, scratch_, layout_);
-    std::vector<const json::Map*> rows;
-    std::vector<std::uint32_t> positions;
+    json::TableRowReader reader(payload_, scratch_, layout_);
+    std::vector<json::RowCells> rows;
     const auto batch_done = [&] {
-      const bool more = write_batch(std::span<const json::Map* const>(rows),
-                                    std::span<const std::uint32_t>(positions));
+      const bool more = write_batch(std::span<const json::RowCells>(rows));
       rows.clear();
-      positions.clear();
-      cursor.forget_elements();
+      reader.forget_rows();
       scratch_.release_all();
       return more;
     };
-    json::Value row;
-    while (cursor.next(row) == json::ElementCursor::Step::Element) {
-      rows.push_back(&row.as_object());
-      columns_.add_positions(row.as_object(), positions);
+    json::RowRead row;
+    while (reader.next(row) == json::TableRowReader::Step::Element) {
+      rows.push_back(row.cells);
       if (scratch_.reserved_bytes() >= kRowBatchBytes && !batch_done()) return;
     }
     batch_done();
@@ -181,8 +179,8 @@ Result<TableText, TransformFailure> transform_streamed(std::string_view payload,
   const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
   TableTextBuilder text(plan.value(), rows.rows_scanned(), payload.size());
-  rows.write([&](auto batch, auto positions) {
-    text.add_rows(batch, positions);
+  rows.write([&](auto batch) {
+    text.add_rows(batch);
     return true;
   });
   return text.finish();
@@ -197,16 +195,12 @@ Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_vi
   if (!plan.ok()) return failure(plan.error());
   const ColumnPlan& table = plan.value();
   TableTextBuilder text(table, rows.rows_scanned(), SIZE_MAX, &out);
-  rows.write([&](auto batch, auto positions) {
-    text.add_rows(batch, positions);
+  rows.write([&](auto batch) {
+    text.add_rows(batch);
     return !out.stopped();
   });
   text.finish(out);
   return ColumnarizeCounts{rows.rows_scanned(), table.cells_per_row, table.constant_count};
-}
-
-RowReader row_reader(json::Layout layout) {
-  return layout == json::Layout::Array ? json::parse_value_list : json::parse_value_lines;
 }
 
 // The whole path while it fits the budget, else the streamed one.
@@ -215,7 +209,7 @@ Result<TableText, TransformFailure> transform_once(std::string_view payload, jso
   const auto finish = [&](const ColumnPlan& table, json::Arena& arena) {
     return table_output(table, arena, payload.size());
   };
-  if (auto whole = transform_whole(payload, row_reader(layout), budget, finish)) {
+  if (auto whole = transform_whole(payload, layout, budget, finish)) {
     return std::move(*whole);
   }
   // The blocks of the rows given up are not kept: the streamed rows need little of them.
@@ -259,7 +253,7 @@ Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view
           text.finish(out);
           return ColumnarizeCounts{table.rows.size(), table.cells_per_row, table.constant_count};
         };
-        if (auto whole = transform_whole(payload, row_reader(layout), whole_budget, finish)) {
+        if (auto whole = transform_whole(payload, layout, whole_budget, finish)) {
           return std::move(*whole);
         }
         json::release_kept_blocks();

@@ -25,8 +25,7 @@ namespace tarvik {
 namespace {
 
 using json::Buffer;
-using json::Map;
-using json::Value;
+using json::Cell;
 
 // "null," repeated, one more time than a copied chunk holds: a run of null cells is a slice of
 // it, starting at 0 ("null,null") or, after a cell, at 4 (",null,null").
@@ -126,24 +125,19 @@ class RowsWriter {
       : cells_per_row_(cells_per_row),
         out_(out),
         cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
-        row_(cells_per_row_, Value::null()) {
+        row_(cells_per_row_, nullptr) {
     if (out_ == nullptr) row_ends_.reserve(row_count);
   }
 
-  // The next rows, with the output position of every member, row after row in entry order;
-  // returns how many positions they took.
-  std::size_t write_rows(std::span<const Map* const> rows,
-                         std::span<const std::uint32_t> positions) {
-    positions_ = positions;
-    std::size_t member = 0;
-    for (const Map* row : rows) {
-      const std::size_t first_member = member;
+  // The next rows, their cells placed by the output position of their names.
+  void write_rows(std::span<const json::RowCells> rows, std::span<const std::uint32_t> positions) {
+    for (const json::RowCells& row : rows) {
       std::size_t present = 0;
-      for (const Map::Entry& entry : *row) {
-        const std::uint32_t position = positions[member++];
+      for (const Cell& cell : row) {
+        const std::uint32_t position = positions[cell.name];
         // A null cell is written with the missing ones.
-        if (position == kNotACell || entry.value.is_null()) continue;
-        row_[position] = entry.value;
+        if (position == kNotACell || cell.value.is_null()) continue;
+        row_[position] = &cell;
         ++present;
       }
       const bool dense = 2 * present >= cells_per_row_;
@@ -158,7 +152,7 @@ class RowsWriter {
         if (dense) {
           write_whole_row();
         } else {
-          write_runs(*row, first_member);
+          write_runs(row, positions);
         }
         add_row_length(row_start);
         row_ends_.push_back(runs_.size());
@@ -166,7 +160,6 @@ class RowsWriter {
       ++rows_written_;
       if (piece_full()) seal_piece();
     }
-    return member;
   }
 
   std::size_t rows_length() const { return rows_length_; }
@@ -218,39 +211,39 @@ class RowsWriter {
   void write_row_text() {
     if (rows_written_ != piece_first_row_) cells_.push_back(',');
     const std::size_t start = cells_.size();
-    json::serialize_value(Value::array({row_.data(), row_.size()}), cells_);
+    json::serialize_row(row_, cells_);
     rows_length_ = checked_add(rows_length_, cells_.size() - start);
-    std::fill(row_.begin(), row_.end(), Value::null());
+    std::fill(row_.begin(), row_.end(), nullptr);
   }
 
   // The cells between the brackets the writer puts around them form one run.
   void write_whole_row() {
     const std::size_t start = cells_.size();
-    json::serialize_value(Value::array({row_.data(), row_.size()}), cells_);
+    json::serialize_row(row_, cells_);
     runs_.push_back({start + 1, cells_.size() - 1, 0, cells_per_row_});
-    std::fill(row_.begin(), row_.end(), Value::null());
+    std::fill(row_.begin(), row_.end(), nullptr);
   }
 
-  void write_runs(const Map& row, std::size_t member) {
+  void write_runs(json::RowCells row, std::span<const std::uint32_t> positions) {
     present_.clear();
     bool ordered = true;
-    for (const Map::Entry& entry : row) {
-      const std::uint32_t position = positions_[member++];
-      if (position == kNotACell || entry.value.is_null()) continue;
-      row_[position] = Value::null();
+    for (const Cell& cell : row) {
+      const std::uint32_t position = positions[cell.name];
+      if (position == kNotACell || cell.value.is_null()) continue;
+      row_[position] = nullptr;
       ordered = ordered && (present_.empty() || present_.back().first < position);
-      present_.emplace_back(position, &entry.value);
+      present_.emplace_back(position, &cell);
     }
     if (!ordered) std::ranges::sort(present_, {}, &Present::first);
     const std::size_t row_start = runs_.size();
-    for (const auto& [position, value] : present_) {
+    for (const auto& [position, cell] : present_) {
       if (runs_.size() > row_start && runs_.back().end == position) {
         cells_.push_back(',');
         runs_.back().end = position + 1;
       } else {
         runs_.push_back({cells_.size(), 0, position, position + 1});
       }
-      json::serialize_value(*value, cells_);
+      json::serialize_cell(*cell, cells_);
       runs_.back().text_end = cells_.size();
     }
   }
@@ -271,16 +264,15 @@ class RowsWriter {
     rows_length_ = checked_add(rows_length_, length);
   }
 
-  using Present = std::pair<std::uint32_t, const Value*>;
+  using Present = std::pair<std::uint32_t, const Cell*>;
 
   const std::uint32_t cells_per_row_;
   TextBlocks* const out_;
-  std::span<const std::uint32_t> positions_;  // of the rows being written
   std::vector<TableText::Piece> pieces_;
   Buffer cells_;  // the piece being written
   std::vector<TableText::Run> runs_;
   std::vector<std::size_t> row_ends_;
-  std::vector<Value> row_;        // the cells of the row being written, null where absent
+  std::vector<const Cell*> row_;  // the cells of the row being written, null where absent
   std::vector<Present> present_;  // a sparse row's non-null cells
   std::size_t rows_length_ = 0;
   std::size_t rows_written_ = 0;
@@ -311,21 +303,36 @@ Buffer table_tail(const ColumnPlan& plan) {
 
 }  // namespace
 
+void write_rows_array(const ColumnPlan& plan, Buffer& out) {
+  std::vector<const Cell*> row(plan.cells_per_row, nullptr);
+  out.push_back('[');
+  for (std::size_t r = 0; r < plan.rows.size(); ++r) {
+    if (r != 0) out.push_back(',');
+    for (const Cell& cell : plan.rows[r]) {
+      const std::uint32_t position = plan.positions[cell.name];
+      if (position != kNotACell) row[position] = &cell;
+    }
+    json::serialize_row(row, out);
+    std::fill(row.begin(), row.end(), nullptr);
+  }
+  out.push_back(']');
+}
+
 TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
                                    std::size_t expected_cell_text, TextBlocks* out)
     : head_(table_head(plan)),
       tail_(table_tail(plan)),
       counts_{0, plan.cells_per_row, plan.constant_count},
+      positions_(plan.positions),
       rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text, out)) {
   if (out != nullptr) out->copy(head_.data(), head_.size());
 }
 
 TableTextBuilder::~TableTextBuilder() = default;
 
-std::size_t TableTextBuilder::add_rows(std::span<const Map* const> rows,
-                                       std::span<const std::uint32_t> member_positions) {
+void TableTextBuilder::add_rows(std::span<const json::RowCells> rows) {
   counts_.rows += rows.size();
-  return rows_->write_rows(rows, member_positions);
+  rows_->write_rows(rows, positions_);
 }
 
 TableText TableTextBuilder::finish() {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "json/memory/buffer.hpp"
-#include "json/model/map.hpp"
+#include "json/model/cell.hpp"
 #include "transform/column_plan.hpp"
 
 namespace tarvik {
@@ -89,26 +89,28 @@ class TableText {
   ColumnarizeCounts counts_;
 };
 
+// Appends the array of the planned table's rows to `out`, every row written whole, its missing
+// cells null: for a small table, whose text is made at once.
+void write_rows_array(const ColumnPlan& plan, json::Buffer& out);
+
 class RowsWriter;
 
 // The text of a planned table, its rows' cells written in column order straight from the row
 // objects, given a batch of rows at a time: each batch may be released once written.
 class TableTextBuilder {
  public:
-  // `plan`'s rows and member positions are unused, and its names and constants are written at
-  // once: the rows they lie in may be released too. `expected_cell_text`: what the cell text
-  // will probably grow to. With `out`, the text is written there as it is made, starting at
-  // once, instead of being kept.
+  // `plan`'s rows are unused, and its names and constants are written at once: the rows they
+  // lie in may be released too; its positions must outlive the builder. `expected_cell_text`:
+  // what the cell text will probably grow to. With `out`, the text is written there as it is
+  // made, starting at once, instead of being kept.
   TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
                    TextBlocks* out = nullptr);
   TableTextBuilder(const TableTextBuilder&) = delete;
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();
 
-  // The next rows, with the output positions of their members, row after row in entry order
-  // (those of later rows may follow). Returns how many positions the rows took.
-  std::size_t add_rows(std::span<const json::Map* const> rows,
-                       std::span<const std::uint32_t> member_positions);
+  // The next rows, their cells placed by the plan's positions.
+  void add_rows(std::span<const json::RowCells> rows);
   TableText finish();
   // The end of the text written to `out`, the one given at construction.
   void finish(TextBlocks& out);
@@ -117,6 +119,7 @@ class TableTextBuilder {
   json::Buffer head_;  // {"columns":[...],"rows":[
   json::Buffer tail_;  // ],"constants":{...}}
   ColumnarizeCounts counts_;
+  std::span<const std::uint32_t> positions_;  // the plan's, by name number
   std::unique_ptr<RowsWriter> rows_;
 };
 

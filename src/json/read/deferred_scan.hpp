@@ -8,10 +8,10 @@
 #include <span>
 #include <stdexcept>
 #include <string_view>
-#include <vector>
 
 #include "json/read/deferred.hpp"
 #include "json/read/reader.hpp"  // Build
+#include "json/read/scratch_stack.hpp"
 #include "json/read/walk.hpp"
 #include "json/text/escaped_string_search.hpp"
 #include "json/text/float_text.hpp"
@@ -32,6 +32,7 @@ struct Unbuilt {};
 // repeated key); without a repeated key it can at least be respelled piece by piece.
 struct Skim {
   static constexpr StringUse kStrings = StringUse::Checked;
+  static constexpr bool kIntegersUnread = true;
 };
 
 // Deferred text, known to be one value without a repeated key, given to a speller in the pieces
@@ -99,6 +100,9 @@ class DeferredScanner : public Walker<Reader> {
     return true;
   }
 
+  // An integer in range is written as the digits it was read from.
+  bool integer(const Skim&, const char*, Unbuilt&) { return true; }
+
   bool string(const Skim&, const StringRead& string, const char*, Unbuilt&) {
     if (!string.escapes_as_written) canonical_ = false;
     return true;
@@ -126,7 +130,7 @@ class DeferredScanner : public Walker<Reader> {
     if (!object.as_shape || !take_expected_key(shape_keys(object.shape), object.expected, key)) {
       const char* const key_start = pos_;
       StringRead read;
-      if (!parse_str(read, StringUse::Checked)) return false;
+      if (!read_string(read, StringUse::Checked)) return false;
       // Keys are compared by their text in the input: two spellings of one key would need
       // decoding, so a key spelled otherwise than the writer spells it may repeat another.
       if (!read.escapes_as_written) canonical_ = keys_distinct_ = false;
@@ -140,7 +144,7 @@ class DeferredScanner : public Walker<Reader> {
       }
     }
     // A key taken from the shape differs from every key before it, all the shape's.
-    deferred_keys_.push_back(key);
+    deferred_keys_.push(key);
     return true;
   }
 
@@ -150,9 +154,9 @@ class DeferredScanner : public Walker<Reader> {
   bool end_object(SkimObject& object, const char*, Unbuilt&) {
     if (!object.as_shape && keys_distinct_ &&
         deferred_keys_.size() - object.keys_base >= kLeastShapeKeys) {
-      remember_shape(std::span<const std::string_view>(deferred_keys_).subspan(object.keys_base));
+      remember_shape(deferred_keys_.from(object.keys_base));
     }
-    deferred_keys_.resize(object.keys_base);
+    deferred_keys_.cut_to(object.keys_base);
     return true;
   }
 
@@ -198,7 +202,7 @@ class DeferredScanner : public Walker<Reader> {
   }
   bool read_key(RespellObject&, const char* quote) {
     StringRead key;
-    if (!parse_str(key, StringUse::Decoded)) return false;
+    if (!read_string(key, StringUse::Decoded)) return false;
     respell_token(key, quote);
     return true;
   }
@@ -243,8 +247,8 @@ class DeferredScanner : public Walker<Reader> {
       canonical_ = keys_distinct_ = false;
       return;
     }
-    for (std::size_t i = keys_base; i < deferred_keys_.size(); ++i) {
-      if (same_key(deferred_keys_[i], key)) {
+    for (const std::string_view before : deferred_keys_.from(keys_base)) {
+      if (same_key(before, key)) {
         canonical_ = keys_distinct_ = false;
         return;
       }
@@ -280,11 +284,11 @@ class DeferredScanner : public Walker<Reader> {
   }
 
   const Build build_;
-  bool canonical_ = true;      // of the deferred text being read
-  bool keys_distinct_ = true;  // of the deferred text being read
-  bool strings_only_ = true;   // no whitespace or number spelled otherwise in the text being read
-  std::vector<std::string_view> deferred_keys_;  // keys of the deferred objects being read
-  DeferredSpeller* speller_ = nullptr;           // of the text being respelled
+  bool canonical_ = true;                         // of the deferred text being read
+  bool keys_distinct_ = true;                     // of the deferred text being read
+  bool strings_only_ = true;  // no whitespace or number spelled otherwise in the text being read
+  ScratchStack<std::string_view> deferred_keys_;  // keys of the deferred objects being read
+  DeferredSpeller* speller_ = nullptr;            // of the text being respelled
   const char* run_ = nullptr;   // the start of the text not yet given to the speller
   const char* mark_ = nullptr;  // the end of the last token respelled
 };

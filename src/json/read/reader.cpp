@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "json/read/row_names.hpp"
 #include "json/read/value_reader.hpp"
 
 namespace tarvik::json {
@@ -58,6 +59,54 @@ ElementCursor::Step ElementCursor::next(Value& out) {
       break;
   }
   return Step::Failed;
+}
+
+struct TableRowReader::State {
+  State(std::string_view input, Arena& arena, Layout input_layout)
+      : reader(input, arena, Build::Rows), names(input), layout(input_layout) {
+    reader.number_names_in(names);
+  }
+  reading::Reader reader;
+  RowNames names;
+  const Layout layout;
+};
+
+TableRowReader::TableRowReader(std::string_view input, Arena& arena, Layout layout)
+    : state_(std::make_unique<State>(input, arena, layout)) {}
+
+TableRowReader::~TableRowReader() = default;
+
+bool TableRowReader::read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
+  reading::Reader& reader = state_->reader;
+  return state_->layout == Layout::Array ? reader.read_table(rows, not_a_row)
+                                         : reader.read_table_lines(rows, not_a_row);
+}
+
+TableRowReader::Step TableRowReader::next(RowRead& out) {
+  reading::Reader& reader = state_->reader;
+  const auto step =
+      state_->layout == Layout::Array ? reader.next_table_row(out) : reader.next_table_line(out);
+  switch (step) {
+    case reading::Reader::Step::Element:
+      return Step::Element;
+    case reading::Reader::Step::End:
+      return Step::End;
+    case reading::Reader::Step::Failed:
+      break;
+  }
+  return Step::Failed;
+}
+
+const Error& TableRowReader::error() const {
+  return state_->reader.error();
+}
+
+std::span<const std::string_view> TableRowReader::names() const {
+  return state_->names.all();
+}
+
+void TableRowReader::forget_rows() {
+  state_->reader.forget_elements();
 }
 
 const Error& ElementCursor::error() const {

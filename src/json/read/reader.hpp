@@ -4,10 +4,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "json/memory/arena.hpp"
+#include "json/model/cell.hpp"
 #include "json/model/result.hpp"
 #include "json/model/value.hpp"
 #include "json/read/error.hpp"
@@ -62,6 +65,52 @@ class ElementCursor {
   Step next(Value& out);
   const Error& error() const;
   void forget_elements();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// An element read as a row of a table: an object's members as cells, or any other value.
+struct RowRead {
+  RowCells cells;
+  Value value;  // the element when it is not an object
+  bool is_object = false;
+};
+
+// The first element that is not an object, and its index among the elements.
+struct NotARow {
+  std::size_t index;
+  Value value;
+};
+
+// The elements of `input` (one JSON array, or JSON Lines) read as the rows of a table, with the
+// rules, errors and checks of parse_value_list (parse_value_lines) and Build::Rows: an object's
+// members become cells in `arena`, their names numbered in first-seen order (names()); a repeated
+// name keeps the position where it first appeared and takes the last value. Values refer into
+// `input` and `arena` as parse_value_list's do.
+// Keeps no pointer into `arena` once forget_rows is called, so the caller may then release it
+// and read the next rows into it afresh; the names stay. Threads as for parse_value_list.
+class TableRowReader {
+ public:
+  TableRowReader(std::string_view input, Arena& arena, Layout layout = Layout::Array);
+  TableRowReader(const TableRowReader&) = delete;
+  TableRowReader& operator=(const TableRowReader&) = delete;
+  ~TableRowReader();
+
+  // Every element: the cells of the object rows into `rows` up to the first element that is not
+  // an object, which is noted in `not_a_row`; the elements after it are only read. False at the
+  // first error, which error() then holds.
+  bool read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row);
+
+  enum class Step { Element, End, Failed };
+  // Reads the next element into `out`; End after the last one, Failed at the first error. Either
+  // stays the answer from then on.
+  Step next(RowRead& out);
+  const Error& error() const;
+  // The names of the members of the rows read so far, each at its number.
+  std::span<const std::string_view> names() const;
+  void forget_rows();
 
  private:
   struct State;

@@ -25,6 +25,14 @@ class ScratchStack {
     data_[size_++] = item;
   }
 
+  // The slot above the top, to be written in place and then pushed by commit.
+  [[gnu::always_inline]] T& next() {
+    if (size_ == capacity_) [[unlikely]]
+      grow();
+    return data_[size_];
+  }
+  void commit() { ++size_; }
+
   // Drops the items from `base` on.
   void cut_to(std::size_t base) { size_ = base; }
 

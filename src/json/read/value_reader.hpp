@@ -14,10 +14,13 @@
 #include <variant>
 #include <vector>
 
+#include "json/model/cell.hpp"
 #include "json/model/map.hpp"
 #include "json/read/deferred_scan.hpp"
 #include "json/read/reader.hpp"
+#include "json/read/row_names.hpp"
 #include "json/read/scratch_stack.hpp"
+#include "json/text/float_text.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines
@@ -43,6 +46,22 @@ struct Row {
   static constexpr StringUse kStrings = StringUse::Kept;
 };
 
+// An element of the top-level array, or a line of JSON Lines, read as a row of the table: an
+// object's members become cells, any other element is kept as a value (deferred text when it is
+// an array).
+struct TableRow {
+  static constexpr StringUse kStrings = StringUse::Kept;
+  static constexpr bool kArraysTaken = true;
+};
+
+// The value of a member of a table row: arrays and objects kept as deferred text, and the text
+// of a string or number noted when the writer writes exactly it.
+struct CellValue {
+  static constexpr StringUse kStrings = StringUse::Kept;
+  static constexpr bool kContainersTaken = true;
+  Cell* cell;  // where the value goes: the next cell of the scratch stack, its name set
+};
+
 // The top-level value when it has to be an array and is something else: what it is, for the
 // error that says so.
 struct Described {
@@ -58,8 +77,10 @@ class Reader : public DeferredScanner {
   // What a value walked under each context reports.
   template <class Context>
   using ResultOf =
-      std::conditional_t<std::is_same_v<Context, Skim> || std::is_same_v<Context, Respell>, Unbuilt,
-                         Value>;
+      std::conditional_t<std::is_same_v<Context, Skim> || std::is_same_v<Context, Respell> ||
+                             std::is_same_v<Context, CellValue>,
+                         Unbuilt,
+                         std::conditional_t<std::is_same_v<Context, TableRow>, RowRead, Value>>;
 
   // One value that fills the whole input, which is known to be valid JSON: the text of a
   // deferred value.
@@ -88,7 +109,10 @@ class Reader : public DeferredScanner {
   // The elements of the top-level array one at a time, with the errors and checks of
   // parse_value_list in the same order.
   enum class Step { Element, End, Failed };
-  Step next_element(Value& out) {
+  Step next_element(Value& out) { return next_element_as<Row<Deferred>>(out); }
+
+  template <class Element, class Out>
+  Step next_element_as(Out& out) {
     if (error_) return Step::Failed;
     switch (elements_state_) {
       case ElementsState::Done:
@@ -115,7 +139,7 @@ class Reader : public DeferredScanner {
       case ArrayStep::Failed:
         return Step::Failed;
     }
-    if (!walk_value(Row<Deferred>{}, out)) return Step::Failed;
+    if (!walk_value(Element{}, out)) return Step::Failed;
     elements_state_ = ElementsState::Between;
     return Step::Element;
   }
@@ -126,6 +150,7 @@ class Reader : public DeferredScanner {
   // arena is released.
   void forget_elements() {
     previous_row_ = nullptr;
+    previous_cells_ = {};
     forget_shapes();
   }
 
@@ -143,6 +168,39 @@ class Reader : public DeferredScanner {
     if (step == Step::End) return std::move(elements_);
     return failure(std::move(*error_));
   }
+
+  // The elements of the top-level array, or the lines, read as the rows of a table whose member
+  // names `names` numbers: see TableRowReader.
+  void number_names_in(RowNames& names) { names_ = &names; }
+
+  bool read_table(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
+    skip_whitespace();
+    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+    if (*pos_ != '[') {
+      peek_invalid_type();
+      return false;
+    }
+    --remaining_depth_;
+    ++pos_;
+    TableArray table{rows, not_a_row};
+    if (!walk_elements(Everything{}, table)) return false;
+    ++remaining_depth_;
+    skip_whitespace();
+    if (pos_ != end_) return fail_peek(ErrorCode::TrailingCharacters);
+    return true;
+  }
+
+  bool read_table_lines(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
+    TableArray table{rows, not_a_row};
+    RowRead row;
+    Step step = Step::Element;
+    while ((step = next_line_as<TableRow>(row)) == Step::Element)
+      end_element(table, row);
+    return step == Step::End;
+  }
+
+  Step next_table_row(RowRead& out) { return next_element_as<TableRow>(out); }
+  Step next_table_line(RowRead& out) { return next_line_as<TableRow>(out); }
 
   // The hooks of the walks that build values.
 
@@ -219,7 +277,7 @@ class Reader : public DeferredScanner {
     if (take_expected_key(object.expected_keys, object.expected, object.key)) return true;
     object.keys_as_expected = false;
     StringRead read;
-    if (!parse_str(read)) return false;
+    if (!read_string(read, StringUse::Kept)) return false;
     object.key = read.text;
     return true;
   }
@@ -244,6 +302,97 @@ class Reader : public DeferredScanner {
     if (object.row) previous_row_ = &map;
     out = Value::object(map);
     return true;
+  }
+
+  // The hooks of the rows of a table. An element that is no object is kept as a value.
+  bool scalar(const TableRow&, const Value& value, const char*, RowRead& out) {
+    out = {{}, value, false};
+    return true;
+  }
+  bool string(const TableRow&, const StringRead& string, const char*, RowRead& out) {
+    out = {{},
+           string.had_escapes ? Value::string(string.text) : Value::plain_string(string.text),
+           false};
+    return true;
+  }
+  TakeOver take_over(const TableRow&, const char* bracket, RowRead& out) {
+    if (*bracket != '[') return TakeOver::Walk;
+    out = {};
+    return taken(defer_container(Kind::Array, out.value));
+  }
+
+  // A row's members are read onto the scratch stack of cells, then copied into the arena. Its
+  // names are guessed from the row before: names found in its cells, in its order, are taken
+  // without reading them again, and are distinct as that row's are.
+  struct CellRow {
+    std::size_t base;
+    std::size_t expected = 0;  // where in the previous row's cells the next name most likely is
+    std::uint32_t name = 0;    // of the member being read
+    bool names_as_expected = true;
+  };
+
+  CellRow begin_object(const TableRow&, const char*) { return {cells_.size()}; }
+
+  bool read_key(CellRow& row, const char*) {
+    const RowCells expected = previous_cells_;
+    if (take_guessed_key(expected.size(), row.expected, [&](std::size_t i) {
+          return take_known_key((*names_)[expected[i].name]);
+        })) {
+      row.name = expected[row.expected - 1].name;
+      return true;
+    }
+    row.names_as_expected = false;
+    StringRead read;
+    if (!read_string(read, StringUse::Kept)) return false;
+    row.name = names_->number_of(read.text);
+    return true;
+  }
+
+  // A member's value is written straight into its cell on the scratch stack, which nothing else
+  // grows meanwhile: copied from a result, a cell written piecemeal would be read back before its
+  // stores have landed.
+  CellValue member_context(CellRow& row) {
+    Cell& cell = cells_.next();
+    cell.text = nullptr;
+    cell.text_size = 0;
+    cell.name = row.name;
+    return {&cell};
+  }
+  void end_member(CellRow&, Unbuilt&) { cells_.commit(); }
+
+  bool end_object(CellRow& row, const char*, RowRead& out) {
+    const std::span<const Cell> read = cells_.from(row.base);
+    Cell* const cells = read.empty() ? nullptr : arena_.allocate_array<Cell>(read.size());
+    const std::size_t count =
+        row.names_as_expected ? copy_cells(read, cells) : copy_distinct_cells(read, cells);
+    cells_.cut_to(row.base);
+    previous_cells_ = {cells, count};
+    out.cells = {cells, count};
+    out.is_object = true;
+    return true;
+  }
+
+  // A member's value. An integer in range is written as the digits it was read from; a float
+  // or a string is written as its text when that is the writer's spelling of it.
+  bool scalar(const CellValue& context, const Value& value, const char* start, Unbuilt&) {
+    Cell& out = *context.cell;
+    out.value = value;
+    if (value.kind() == Kind::Number &&
+        (value.as_number().form() != NumberForm::Float ||
+         is_written_float(number_, pos_, value.as_number().as_float()))) {
+      note_text(start, out);
+    }
+    return true;
+  }
+  bool string(const CellValue& context, const StringRead& string, const char* quote, Unbuilt&) {
+    Cell& out = *context.cell;
+    out.value = string.had_escapes ? Value::string(string.text) : Value::plain_string(string.text);
+    if (string.escapes_as_written) note_text(quote, out);
+    return true;
+  }
+  TakeOver take_over(const CellValue& context, const char* bracket, Unbuilt&) {
+    return taken(
+        defer_container(*bracket == '[' ? Kind::Array : Kind::Object, context.cell->value));
   }
 
   // The hooks that describe a top-level value that is not an array: its scalar, or the "{"
@@ -290,6 +439,22 @@ class Reader : public DeferredScanner {
     elements_.push_back(element);
   }
 
+  // The rows of a table, up to the first element that is no object.
+  struct TableArray {
+    std::vector<RowCells>& rows;
+    std::optional<NotARow>& not_a_row;
+  };
+  TableRow element_context(TableArray&) { return {}; }
+  void end_element(TableArray& table, RowRead& element) {
+    if (table.not_a_row) return;
+    if (element.is_object) {
+      // Copied by its parts, as they were stored: one load of both would wait for the stores.
+      table.rows.emplace_back(element.cells.data(), element.cells.size());
+    } else {
+      table.not_a_row = NotARow{table.rows.size(), element.value};
+    }
+  }
+
   using DeferredScanner::begin_array;
   using DeferredScanner::begin_object;
   using DeferredScanner::element_context;
@@ -307,6 +472,40 @@ class Reader : public DeferredScanner {
 
   static TakeOver taken(bool read) { return read ? TakeOver::Taken : TakeOver::Failed; }
 
+  // The text from `start` to the read position, when its length fits the cell.
+  void note_text(const char* start, Cell& out) const {
+    const auto size = static_cast<std::size_t>(pos_ - start);
+    if (size > UINT32_MAX) return;
+    out.text = start;
+    out.text_size = static_cast<std::uint32_t>(size);
+  }
+
+  static std::size_t copy_cells(std::span<const Cell> read, Cell* to) {
+    std::copy(read.begin(), read.end(), to);
+    return read.size();
+  }
+
+  // A repeated name keeps the position where it first appeared and takes the last value: each
+  // name notes the row it was last seen in and where its cell went.
+  std::size_t copy_distinct_cells(std::span<const Cell> read, Cell* to) {
+    if (name_marks_.size() < names_->all().size()) name_marks_.resize(names_->all().size());
+    ++rows_marked_;
+    std::size_t count = 0;
+    for (const Cell& cell : read) {
+      NameMark& mark = name_marks_[cell.name];
+      if (mark.row == rows_marked_) {
+        Cell& first = to[mark.cell];
+        first.value = cell.value;
+        first.text = cell.text;
+        first.text_size = cell.text_size;
+        continue;
+      }
+      mark = {rows_marked_, count};
+      to[count++] = cell;
+    }
+    return count;
+  }
+
   // The elements of the top-level array, its "[" at the read position, onto the scratch stack,
   // read as rows. The "[" takes the depth of one level without the check of nested ones.
   template <class Element>
@@ -319,8 +518,8 @@ class Reader : public DeferredScanner {
     return true;
   }
 
-  template <class Element>
-  Step next_line_as(Value& out) {
+  template <class Element, class Out>
+  Step next_line_as(Out& out) {
     if (error_) return Step::Failed;
     if (elements_state_ == ElementsState::Before) {
       input_end_ = end_;
@@ -371,6 +570,17 @@ class Reader : public DeferredScanner {
   std::vector<Value> elements_;        // elements of every open array, innermost on top
   ScratchStack<Member> members_;       // members of every open object, innermost on top
   const Map* previous_row_ = nullptr;  // the row read last
+  // Of the rows of a table: their cells while read, the names' numbers, the cells of the row read
+  // last, and where each name was last seen, to find a repeated one.
+  struct NameMark {
+    std::uint64_t row = 0;
+    std::size_t cell = 0;
+  };
+  ScratchStack<Cell> cells_;
+  RowNames* names_ = nullptr;
+  RowCells previous_cells_;
+  std::vector<NameMark> name_marks_;
+  std::uint64_t rows_marked_ = 0;
   // Of JSON Lines: the input's end, and the start of the line after the one being read.
   const char* input_end_ = nullptr;
   const char* next_line_ = nullptr;

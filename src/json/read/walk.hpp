@@ -3,9 +3,16 @@
 // planned, written) is the visitor's; the grammar and its errors exist only here.
 #pragma once
 
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
+#include "json/text/simd.hpp"
+
 #include "json/read/known_keys.hpp"
+#include "json/text/string_scan.hpp"
+#include "json/text/utf8.hpp"
 
 namespace tarvik::json::reading {
 // Internal to each file that includes it, like all reader layers: the compiler then inlines
@@ -38,8 +45,11 @@ enum class TakeOver {
 //                                                  skip_whitespace)
 //   TakeOver take_over(const C&, const char* bracket, R& out);   before an array or object
 //   static constexpr bool C::kContainersTaken;     take_over never answers Walk
+//   static constexpr bool C::kArraysTaken;         take_over never answers Walk for an array
+//   static constexpr bool C::kIntegersUnread;      a plain integer is only passed over, and
+//   bool integer(const C&, const char* start, R&);  told instead of scalar
 // read_key is called with the read position just past the key's opening quote, and consumes the
-// key with its closing quote (parse_str, or a known key). A bool hook stops the walk by
+// key with its closing quote (read_string, or a known key). A bool hook stops the walk by
 // returning false, after storing an error when the input is at fault.
 template <class Visitor>
 class Walker : public KeyReader {
@@ -55,9 +65,10 @@ class Walker : public KeyReader {
     return true;
   }
 
+  // A value, after any whitespace. Compact text has none: whitespace is one more case of the
+  // choice of value, which then starts over past it.
   template <class Context, class Result>
   [[gnu::always_inline]] bool walk_value(const Context& context, Result& out) {
-    space(context);
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
     const char* const start = pos_;
     switch (peek()) {
@@ -67,12 +78,28 @@ class Walker : public KeyReader {
       case '"': {
         ++pos_;
         StringRead string;
-        if (!parse_str(string, strings_of<Context>())) return false;
+        if (!read_string(string, strings_of<Context>())) return false;
         return visitor().string(context, string, start, out);
       }
+      case ' ':
+      case '\t':
+      case '\n':
+      case '\r':
+        return walk_value_after_space(context, out);
       default: {
         Value scalar;
-        if (!read_literal_or_number(scalar)) return false;
+        if constexpr (requires { Context::kIntegersUnread; }) {
+          // Numbers mostly come as runs of integers or runs of floats: after a float, the next
+          // number is read whole at once.
+          if (!float_read_last_ && skip_plain_integer()) {
+            return visitor().integer(context, start, out);
+          }
+          if (!read_literal_or_number(scalar)) return false;
+          float_read_last_ =
+              scalar.kind() == Kind::Number && scalar.as_number().form() == NumberForm::Float;
+        } else if (!read_literal_or_number(scalar)) {
+          return false;
+        }
         return visitor().scalar(context, scalar, start, out);
       }
     }
@@ -98,6 +125,41 @@ class Walker : public KeyReader {
     }
   }
 
+  // The body of a string whose opening quote has been consumed, as parse_str reads it. A string
+  // of plain bytes (no escape, no control byte, valid UTF-8) is found whole here, sixteen bytes at
+  // a time; any other is read by parse_str from its start.
+  [[gnu::always_inline]] bool read_string(StringRead& out, StringUse use) {
+#if TARVIK_SSE2
+    std::uint32_t high_bits = 0;  // the high bit of every byte passed over, by position
+    for (const char* p = pos_; end_ - p >= 16; p += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const std::uint32_t ends = string_scan_detail::run_ends(block);
+      const auto high = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
+      if (ends == 0) {
+        high_bits |= high;
+        continue;
+      }
+      const char* const stop = p + std::countr_zero(ends);
+      if (*stop != '"') break;
+      const std::string_view text(pos_, static_cast<std::size_t>(stop - pos_));
+      // ends - 1 keeps the positions below the first end.
+      if ((high_bits | (high & (ends - 1))) != 0 && !is_valid_utf8(text)) break;
+      out.text = text;
+      out.had_escapes = false;
+      out.escapes_as_written = true;
+      pos_ = stop + 1;
+      return true;
+    }
+#endif
+    return parse_str(out, use);
+  }
+
+  template <class Context, class Result>
+  [[gnu::noinline]] bool walk_value_after_space(const Context& context, Result& out) {
+    space(context);
+    return walk_value(context, out);
+  }
+
   // The whitespace between two tokens, as the context skips it.
   template <class Context>
   [[gnu::always_inline]] void space(const Context& context) {
@@ -109,7 +171,9 @@ class Walker : public KeyReader {
   }
 
  private:
-  Visitor& visitor() { return static_cast<Visitor&>(*this); }
+  Visitor& visitor() {
+    return static_cast<Visitor&>(*this);
+  }
 
   // The result type of the values walked under a context: the visitor's Result<Context>, or the
   // one type its hooks take when it has no such template.
@@ -117,6 +181,8 @@ class Walker : public KeyReader {
   struct ResultOf {
     using type = typename Visitor::template ResultOf<Context>;
   };
+
+  bool float_read_last_ = false;  // of the contexts whose integers are only passed over
 
   template <class Context>
   static constexpr StringUse strings_of() {
@@ -148,12 +214,14 @@ class Walker : public KeyReader {
   template <class Context, class Result>
   [[gnu::noinline]] bool walk_container(const Context& context, Result& out) {
     if (!enter_nested()) return false;
-    if (*pos_ == '[') {
-      auto array = visitor().begin_array(context, pos_);
-      ++pos_;
-      if (!walk_elements(context, array)) return false;
-      ++remaining_depth_;
-      return visitor().end_array(array, pos_, out);
+    if constexpr (!requires { Context::kArraysTaken; }) {
+      if (*pos_ == '[') {
+        auto array = visitor().begin_array(context, pos_);
+        ++pos_;
+        if (!walk_elements(context, array)) return false;
+        ++remaining_depth_;
+        return visitor().end_array(array, pos_, out);
+      }
     }
     auto object = visitor().begin_object(context, pos_);
     ++pos_;
@@ -167,30 +235,44 @@ class Walker : public KeyReader {
   template <class Context, class Object>
   [[gnu::always_inline]] bool walk_members(const Context& context, Object& object) {
     using Member = decltype(visitor().member_context(object));
-    space(context);
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-    if (*pos_ != '}') {
-      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
-      for (;;) {
+    // Compact text goes from token to token without whitespace: each separator is looked for
+    // first where it stands in compact text, and only then after whitespace, with the errors.
+    if (pos_ == end_ || *pos_ != '"') {
+      space(context);
+      if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
+      if (*pos_ == '}') {
         ++pos_;
-        if (!visitor().read_key(object, pos_ - 1)) return false;
+        return true;
+      }
+      if (*pos_ != '"') return fail_peek(ErrorCode::KeyMustBeAString);
+    }
+    for (;;) {
+      ++pos_;
+      if (!visitor().read_key(object, pos_ - 1)) return false;
+      if (pos_ == end_ || *pos_ != ':') {
         space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
         if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
+      }
+      ++pos_;
+      typename ResultOf<Member>::type value{};
+      if (!walk_value(visitor().member_context(object), value)) return false;
+      visitor().end_member(object, value);
+      if (end_ - pos_ >= 2 && pos_[0] == ',' && pos_[1] == '"') {
         ++pos_;
-        typename ResultOf<Member>::type value{};
-        if (!walk_value(visitor().member_context(object), value)) return false;
-        visitor().end_member(object, value);
+        continue;
+      }
+      if (pos_ == end_ || *pos_ != '}') {
         space(context);
         if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingObject);
-        if (*pos_ == '}') break;
-        if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
-        ++pos_;
-        space(context);
-        if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-        if (*pos_ == '"') continue;
-        return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
       }
+      if (*pos_ == '}') break;
+      if (*pos_ != ',') return fail_peek(ErrorCode::ExpectedObjectCommaOrEnd);
+      ++pos_;
+      space(context);
+      if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+      if (*pos_ == '"') continue;
+      return fail_peek(*pos_ == '}' ? ErrorCode::TrailingComma : ErrorCode::KeyMustBeAString);
     }
     ++pos_;
     return true;

@@ -12,6 +12,7 @@
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
 #include "json/text/float_text.hpp"
+#include "json/text/simd.hpp"
 #include "json/write/string_writer.hpp"
 
 namespace tarvik::json {
@@ -241,7 +242,55 @@ void write_document(const Value& value, Sink& out) {
   out.finish(write_value(value, out.start(), out));
 }
 
+// Text known to be written as it is: a few word moves for a short one, blocks of sixteen, the
+// last overlapping those before, for a longer one.
+template <class Sink>
+[[gnu::always_inline]] inline char* write_text(std::string_view text, char* at, Sink& out) {
+  const char* const data = text.data();
+  const std::size_t size = text.size();
+  at = out.room(at, size);
+#if TARVIK_SSE2
+  if (size <= 16) {
+    copy_bytes(at, data, size);
+  } else {
+    for (std::size_t i = 0; i < size - 16; i += 16)
+      store_16(at + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
+    store_16(at + size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16)));
+  }
+#else
+  copy_bytes(at, data, size);
+#endif
+  return at + size;
+}
+
+template <class Sink>
+[[gnu::always_inline]] inline char* write_cell(const Cell& cell, char* at, Sink& out) {
+  if (cell.text != nullptr) return write_text(cell.written_text(), at, out);
+  return write_value(cell.value, at, out);
+}
+
 }  // namespace
+
+void serialize_cell(const Cell& cell, Buffer& out) {
+  BufferSink sink(out);
+  sink.finish(write_cell(cell, sink.start(), sink));
+}
+
+void serialize_row(std::span<const Cell* const> cells, Buffer& out) {
+  BufferSink sink(out);
+  char* at = write_byte('[', sink.start(), sink);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i != 0) at = write_byte(',', at, sink);
+    if (cells[i] != nullptr) {
+      at = write_cell(*cells[i], at, sink);
+    } else {
+      at = sink.room(at, 4);
+      std::memcpy(at, "null", 4);
+      at += 4;
+    }
+  }
+  sink.finish(write_byte(']', at, sink));
+}
 
 void serialize_value(const Value& value, Buffer& out) {
   BufferSink sink(out);

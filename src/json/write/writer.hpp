@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <string>
 
+#include <span>
+
 #include "json/memory/buffer.hpp"
+#include "json/model/cell.hpp"
 #include "json/model/value.hpp"
 
 namespace tarvik::json {
@@ -13,6 +16,13 @@ namespace tarvik::json {
 // Appends the compact JSON text of `value` to `out`: no whitespace, members in entry order,
 // minimal string escapes, integers in their form, floats as the shortest text that reads back.
 void serialize_value(const Value& value, Buffer& out);
+
+// Appends the text of a cell: its written text when it has one, else its value's text.
+void serialize_cell(const Cell& cell, Buffer& out);
+
+// Appends the array of the cells of a row in output order, null where a cell is missing:
+// "[" and the cells' text joined by commas, then "]".
+void serialize_row(std::span<const Cell* const> cells, Buffer& out);
 
 // Appends the same text as serialize_value to a message, never shortened.
 void display_value(const Value& value, std::string& out);
