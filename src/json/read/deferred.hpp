@@ -27,8 +27,8 @@ class DeferredSpeller {
 
 // Gives `out` what the writer writes for a deferred value of TextForm::Respelled or
 // StringsRespelled, without building it: the text itself, less whitespace, with the strings and
-// numbers that it spells otherwise than the writer handed over decoded. Throws std::logic_error if the text is not
-// one JSON value, which the reader never produces.
+// numbers that it spells otherwise than the writer handed over decoded. Throws std::logic_error if
+// the text is not one JSON value, which the reader never produces.
 void respell_deferred(const Value& deferred, DeferredSpeller& out);
 
 // Deep equality: same kind and equal content. Numbers compare by form and value, arrays in

@@ -284,9 +284,9 @@ class DeferredScanner : public Walker<Reader> {
   }
 
   const Build build_;
-  bool canonical_ = true;                         // of the deferred text being read
-  bool keys_distinct_ = true;                     // of the deferred text being read
-  bool strings_only_ = true;  // no whitespace or number spelled otherwise in the text being read
+  bool canonical_ = true;      // of the deferred text being read
+  bool keys_distinct_ = true;  // of the deferred text being read
+  bool strings_only_ = true;   // no whitespace or number spelled otherwise in the text being read
   ScratchStack<std::string_view> deferred_keys_;  // keys of the deferred objects being read
   DeferredSpeller* speller_ = nullptr;            // of the text being respelled
   const char* run_ = nullptr;   // the start of the text not yet given to the speller
