@@ -1,15 +1,14 @@
 # The columnarize call: argument binding and its errors, accepted payload and min_rows values, and
 # the pipeline's results and messages as a Python caller sees them.
 import contextlib
-import gc
 import json
 import operator
-import time
 import tracemalloc
 
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
+from conftest import settle
 from tarvik_codec import columnarize
 
 EMPTY = b'{"columns":[],"rows":[],"constants":{}}'
@@ -284,17 +283,6 @@ LEAK_CASES = {
     "reader error": lambda: columnarize(b"[1"),
     "non-object row": lambda: columnarize(b'[{"a":1},[1,2,3]]'),
 }
-
-
-def settle() -> None:
-    """Frees what the interpreter still holds for objects already dead. A free-threaded build
-    frees the storage of dicts and lists it replaces (an exception's notes, its attributes) only
-    once every thread has passed a quiescent state, as releasing its thread state does: a thread
-    that keeps it, as calls on small payloads do, piles that storage up (some 10 bytes a call),
-    in pure Python alike. Sleeping releases it, and the collection then frees the backlog."""
-    gc.collect()
-    time.sleep(0)
-    gc.collect()
 
 
 @pytest.mark.parametrize("call", LEAK_CASES.values(), ids=LEAK_CASES.keys())

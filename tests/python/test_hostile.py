@@ -2,14 +2,13 @@
 # growth in resident memory or in the arguments' reference counts; eight threads hammering shared
 # and private payloads; daemon threads still inside long calls when the interpreter shuts down.
 import contextlib
-import gc
 import resource
 import sys
 import threading
 from pathlib import Path
 
 import pytest
-from conftest import run_python, scaled_payload
+from conftest import run_python, scaled_payload, settle
 from tarvik_codec import columnarize
 
 # Under ASan the allocator keeps freed memory in quarantine, so resident memory grows by design;
@@ -64,12 +63,13 @@ def assert_steady(call, *arguments):
     of any argument grew."""
     for _ in range(1000):  # first-use objects, caches and allocator pools settle here
         call()
-    gc.collect()
+    settle()
     counts = [sys.getrefcount(argument) for argument in arguments]
     before = resident_bytes()
-    for _ in range(CALLS):
+    for done in range(CALLS):
         call()
-    gc.collect()
+        if done % 1000 == 999:
+            settle()
     growth = resident_bytes() - before
     assert [sys.getrefcount(argument) for argument in arguments] == counts
     if not SANITIZED:
