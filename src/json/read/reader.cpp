@@ -3,6 +3,8 @@
 #include "json/read/reader.hpp"
 
 #include <algorithm>
+#include <cstddef>
+#include <new>
 
 #include "json/read/row_names.hpp"
 #include "json/read/value_reader.hpp"
@@ -71,21 +73,25 @@ struct TableRowReader::State {
   const Layout layout;
 };
 
-TableRowReader::TableRowReader(std::string_view input, Arena& arena, Layout layout)
-    : state_(std::make_unique<State>(input, arena, layout)) {}
+TableRowReader::TableRowReader(std::string_view input, Arena& arena, Layout layout) {
+  static_assert(sizeof(State) <= kStateBytes && alignof(State) <= alignof(std::max_align_t));
+  new (state_) State(input, arena, layout);
+}
 
-TableRowReader::~TableRowReader() = default;
+TableRowReader::~TableRowReader() {
+  state().~State();
+}
 
 bool TableRowReader::read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
-  reading::Reader& reader = state_->reader;
-  return state_->layout == Layout::Array ? reader.read_table(rows, not_a_row)
+  reading::Reader& reader = state().reader;
+  return state().layout == Layout::Array ? reader.read_table(rows, not_a_row)
                                          : reader.read_table_lines(rows, not_a_row);
 }
 
 TableRowReader::Step TableRowReader::next(RowRead& out) {
-  reading::Reader& reader = state_->reader;
+  reading::Reader& reader = state().reader;
   const auto step =
-      state_->layout == Layout::Array ? reader.next_table_row(out) : reader.next_table_line(out);
+      state().layout == Layout::Array ? reader.next_table_row(out) : reader.next_table_line(out);
   switch (step) {
     case reading::Reader::Step::Element:
       return Step::Element;
@@ -98,15 +104,15 @@ TableRowReader::Step TableRowReader::next(RowRead& out) {
 }
 
 const Error& TableRowReader::error() const {
-  return state_->reader.error();
+  return state().reader.error();
 }
 
 std::span<const std::string_view> TableRowReader::names() const {
-  return state_->names.all();
+  return state().names.all();
 }
 
 void TableRowReader::forget_rows() {
-  state_->reader.forget_elements();
+  state().reader.forget_elements();
 }
 
 const Error& ElementCursor::error() const {
