@@ -5,6 +5,7 @@ import contextlib
 import resource
 import sys
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -69,7 +70,8 @@ def assert_steady(call, *arguments):
     for done in range(CALLS):
         call()
         if done % 1000 == 999:
-            settle()
+            time.sleep(0)  # a quiescent state now and then, as settle() explains
+    settle()
     growth = resident_bytes() - before
     assert [sys.getrefcount(argument) for argument in arguments] == counts
     if not SANITIZED:
