@@ -36,42 +36,6 @@ std::size_t line_of_value(std::string_view input, std::size_t index) {
   }
 }
 
-namespace {
-
-// The reader's step as the cursor's own Step, which has the same three values.
-template <class Step>
-Step public_step(reading::Reader::Step step) {
-  switch (step) {
-    case reading::Reader::Step::Element:
-      return Step::Element;
-    case reading::Reader::Step::End:
-      return Step::End;
-    case reading::Reader::Step::Failed:
-      break;
-  }
-  return Step::Failed;
-}
-
-}  // namespace
-
-struct ElementCursor::State {
-  State(std::string_view input, Arena& arena, Layout input_layout)
-      : reader(input, arena, Build::Rows), layout(input_layout) {}
-  reading::Reader reader;
-  const Layout layout;
-};
-
-ElementCursor::ElementCursor(std::string_view input, Arena& arena, Layout layout)
-    : state_(std::make_unique<State>(input, arena, layout)) {}
-
-ElementCursor::~ElementCursor() = default;
-
-ElementCursor::Step ElementCursor::next(Value& out) {
-  reading::Reader& reader = state_->reader;
-  return public_step<Step>(state_->layout == Layout::Array ? reader.next_element(out)
-                                                           : reader.next_line(out));
-}
-
 struct TableRowReader::State {
   State(std::string_view input, Arena& arena, Layout input_layout)
       : reader(input, arena, Build::Rows), names(input), layout(input_layout) {
@@ -99,8 +63,17 @@ bool TableRowReader::read_all(std::vector<RowCells>& rows, std::optional<NotARow
 
 TableRowReader::Step TableRowReader::next(RowRead& out) {
   reading::Reader& reader = state().reader;
-  return public_step<Step>(state().layout == Layout::Array ? reader.next_table_row(out)
-                                                           : reader.next_table_line(out));
+  const auto step =
+      state().layout == Layout::Array ? reader.next_table_row(out) : reader.next_table_line(out);
+  switch (step) {
+    case reading::Reader::Step::Element:
+      return Step::Element;
+    case reading::Reader::Step::End:
+      return Step::End;
+    case reading::Reader::Step::Failed:
+      break;
+  }
+  return Step::Failed;
 }
 
 const Error& TableRowReader::error() const {
@@ -113,14 +86,6 @@ std::span<const std::string_view> TableRowReader::names() const {
 
 void TableRowReader::forget_rows() {
   state().reader.forget_elements();
-}
-
-const Error& ElementCursor::error() const {
-  return state_->reader.error();
-}
-
-void ElementCursor::forget_elements() {
-  state_->reader.forget_elements();
 }
 
 }  // namespace tarvik::json

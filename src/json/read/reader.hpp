@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -47,30 +46,6 @@ Result<std::vector<Value>, Error> parse_value_list(std::string_view input, Arena
 // How the elements of an input are laid out: as one JSON array (parse_value_list) or as JSON
 // Lines (parse_value_lines).
 enum class Layout { Array, Lines };
-
-// The elements parse_value_list (or parse_value_lines) reads, one at a time, built as with
-// Build::Rows in `arena`: the same elements and the same first error, found at the same point of
-// the input.
-// Keeps no pointer into `arena` once forget_elements is called, so the caller may then release
-// it and read the next elements into it afresh. Ownership and threads as for parse_value_list.
-class ElementCursor {
- public:
-  ElementCursor(std::string_view input, Arena& arena, Layout layout = Layout::Array);
-  ElementCursor(const ElementCursor&) = delete;
-  ElementCursor& operator=(const ElementCursor&) = delete;
-  ~ElementCursor();
-
-  enum class Step { Element, End, Failed };
-  // Reads the next element into `out`; End after the last one (and the input's end are read),
-  // Failed at the first error, which error() then holds. Either stays the answer from then on.
-  Step next(Value& out);
-  const Error& error() const;
-  void forget_elements();
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
-};
 
 // An element read as a row of a table: an object's members as cells, or any other value.
 struct RowRead {

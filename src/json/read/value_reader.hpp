@@ -109,7 +109,6 @@ class Reader : public DeferredScanner {
   // The elements of the top-level array one at a time, with the errors and checks of
   // parse_value_list in the same order.
   enum class Step { Element, End, Failed };
-  Step next_element(Value& out) { return next_element_as<Row<Deferred>>(out); }
 
   template <class Element, class Out>
   Step next_element_as(Out& out) {
