@@ -4,8 +4,11 @@
 // a read past their end.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>

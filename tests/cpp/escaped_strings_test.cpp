@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "json/memory/arena.hpp"
 #include "json/read/reader.hpp"
