@@ -238,7 +238,6 @@ class NumberReader : public Cursor {
       significant_digits = zeros >= fraction_digits ? 0 : fraction_digits - zeros;
       first_exponent = -1 - zeros;
     }
-    number_.plain = plain_form(significant_digits, first_exponent, fraction_digits, end[-1]);
     number_.significand = significand;
     number_.exponent = -fraction_digits;
     pos_ = end;
@@ -251,8 +250,11 @@ class NumberReader : public Cursor {
     } else if (std::uint64_t bits = 0; nearest_double(significand, -fraction_digits, bits)) {
       f = std::bit_cast<double>(bits);
     } else {
+      number_.plain = PlainForm::Unread;
       return scale_by_large_power(positive, significand, -fraction_digits, out);
     }
+    number_.plain = plain_form(significant_digits, first_exponent, fraction_digits, end[-1],
+                               significand, std::bit_cast<std::uint64_t>(f));
     out = Value::number(Number::floating(positive ? f : -f));
     return true;
   }

@@ -47,22 +47,23 @@ inline constexpr int kShortestDigits = 15;
 }
 
 // How the text of a float read in plain form ("ddd.ddd" with no exponent and at most 19 digits,
-// which most floats are) stands to the writer's spelling. The reader notes it as it reads, so the
-// check of written floats looks at neither the text nor its layout again.
+// which most floats are) stands to the writer's spelling. The reader judges it as it reads, while
+// the digits and the double are at hand, so the check of written floats has only to look it up.
 enum class PlainForm : std::uint8_t {
-  Unread,      // not read in plain form: the check judges the layout itself
-  Written,     // the writer's layout with at most 15 significant digits, or "0.0": as written
-  LongDigits,  // the writer's layout with 16 or 17 digits: written if they are the writer's
-  Other,       // another layout (a zero last digit, a first digit beyond the plain exponents,
-               // 18 or more digits): never written
+  Unread,   // not read in plain form, or its digits not judged: the check judges the whole text
+  Written,  // the writer's text
+  Other,    // not the writer's text
 };
 
 // The plain form of a text "ddd.ddd" with `fraction_digits` after the point (1 or more), whose
 // first non-zero digit has the exponent `first_exponent`, `significant_digits` from there to the
-// end (0 when all are zero) and `last` as its last byte. A plain text's value is 0 or at least
-// 10^-18, a normal double.
+// end (0 when all are zero) and `last` as its last byte; it spells significand ×
+// 10^-fraction_digits and reads back as the positive double with bits `magnitude`. A plain
+// text's value is 0 or at least 10^-18, a normal double.
 [[gnu::always_inline]] inline PlainForm plain_form(int significant_digits, int first_exponent,
-                                                   int fraction_digits, char last) {
+                                                   int fraction_digits, char last,
+                                                   std::uint64_t significand,
+                                                   std::uint64_t magnitude) {
   constexpr int kMostWrittenDigits = 17;
   if (significant_digits == 0) return fraction_digits == 1 ? PlainForm::Written : PlainForm::Other;
   // ddd.ddd, 0.000ddd or ddd000.0: a zero last digit only in ".0".
@@ -70,7 +71,12 @@ enum class PlainForm : std::uint8_t {
       (last == '0' && fraction_digits != 1)) {
     return PlainForm::Other;
   }
-  return significant_digits <= kShortestDigits ? PlainForm::Written : PlainForm::LongDigits;
+  if (significant_digits <= kShortestDigits) return PlainForm::Written;
+  const written_digits::Judgement judgement =
+      written_digits::judge_by_interval(significand, fraction_digits, magnitude);
+  if (!judgement.known) [[unlikely]]
+    return PlainForm::Unread;
+  return judgement.written ? PlainForm::Written : PlainForm::Other;
 }
 
 // A number as the reader saw it: where its parts stand in the text and the decimal it spells.
@@ -93,25 +99,16 @@ struct NumberText {
   PlainForm plain = PlainForm::Unread;  // set for every number
 };
 
-// is_written_float for a text not read in plain form, from its marks and text.
+// is_written_float for a text whose plain form is Unread, from its marks and text.
 bool is_written_float_text(const NumberText& number, const char* end, double value);
 
 // Whether the float text [number.digits, end) is exactly what write_float writes for the
 // magnitude of `value`, which the text reads back as. The writer's text is fixed by the shortest
 // decimal of the value: so the text must spell that decimal, in the writer's layout for it.
-inline bool is_written_float(const NumberText& number, const char* end, double value) {
-  switch (number.plain) {
-    case PlainForm::Unread:
-      return is_written_float_text(number, end, value);
-    case PlainForm::Other:
-      return false;
-    case PlainForm::Written:
-      return true;
-    case PlainForm::LongDigits:
-      break;
-  }
-  return has_written_plain_digits(number.significand, number.exponent,
-                                  std::bit_cast<std::uint64_t>(value) & ~(std::uint64_t{1} << 63));
+[[gnu::always_inline]] inline bool is_written_float(const NumberText& number, const char* end,
+                                                    double value) {
+  if (number.plain != PlainForm::Unread) return number.plain == PlainForm::Written;
+  return is_written_float_text(number, end, value);
 }
 
 }  // namespace tarvik::json

@@ -104,15 +104,4 @@ inline bool has_written_digits(std::uint64_t significand, int exponent, std::uin
   return is_shortest_decimal(significand, exponent, magnitude);
 }
 
-// has_written_digits for a text in the writer's plain layout, with 1 to kMostFives digits after
-// the point.
-[[gnu::always_inline]] inline bool has_written_plain_digits(std::uint64_t significand, int exponent,
-                                                            std::uint64_t magnitude) {
-  const written_digits::Judgement judgement =
-      written_digits::judge_by_interval(significand, -exponent, magnitude);
-  if (!judgement.known) [[unlikely]]
-    return is_shortest_decimal(significand, exponent, magnitude);
-  return judgement.written;
-}
-
 }  // namespace tarvik::json
