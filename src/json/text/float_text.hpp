@@ -72,8 +72,8 @@ enum class PlainForm : std::uint8_t {
     return PlainForm::Other;
   }
   if (significant_digits <= kShortestDigits) return PlainForm::Written;
-  const written_digits::Judgement judgement =
-      written_digits::judge_by_interval(significand, fraction_digits, magnitude);
+  const written_digits::Judgement judgement = written_digits::judge_by_interval(
+      significand, static_cast<std::uint64_t>(last - '0'), fraction_digits, magnitude);
   if (!judgement.known) [[unlikely]]
     return PlainForm::Unread;
   return judgement.written ? PlainForm::Written : PlainForm::Other;

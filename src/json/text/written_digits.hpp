@@ -33,10 +33,10 @@ struct Judgement {
 };
 
 // Whether the writer's digits for the double with bits `magnitude` are those of the text
-// significand × 10^-k that reads back as it, for k from 1 to kMostFives, judged from the double's
-// rounding interval in exact 64-bit integers. Not known for a last digit 0 and the lowest double
-// of a binade (whose interval is lopsided). (Within the exponents taken, the double is a normal
-// one.)
+// significand × 10^-k (whose last digit is `last_digit`) that reads back as it, for k from 1 to
+// kMostFives, judged from the double's rounding interval in exact 64-bit integers. Not known for
+// a last digit 0 and the lowest double of a binade (whose interval is lopsided). (Within the
+// exponents taken, the double is a normal one.)
 //
 // Let U be the doubles' spacing there in units of the text's last digit. Below 1, the interval
 // (U wide) holds no other decimal of the text's length or shorter: the text is written. Else
@@ -50,14 +50,11 @@ struct Judgement {
 // Which of these holds depends on the digits, not on patterns a branch predictor could learn,
 // and the tests wait on the whole conversion of the text: a wrong guess would throw away much
 // work done ahead. So every test is made, and the judgement combined from them without a branch.
-[[gnu::always_inline]] inline Judgement judge_by_interval(std::uint64_t significand, int k,
+[[gnu::always_inline]] inline Judgement judge_by_interval(std::uint64_t significand,
+                                                          std::uint64_t last_digit, int k,
                                                           std::uint64_t magnitude) {
   using float_digits::floor_log2_pow10;
   constexpr std::uint64_t kFraction = (std::uint64_t{1} << 52) - 1;
-  // The last digit by the reciprocal of ten, which the compiler does not always choose itself.
-  const auto tens = static_cast<std::uint64_t>(
-      (static_cast<unsigned __int128>(significand) * 0xCCCC'CCCC'CCCC'CCCD) >> 67);
-  const std::uint64_t last_digit = significand - tens * 10;
   // The double is m × 2^q; U = 2^q × 10^k < 1 exactly when q + floor(k log2 10) < 0.
   const int q = static_cast<int>(magnitude >> 52) - 1075;
   const bool below_one = q + floor_log2_pow10(k) < 0;
@@ -98,7 +95,7 @@ inline bool has_written_digits(std::uint64_t significand, int exponent, std::uin
   using written_digits::kMostFives;
   if (exponent < 0 && exponent >= -kMostFives) {
     const written_digits::Judgement judgement =
-        written_digits::judge_by_interval(significand, -exponent, magnitude);
+        written_digits::judge_by_interval(significand, significand % 10, -exponent, magnitude);
     if (judgement.known) return judgement.written;
   }
   return is_shortest_decimal(significand, exponent, magnitude);
