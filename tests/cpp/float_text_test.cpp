@@ -16,6 +16,7 @@
 #include "json/read/reader.hpp"
 #include "json/text/decimal_to_double.hpp"
 #include "json/text/float_text.hpp"
+#include "json/text/written_digits.hpp"
 #include "json/write/writer.hpp"
 
 namespace tarvik::json {
@@ -162,17 +163,26 @@ std::string written_float(double value) {
   return std::string(text, write_float(value, text));
 }
 
-// Reads `text` as the only cell of a nested array below a row, where the reader keeps the
-// array as its text and says whether the writer would write exactly that text.
-bool read_as_canonical(const std::string& text) {
-  const std::string payload = "[[" + text + "]]";
+// Whether the reader keeps the nested array of the payload's only row as text the writer would
+// write exactly.
+bool deferred_as_written(const std::string& payload) {
   Arena arena;
   auto rows = parse_value_list(payload, arena, Build::Rows);
-  EXPECT_TRUE(rows.ok()) << text;
+  EXPECT_TRUE(rows.ok()) << payload;
   if (!rows.ok()) return false;
   const Value& cell = rows.value()[0];
-  EXPECT_TRUE(cell.is_deferred()) << text;
+  EXPECT_TRUE(cell.is_deferred()) << payload;
   return cell.deferred_form() == TextForm::Written;
+}
+
+// Reads `text` as the only cell of a nested array below a row, where the reader keeps the
+// array as its text and says whether the writer would write exactly that text. It is read twice:
+// near the input's end, where a number is read step by step, and with room after it, where a
+// plain number is read whole; both must agree.
+bool read_as_canonical(const std::string& text) {
+  const bool near_end = deferred_as_written("[[" + text + "]]");
+  EXPECT_EQ(deferred_as_written("[[" + text + "]" + std::string(40, ' ') + "]"), near_end) << text;
+  return near_end;
 }
 
 // Spellings of `value` beside the writer's own: other layouts, extra zeros, other letters and
@@ -354,6 +364,82 @@ TEST(CanonicalFloatText, LongFractionsAgreeWithTheWriter) {
   }
   EXPECT_GT(canonical, 10000);
   EXPECT_GT(other, 10000);
+}
+
+// Plain texts at the limits of reading a number whole (15 and 16 integer digits, 16 and 17
+// fraction digits, 19 and 20 digits in all, leading zeros after the point, trailing zeros): each
+// reads as strtod reads it, and is called canonical exactly when the writer writes it back.
+TEST(CanonicalFloatText, PlainTextsAtTheLimitsOfAWholeRead) {
+  std::mt19937_64 random(29);
+  int canonical = 0;
+  for (int integer_digits = 1; integer_digits <= 17; ++integer_digits) {
+    for (int fraction_digits = 1; fraction_digits <= 18; ++fraction_digits) {
+      for (int i = 0; i < 40; ++i) {
+        const bool leading_zero = integer_digits == 1 && i % 2 == 0;
+        std::string text = leading_zero ? "0" : std::to_string(random_significand(random, 1));
+        for (int d = 1; d < integer_digits; ++d)
+          text += static_cast<char>('0' + random() % 10);
+        text += '.';
+        const int zeros = leading_zero ? static_cast<int>(random() % 7) : 0;
+        for (int d = 0; d < fraction_digits; ++d)
+          text += static_cast<char>(d < zeros ? '0' : '0' + random() % 10);
+        if (i % 5 == 0) text.back() = '0';
+        if (i % 3 == 0) text.insert(0, "-");
+        const double read = std::strtod(text.c_str(), nullptr);
+        Arena arena;
+        auto built = parse_value_list("[" + text + "]" + std::string(40, ' '), arena);
+        ASSERT_TRUE(built.ok()) << text;
+        ASSERT_EQ(bits_of(built.value()[0].as_number().as_float()), bits_of(read)) << text;
+        const bool expected = text == written_float(read);
+        ASSERT_EQ(read_as_canonical(text), expected) << text;
+        canonical += expected ? 1 : 0;
+      }
+    }
+  }
+  EXPECT_GT(canonical, 1000);
+}
+
+// The rounding-interval judgement of 16- and 17-digit texts against the shortest digits computed
+// in full, for every text that reads back as its double: the double's own shortest, its 16- and
+// 17-digit roundings and their neighbours in the last digit, over random doubles, decimals of
+// 15 to 17 digits, powers of ten, subnormals and the lowest doubles of binades.
+TEST(CanonicalFloatText, IntervalJudgementAgreesWithTheShortestDigits) {
+  std::mt19937_64 random(31);
+  std::vector<double> values;
+  for (int e = -30; e <= 22; ++e)
+    values.push_back(std::pow(10.0, e));
+  for (int binade = -60; binade <= 60; ++binade)
+    values.push_back(std::ldexp(1.0, binade));
+  for (int i = 0; i < 60000; ++i) {
+    values.push_back(std::abs(std::bit_cast<double>(random())));
+    values.push_back(std::ldexp(static_cast<double>(random() >> 12), -1074 - i % 40));
+    const std::string text = std::to_string(random_significand(random, 15 + i % 3)) + "e" +
+                             std::to_string(static_cast<int>(random() % 40) - 35);
+    values.push_back(std::strtod(text.c_str(), nullptr));
+  }
+  int judged = 0;
+  for (const double value : values) {
+    if (!std::isfinite(value) || value == 0) continue;
+    for (const int digits : {16, 17}) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%.*e", digits - 1, value);
+      // d.ddde±x: the digits without the point, and the exponent of the last.
+      const std::string mantissa = std::string(1, text[0]) + std::string(text + 2, digits - 1);
+      const int exponent = std::atoi(text + digits + 2) - (digits - 1);
+      const std::uint64_t rounded = std::stoull(mantissa);
+      for (const std::uint64_t significand : {rounded - 1, rounded, rounded + 1}) {
+        constexpr std::uint64_t kLeast16Digits = 1'000'000'000'000'000;
+        const std::string decimal = decimal_text(significand, exponent);
+        if (significand < kLeast16Digits || std::strtod(decimal.c_str(), nullptr) != value)
+          continue;
+        ASSERT_EQ(has_written_digits(significand, exponent, bits_of(value)),
+                  is_shortest_decimal(significand, exponent, bits_of(value)))
+            << decimal;
+        ++judged;
+      }
+    }
+  }
+  EXPECT_GT(judged, 100000);
 }
 
 // Texts whose integer or digit form makes them something other than a writer's float.

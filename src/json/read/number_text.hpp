@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -64,15 +65,18 @@ struct DigitRun {
   std::uint64_t value;
 };
 
-inline DigitRun read_digit_run(const char* p, int most) {
 #if TARVIK_SSE2
-  const __m128i values =
-      _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
+// Bit i is set when byte i of `bytes` is a digit.
+[[gnu::always_inline]] inline unsigned digit_bits(__m128i bytes) {
+  const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
   // As an unsigned byte, a digit's value is at most 9 and every other byte's is above.
   const __m128i above_nine = _mm_subs_epu8(values, _mm_set1_epi8(9));
-  const auto digits =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())));
-  const int count = std::min(std::countr_zero(~digits), most);  // ~digits has bit 16 set
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())));
+}
+
+// The number the first `count` (0 to 16) bytes of `bytes` spell, all of them digits.
+[[gnu::always_inline]] inline std::uint64_t digit_run_value(__m128i bytes, int count) {
+  const __m128i values = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
   // The run followed by zeros reads as a sixteen-digit number, the run's value × 10^(16-count):
   // neighbouring digits combine into pairs, fours and eights.
   const __m128i run = _mm_and_si128(values, first_bytes(count));
@@ -85,7 +89,41 @@ inline DigitRun read_digit_run(const char* p, int most) {
   const auto halves = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
   const std::uint64_t padded = (halves & 0xFFFF'FFFF) * 100'000'000 + (halves >> 32);
   const int zeros = 16 - count;
-  return {count, (padded >> zeros) * INV_POW5[zeros]};
+  return (padded >> zeros) * INV_POW5[zeros];
+}
+
+// The number the first `count` (1 to 8) bytes at `p` spell, all of them digits: the digits, moved
+// to the top of a word behind zeros, combine into pairs, fours and the eight.
+[[gnu::always_inline]] inline std::uint64_t short_run_value(const char* p, int count) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, sizeof word);
+  // Digit bytes are '0' or above: the subtraction borrows only from the bytes shifted out.
+  word = (word - 0x3030'3030'3030'3030) << (64 - 8 * count);
+  word = (word * (10 << 8 | 1)) >> 8;
+  word = ((word & 0x00FF'00FF'00FF'00FF) * (100 << 16 | 1)) >> 16;
+  return ((word & 0x0000'FFFF'0000'FFFF) * (std::uint64_t{10000} << 32 | 1)) >> 32;
+}
+
+// Bit i is set when byte i of `bytes` is the digit 0.
+[[gnu::always_inline]] inline unsigned zero_bits(__m128i bytes) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('0'))));
+}
+
+// Bit i is set when byte i of `bytes` is a point.
+[[gnu::always_inline]] inline unsigned point_bits(__m128i bytes) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('.'))));
+}
+
+[[gnu::always_inline]] inline __m128i load_16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+#endif
+
+inline DigitRun read_digit_run(const char* p, int most) {
+#if TARVIK_SSE2
+  const __m128i bytes = load_16(p);
+  const int count = std::min(std::countr_zero(~digit_bits(bytes)), most);  // ~ has bit 16 set
+  return {count, digit_run_value(bytes, count)};
 #else
   DigitRun run{0, 0};
   while (run.count < most && is_digit(p[run.count]))
@@ -109,7 +147,7 @@ class NumberReader : public Cursor {
         return read_literal(out);
       case '-':
         ++pos_;
-        return parse_integer(false, out);
+        return read_number(false, out);
       case '0':
       case '1':
       case '2':
@@ -120,15 +158,112 @@ class NumberReader : public Cursor {
       case '7':
       case '8':
       case '9':
-        return parse_integer(true, out);
+        return read_number(true, out);
       default:
         return fail_peek(ErrorCode::ExpectedSomeValue);
     }
   }
 
-  // A number after its optional "-" was consumed.
-  bool parse_integer(bool positive, Value& out) {
+  // A number after its optional "-" was consumed: in plain form where it can, else step by step.
+  // Out of line, so that literals are read without saving the registers a number needs.
+  [[gnu::noinline]] bool read_number(bool positive, Value& out) {
+#if TARVIK_SSE2
+    if (end_ - pos_ >= kPlainWindow && read_plain_number(positive, out)) return true;
+#endif
+    return parse_integer(positive, out);
+  }
+
+#if TARVIK_SSE2
+  // The bytes read_plain_number may look at, from the number's first digit: sixteen, a point and
+  // sixteen after it, and the one after those.
+  static constexpr std::ptrdiff_t kPlainWindow = 34;
+
+  // A number in plain form, "ddd" or "ddd.ddd" with at most 15 integer digits and 19 digits in
+  // all, which most numbers are: where the point and the end are is read off the digit bits of
+  // the sixteen bytes from the first digit and of the sixteen after the point, and the digits'
+  // value from one vector that holds the first sixteen without the point. Returns false, having
+  // consumed nothing, for any other text: parse_integer then reads it, errors included.
+  [[gnu::always_inline]] bool read_plain_number(bool positive, Value& out) {
+    constexpr int kMostDigits = 19;  // below 10^19, so below 2^64
+    constexpr int kRunDigits = 16;
+    const char* const p = pos_;
+    if (const unsigned char second = p[1]; !is_digit(second) && second != '.') {
+      // A single digit, the most common integer: no vector needed.
+      const unsigned lead = static_cast<unsigned char>(*p - '0');
+      if (lead > 9 || (second | 0x20) == 'e') return false;
+      number_.digits = p;
+      number_.plain = PlainForm::Unread;
+      pos_ = p + 1;
+      return store_integer(positive, lead, out);
+    }
+    const __m128i head = load_16(p);
+    const int integer_digits = std::countr_zero(~digit_bits(head));  // ~ has bit 16 set
+    const char* const after = p + integer_digits;
+    if (integer_digits == 0 || integer_digits == kRunDigits || (*p == '0' && integer_digits > 1)) {
+      return false;
+    }
+    number_.digits = p;
+    if (*after != '.') {
+      if ((*after | 0x20) == 'e') return false;
+      number_.plain = PlainForm::Unread;  // an integer; a float only as "-0" or beyond 2^63
+      pos_ = after;
+      constexpr int kShortRun = 8;
+      return store_integer(positive,
+                           integer_digits <= kShortRun ? short_run_value(p, integer_digits)
+                                                       : digit_run_value(head, integer_digits),
+                           out);
+    }
+    const __m128i fraction = load_16(after + 1);
+    const int fraction_digits = std::countr_zero(~digit_bits(fraction));
+    const int digit_count = integer_digits + fraction_digits;
+    const char* const end = after + 1 + fraction_digits;
+    if (fraction_digits == 0 || digit_count > kMostDigits || is_digit(*end) ||
+        (*end | 0x20) == 'e') {
+      return false;
+    }
+    // The integer digits stay, the fraction moves one byte back over the point.
+    const __m128i keep = first_bytes(integer_digits);
+    const __m128i run =
+        _mm_or_si128(_mm_and_si128(keep, head), _mm_andnot_si128(keep, load_16(p + 1)));
+    std::uint64_t significand = digit_run_value(run, std::min(digit_count, kRunDigits));
+    // Digits past the sixteenth are in the fraction, one byte after their place.
+    for (int d = kRunDigits; d < digit_count; ++d)
+      significand = significand * 10 + static_cast<unsigned char>(p[d + 1] - '0');
+    number_.point = after;
+    // Where the significant digits begin is known from the positions alone, before the value.
+    int significant_digits = digit_count;
+    int first_exponent = integer_digits - 1;
+    if (*p == '0') {
+      const int zeros = std::countr_zero(~zero_bits(fraction));
+      significant_digits = zeros >= fraction_digits ? 0 : fraction_digits - zeros;
+      first_exponent = -1 - zeros;
+    }
+    number_.significand = significand;
+    number_.exponent = -fraction_digits;
+    pos_ = end;
+    // One division where the significand is an exact double (the power always is), else one
+    // 128-bit product nearly always.
+    double f = 0.0;
+    if (constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
+        significand <= kExactSignificand) {
+      f = static_cast<double>(significand) / POW10[fraction_digits];
+    } else if (std::uint64_t bits = 0; nearest_double(significand, -fraction_digits, bits)) {
+      f = std::bit_cast<double>(bits);
+    } else {
+      number_.plain = PlainForm::Unread;
+      return scale_by_large_power(positive, significand, -fraction_digits, out);
+    }
+    number_.plain = plain_form(significant_digits, first_exponent, fraction_digits, end[-1],
+                               significand, std::bit_cast<std::uint64_t>(f));
+    out = Value::number(Number::floating(positive ? f : -f));
+    return true;
+  }
+#endif
+
+  // A number after its optional "-" was consumed, step by step.
+  [[gnu::noinline]] bool parse_integer(bool positive, Value& out) {
     number_.digits = pos_;
+    number_.plain = PlainForm::Unread;
     if (pos_ == end_) return fail(ErrorCode::EofWhileParsingValue);
     const unsigned char first = peek();
     ++pos_;
@@ -179,6 +314,11 @@ class NumberReader : public Cursor {
       if (*pos_ == '.') return parse_decimal(positive, significand, 0, out);
       if ((*pos_ | 0x20) == 'e') return parse_exponent(positive, significand, 0, out);
     }
+    return store_integer(positive, significand, out);
+  }
+
+  // An integer's value: its digits' value `significand` and its sign.
+  [[gnu::always_inline]] bool store_integer(bool positive, std::uint64_t significand, Value& out) {
     if (positive) {
       out = Value::number(Number::non_negative(significand));
     } else if (significand == 0) {

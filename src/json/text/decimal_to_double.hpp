@@ -27,7 +27,8 @@ inline constexpr int kExactPow10MaxExponent = 55;
 // significand (Q + 1) / 2 rounded down, and no tie arises. If P had its top bit one place lower
 // than P', then P' < 2^b + 2^64 and L < 2^64, so that case is among the undecided. With
 // L < 2^64 the answer is known only when g = G, an exact power, and so P' = P.
-inline bool nearest_double(std::uint64_t significand, int exponent, std::uint64_t& bits) {
+[[gnu::always_inline]] inline bool nearest_double(std::uint64_t significand, int exponent,
+                                                  std::uint64_t& bits) {
   using u128 = unsigned __int128;
   using namespace float_digits;
   if (exponent < -kPow10MaxExponent || exponent > 308) return false;

@@ -13,24 +13,13 @@
 #include "json/text/first_bytes.hpp"
 #include "json/text/float_digits.hpp"
 #include "json/text/pow10.hpp"
+#include "json/text/written_digits.hpp"
 
 namespace tarvik::json {
 
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "digit words put the first digit low");
-
-// The writer's layouts by the exponent of the first digit: plain from kLeastPlainExponent to
-// kMostPlainExponent ("0.00001", "1000000000000000.0"), d.ddde±x outside.
-constexpr int kLeastPlainExponent = -5;
-constexpr int kMostPlainExponent = 15;
-
-// The number of decimal digits of a value from 1 up: the bit width gives it to within one.
-inline int decimal_digit_count(std::uint64_t value) {
-  // 1233 / 2^12 is just above log10(2); or-ing 1 spares the test for 0.
-  const int guess = (std::bit_width(value | 1) * 1233) >> 12;
-  return guess + (value >= POW10_U64[guess] ? 1 : 0);
-}
 
 // Whether a × 10^ea and b × 10^eb are the same decimal, for a and b from 1 up.
 inline bool same_decimal(std::uint64_t a, int ea, std::uint64_t b, int eb) {
@@ -41,76 +30,6 @@ inline bool same_decimal(std::uint64_t a, int ea, std::uint64_t b, int eb) {
   // b has no more than 20 digits, so a × 10^(ea - eb) with a larger gap exceeds it.
   return ea - eb < static_cast<int>(POW10_U64.size()) &&
          static_cast<unsigned __int128>(a) * POW10_U64[ea - eb] == b;
-}
-
-// 5^i for every i whose power fits 64 bits.
-constexpr std::array<std::uint64_t, 28> POW5 = [] {
-  std::array<std::uint64_t, 28> table{};
-  std::uint64_t power = 1;
-  for (std::uint64_t& entry : table) {
-    entry = power;
-    power *= 5;
-  }
-  return table;
-}();
-
-enum class Verdict { Written, NotWritten, Unknown };
-
-// Whether the writer's digits for the double with bits `magnitude` are those of the text
-// significand × 10^exponent that reads back as it, judged from the double's rounding interval in
-// exact 64-bit integers; Unknown for a last digit 0, the lowest double of a binade (whose
-// interval is lopsided) and exponents from 0 up or below -27, where the powers of five leave 64
-// bits. (Within the exponents taken, the double is a normal one.)
-//
-// Let U be the doubles' spacing there in units of the text's last digit. Below 1, the interval
-// (U wide) holds no other decimal of the text's length or shorter: the text is written. Else
-// the writer takes the fewest digits, so no multiple of ten (units) may read back; of these, only
-// the two around the text need testing, the interval being one run. Then it takes, among the
-// decimals of the text's length that read back, the nearest to the double (a tie to the even
-// last digit): the text, unless its neighbour on the double's side is nearer, and so reads back.
-Verdict judge_by_interval(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
-  using float_digits::floor_log2_pow10;
-  constexpr std::uint64_t kFraction = (std::uint64_t{1} << 52) - 1;
-  constexpr int kMostFives = static_cast<int>(POW5.size()) - 1;
-  const int k = -exponent;
-  const std::uint64_t last_digit = significand % 10;
-  if (k <= 0 || k > kMostFives || last_digit == 0 || (magnitude & kFraction) == 0) {
-    return Verdict::Unknown;
-  }
-  // The double is m × 2^q; U = 2^q × 10^k < 1 exactly when q + floor(k log2 10) < 0.
-  const int q = static_cast<int>(magnitude >> 52) - 1075;
-  if (q + floor_log2_pow10(k) < 0) return Verdict::Written;
-  // Positions in ticks of 2^-shift of the last digit, relative to the text, with shift = 1 - q -
-  // k: the double lies at `offset` = 2m × 5^k - significand × 2^shift, and the interval reaches
-  // 5^k ticks to both sides. With U >= 1, shift is at most k log2(5) + 1 < 64, and the text
-  // within the interval bounds |offset| by 5^k < 2^63: the offset is exact in 64 bits, computed
-  // modulo 2^64. Whether the interval's edges read back does not matter: they are midpoints
-  // between doubles, with 1 - q > k digits after the point, so no decimal here lies on one.
-  const int shift = 1 - q - k;
-  if (shift <= 0) return Verdict::Unknown;
-  const std::uint64_t m = (magnitude & kFraction) | (kFraction + 1);
-  const std::uint64_t reach = POW5[k];
-  const auto offset = static_cast<std::int64_t>(2 * m * reach - (significand << shift));
-  const std::uint64_t step = std::uint64_t{1} << shift;
-  // d × step <= x exactly when d <= floor(x / step), for the multiples of ten below and above.
-  const auto offset_bits = static_cast<std::uint64_t>(offset);
-  if (last_digit <= (reach - offset_bits) >> shift ||
-      10 - last_digit <= (reach + offset_bits) >> shift) {
-    return Verdict::NotWritten;
-  }
-  const std::uint64_t distance = offset < 0 ? 0 - offset_bits : offset_bits;
-  if (2 * distance < step || (2 * distance == step && significand % 2 == 0)) {
-    return Verdict::Written;
-  }
-  return distance + reach >= step ? Verdict::NotWritten : Verdict::Written;
-}
-
-// Whether significand × 10^exponent is the shortest decimal of the double with bits `magnitude`.
-// Out of line: the judgements before it mostly decide without it.
-[[gnu::noinline]] bool is_shortest_decimal(std::uint64_t significand, int exponent,
-                                           std::uint64_t magnitude) {
-  const DecimalFloat shortest = shortest_decimal(magnitude);
-  return same_decimal(significand, exponent, shortest.significand, shortest.exponent);
 }
 
 // "e-324" to "e+308": the exponent part of a float, indexed by the exponent + 324.
@@ -259,6 +178,11 @@ char* write_decimal(DecimalFloat decimal, char* p) {
 
 }  // namespace
 
+bool is_shortest_decimal(std::uint64_t significand, int exponent, std::uint64_t magnitude) {
+  const DecimalFloat shortest = shortest_decimal(magnitude);
+  return same_decimal(significand, exponent, shortest.significand, shortest.exponent);
+}
+
 std::size_t write_float_text(double value, char* out) {
   constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
   constexpr std::uint64_t kExponentBits = std::uint64_t{0x7FF} << 52;
@@ -284,7 +208,7 @@ std::size_t write_float(double value, char* out) {
   return length;
 }
 
-bool is_written_float(const NumberText& number, const char* end, double value) {
+bool is_written_float_text(const NumberText& number, const char* end, double value) {
   constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
   constexpr std::uint64_t kSmallestNormal = std::uint64_t{1} << 52;
   constexpr std::uint64_t kMostWrittenDigits = POW10_U64[17];
@@ -306,28 +230,23 @@ bool is_written_float(const NumberText& number, const char* end, double value) {
     const char* const integral_end = number.has_point() ? number.point : letter;
     if (integral_end - number.digits != 1 || *number.digits == '0' || letter[-1] == '0' ||
         letter[0] != 'e' || letter[1] != (first_exponent < 0 ? '-' : '+') || letter[2] == '0' ||
-        (first_exponent >= kLeastPlainExponent && first_exponent <= kMostPlainExponent)) {
+        is_plain_exponent(first_exponent)) {
       return false;
     }
   } else {
     // ddd.ddd, 0.000ddd or ddd000.0: a zero last digit only in ".0".
-    if (first_exponent < kLeastPlainExponent || first_exponent > kMostPlainExponent ||
-        (end[-1] == '0' && end - number.point != 2)) {
+    if (!is_plain_exponent(first_exponent) || (end[-1] == '0' && end - number.point != 2)) {
       return false;
     }
   }
   // Distinct decimals of at most 15 digits never read back as one normal double (their spacing
   // exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
-  if (digit_count <= 15) {
+  if (digit_count <= kShortestDigits) {
     if (magnitude >= kSmallestNormal) [[likely]]
       return true;
     return is_shortest_decimal(number.significand, number.exponent, magnitude);
   }
-  if (const Verdict verdict = judge_by_interval(number.significand, number.exponent, magnitude);
-      verdict != Verdict::Unknown) {
-    return verdict == Verdict::Written;
-  }
-  return is_shortest_decimal(number.significand, number.exponent, magnitude);
+  return has_written_digits(number.significand, number.exponent, magnitude);
 }
 
 }  // namespace tarvik::json

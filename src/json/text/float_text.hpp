@@ -2,8 +2,12 @@
 // reader whether a float's text is exactly what the writer writes, the messages to print one.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "json/text/pow10.hpp"
+#include "json/text/written_digits.hpp"
 
 namespace tarvik::json {
 
@@ -22,6 +26,59 @@ std::size_t write_float(double value, char* out);
 // write_float into `out` with kFloatRoom bytes, some of which past the text may be overwritten.
 std::size_t write_float_text(double value, char* out);
 
+// The writer's layouts by the exponent of the first digit: plain from kLeastPlainExponent to
+// kMostPlainExponent ("0.00001", "1000000000000000.0"), d.ddde±x outside.
+inline constexpr int kLeastPlainExponent = -5;
+inline constexpr int kMostPlainExponent = 15;
+
+[[gnu::always_inline]] inline bool is_plain_exponent(int first_exponent) {
+  return first_exponent >= kLeastPlainExponent && first_exponent <= kMostPlainExponent;
+}
+
+// Distinct decimals of at most 15 digits never read back as one normal double (their spacing
+// exceeds the doubles' by a factor above 4), so such a text is the shortest of its value.
+inline constexpr int kShortestDigits = 15;
+
+// The number of decimal digits of a value from 1 up: the bit width gives it to within one.
+[[gnu::always_inline]] inline int decimal_digit_count(std::uint64_t value) {
+  // 1233 / 2^12 is just above log10(2); or-ing 1 spares the test for 0.
+  const int guess = (std::bit_width(value | 1) * 1233) >> 12;
+  return guess + (value >= POW10_U64[guess] ? 1 : 0);
+}
+
+// How the text of a float read in plain form ("ddd.ddd" with no exponent and at most 19 digits,
+// which most floats are) stands to the writer's spelling. The reader judges it as it reads, while
+// the digits and the double are at hand, so the check of written floats has only to look it up.
+enum class PlainForm : std::uint8_t {
+  Unread,   // not read in plain form, or its digits not judged: the check judges the whole text
+  Written,  // the writer's text
+  Other,    // not the writer's text
+};
+
+// The plain form of a text "ddd.ddd" with `fraction_digits` after the point (1 or more), whose
+// first non-zero digit has the exponent `first_exponent`, `significant_digits` from there to the
+// end (0 when all are zero) and `last` as its last byte; it spells significand ×
+// 10^-fraction_digits and reads back as the positive double with bits `magnitude`. A plain
+// text's value is 0 or at least 10^-18, a normal double.
+[[gnu::always_inline]] inline PlainForm plain_form(int significant_digits, int first_exponent,
+                                                   int fraction_digits, char last,
+                                                   std::uint64_t significand,
+                                                   std::uint64_t magnitude) {
+  constexpr int kMostWrittenDigits = 17;
+  if (significant_digits == 0) return fraction_digits == 1 ? PlainForm::Written : PlainForm::Other;
+  // ddd.ddd, 0.000ddd or ddd000.0: a zero last digit only in ".0".
+  if (significant_digits > kMostWrittenDigits || !is_plain_exponent(first_exponent) ||
+      (last == '0' && fraction_digits != 1)) {
+    return PlainForm::Other;
+  }
+  if (significant_digits <= kShortestDigits) return PlainForm::Written;
+  const written_digits::Judgement judgement = written_digits::judge_by_interval(
+      significand, static_cast<std::uint64_t>(last - '0'), fraction_digits, magnitude);
+  if (!judgement.known) [[unlikely]]
+    return PlainForm::Unread;
+  return judgement.written ? PlainForm::Written : PlainForm::Other;
+}
+
 // A number as the reader saw it: where its parts stand in the text and the decimal it spells.
 // The marks are left from earlier numbers unless they lie past `digits`, which spares clearing
 // them for every number: the read position only grows.
@@ -39,11 +96,19 @@ struct NumberText {
   // Unless truncated, the number is significand × 10^exponent.
   std::uint64_t significand = 0;
   std::int32_t exponent = 0;
+  PlainForm plain = PlainForm::Unread;  // set for every number
 };
+
+// is_written_float for a text whose plain form is Unread, from its marks and text.
+bool is_written_float_text(const NumberText& number, const char* end, double value);
 
 // Whether the float text [number.digits, end) is exactly what write_float writes for the
 // magnitude of `value`, which the text reads back as. The writer's text is fixed by the shortest
 // decimal of the value: so the text must spell that decimal, in the writer's layout for it.
-bool is_written_float(const NumberText& number, const char* end, double value);
+[[gnu::always_inline]] inline bool is_written_float(const NumberText& number, const char* end,
+                                                    double value) {
+  if (number.plain != PlainForm::Unread) return number.plain == PlainForm::Written;
+  return is_written_float_text(number, end, value);
+}
 
 }  // namespace tarvik::json
