@@ -46,6 +46,14 @@ struct TableRowReader::State {
   const Layout layout;
 };
 
+TableRowReader::State& TableRowReader::state() {
+  return *std::launder(reinterpret_cast<State*>(state_));
+}
+
+const TableRowReader::State& TableRowReader::state() const {
+  return *std::launder(reinterpret_cast<const State*>(state_));
+}
+
 TableRowReader::TableRowReader(std::string_view input, Arena& arena, Layout layout) {
   static_assert(sizeof(State) <= kStateBytes && alignof(State) <= alignof(std::max_align_t));
   new (state_) State(input, arena, layout);

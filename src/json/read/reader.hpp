@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -93,8 +92,8 @@ class TableRowReader {
   // The state lives in the reader, not on the heap: a call on a small payload spent more on
   // allocating its two kilobytes than on reading.
   static constexpr std::size_t kStateBytes = 3072;
-  State& state() { return *std::launder(reinterpret_cast<State*>(state_)); }
-  const State& state() const { return *std::launder(reinterpret_cast<const State*>(state_)); }
+  State& state();
+  const State& state() const;
   alignas(std::max_align_t) std::byte state_[kStateBytes];
 };
 

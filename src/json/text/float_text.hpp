@@ -2,6 +2,7 @@
 // reader whether a float's text is exactly what the writer writes, the messages to print one.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
