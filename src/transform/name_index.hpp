@@ -92,7 +92,7 @@ class NameIndex {
 
  private:
   // Up to this many names a scan beats hashing the one looked for.
-  static constexpr std::size_t kLinearNames = 8;
+  static constexpr std::size_t kLinearNames = 16;
 
   std::size_t mask() const { return slots_.size() - 1; }
 
