@@ -19,6 +19,7 @@
 #include "json/model/value.hpp"
 #include "json/read/deferred.hpp"
 #include "json/read/walk.hpp"
+#include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
 #include "json/write/writer.hpp"
 #include "transform/document_plan.hpp"
@@ -158,6 +159,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
 struct DecodedTable {
   struct Column {
     std::string_view name;
+    std::string member;  // the name as written before a cell's value: "NAME":
     ColumnForm form = ColumnForm::Plain;
     const DecodedTable* group = nullptr;
   };
@@ -250,7 +252,16 @@ std::optional<Broken> decode_header(const Value& columns, const Value& constants
       return broken(entry_path(), "the name " + quoted(column.name) + " stands for two columns");
     }
     names.add(column.name);
-    out.columns.push_back(column);
+    if (json::written_string_size(column.name) == column.name.size() + 2) {
+      column.member.reserve(column.name.size() + 3);
+      column.member.push_back('"');
+      column.member.append(column.name);
+      column.member.append("\":");
+    } else {
+      json::display_value(Value::string(column.name), column.member);
+      column.member.push_back(':');
+    }
+    out.columns.push_back(std::move(column));
   }
   std::string constants_path = path;
   JsonPath::append_name(constants_path, "constants");
@@ -558,22 +569,22 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     switch (context.role) {
       case Role::Cell:
         if (null) return {Role::Skip};
-        open_member(*context.row, context.column->name);
+        open_member(*context.row, context.column->member);
         return {Role::Value, context.out};
       case Role::GroupCell:
       case Role::ListCell:
         if (null) return {Role::Skip};
-        open_member(*context.row, context.column->name);
+        open_member(*context.row, context.column->member);
         return context;
       default:
         return context;
     }
   }
 
-  static void open_member(RowState& row, std::string_view name) {
+  // `member` is a column's name as written, with its colon.
+  static void open_member(RowState& row, std::string_view member) {
     if (!std::exchange(row.empty, false)) row.out->push_back(',');
-    json::serialize_value(Value::string(name), *row.out);
-    row.out->push_back(':');
+    row.out->append(member);
   }
 
   // A row of a table, after its key in a keyed table.

@@ -93,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DocumentCase{R"({"columns":["a","b"],"rows":[[1,null],[null,2]],"constants":{"c":0}})", 0,
                      R"([{"a":1,"c":0},{"b":2,"c":0}])"},
-        // Scalar constants are written as the writer spells them.
+        // Column names and scalar constants are written as the writer spells them.
+        DocumentCase{R"({"columns":["a\"b","\u0001","\u00e9"],"rows":[[1,2,3]],"constants":{}})", 0,
+                     "[{\"a\\\"b\":1,\"\\u0001\":2,\"\xc3\xa9\":3}]"},
         DocumentCase{R"({"columns":["a"],"rows":[[1]],"constants":{"f":1E2,"s":"\u00e9"}})", 0,
                      "[{\"a\":1,\"f\":100.0,\"s\":\"\xc3\xa9\"}]"},
         DocumentCase{R"({"keys":["x","y"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
