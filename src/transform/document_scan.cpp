@@ -13,6 +13,7 @@
 #include "transform/column_index.hpp"
 #include "transform/columnarize.hpp"
 #include "transform/document_names.hpp"
+#include "transform/name_index.hpp"
 #include "transform/per_depth.hpp"
 #include "transform/table_analysis.hpp"
 
@@ -39,7 +40,7 @@ struct CellSlot {
 struct Level {
   std::vector<TableAnalysis*> rows;  // the tables the object is a row of
   std::vector<CellSlot> slots;       // the columns the member being read is a cell of
-  ColumnIndex seen;                  // the names of an object that is no row, to find repeats
+  NameIndex seen;                    // the names of an object that is no row, to find repeats
   std::uint32_t first_name = DocumentNames::kNone;  // the guess of an object's first name
 };
 
@@ -213,14 +214,13 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
                                                : json::written_string_size(name.text);
     if (!analyzing_) return true;
     Level& level = *object.level;
-    DocumentNames& names = pool_.names();
     level.slots.clear();
     bool repeated = false;
     if (level.rows.empty()) {
-      const std::uint32_t number = names.number(name.text, object.last_name, level.first_name);
-      object.last_name = number;
-      repeated = level.seen.find(number, names) != ColumnIndex::kAbsent;
-      if (!repeated) level.seen.add(number, names);
+      // Its names are not numbered: an object that is no row is mostly one of a kind, and one
+      // of many names would keep them all twice.
+      repeated = level.seen.find(name.text) != NameIndex::kAbsent;
+      if (!repeated) level.seen.add(pool_.keep(name.text));
     } else {
       // The first table's guess of the column, when right, numbers the name without hashing it.
       TableAnalysis* const first = level.rows.front();
@@ -228,7 +228,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       const std::uint32_t number =
           column != ColumnIndex::kAbsent
               ? first->name_of(column)
-              : names.number(name.text, object.last_name, level.first_name);
+              : pool_.names().number(name.text, object.last_name, level.first_name);
       object.last_name = number;
       if (column == ColumnIndex::kAbsent) column = first->column_of(number, object.name_size);
       level.slots.push_back({first, column});
