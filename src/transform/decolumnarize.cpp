@@ -19,6 +19,7 @@
 #include "json/model/value.hpp"
 #include "json/read/deferred.hpp"
 #include "json/read/walk.hpp"
+#include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
 #include "json/write/writer.hpp"
 #include "transform/document_plan.hpp"
@@ -158,6 +159,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
 struct DecodedTable {
   struct Column {
     std::string_view name;
+    std::string member;  // the name as written before a cell's value: "NAME":
     ColumnForm form = ColumnForm::Plain;
     const DecodedTable* group = nullptr;
   };
@@ -209,8 +211,12 @@ std::optional<Broken> decode_header(const Value& columns, const Value& constants
   NameIndex names;
   for (std::size_t i = 0; i < columns.as_array().size(); ++i) {
     const Value& entry = columns.as_array()[i];
-    std::string entry_path = columns_path;
-    JsonPath::append_index(entry_path, i);
+    // Made only for a message or a group: most headers are whole and have no group.
+    const auto entry_path = [&columns_path, i] {
+      std::string made = columns_path;
+      JsonPath::append_index(made, i);
+      return made;
+    };
     DecodedTable::Column column;
     if (entry.kind() == Kind::String) {
       column.name = entry.as_string();
@@ -231,8 +237,8 @@ std::optional<Broken> decode_header(const Value& columns, const Value& constants
           header = &body.as_array()[0];
         }
       }
-      if (header == nullptr) return broken(entry_path, "a column is neither a name nor a group");
-      std::string group_path = entry_path;
+      if (header == nullptr) return broken(entry_path(), "a column is neither a name nor a group");
+      std::string group_path = entry_path();
       JsonPath::append_name(group_path, column.name);
       if (column.form == ColumnForm::ListGroup) JsonPath::append_index(group_path, 0);
       const auto* parts = group_header(*header);
@@ -243,10 +249,19 @@ std::optional<Broken> decode_header(const Value& columns, const Value& constants
       column.group = out.groups.emplace_back(std::move(group)).get();
     }
     if (names.find(column.name) != NameIndex::kAbsent) {
-      return broken(entry_path, "the name " + quoted(column.name) + " stands for two columns");
+      return broken(entry_path(), "the name " + quoted(column.name) + " stands for two columns");
     }
     names.add(column.name);
-    out.columns.push_back(column);
+    if (json::written_string_size(column.name) == column.name.size() + 2) {
+      column.member.reserve(column.name.size() + 3);
+      column.member.push_back('"');
+      column.member.append(column.name);
+      column.member.append("\":");
+    } else {
+      json::display_value(Value::string(column.name), column.member);
+      column.member.push_back(':');
+    }
+    out.columns.push_back(std::move(column));
   }
   std::string constants_path = path;
   JsonPath::append_name(constants_path, "constants");
@@ -254,19 +269,28 @@ std::optional<Broken> decode_header(const Value& columns, const Value& constants
     return broken(constants_path, R"("constants" is not an object)");
   }
   for (const json::Map::Entry& constant : constants.as_object()) {
-    std::string constant_path = constants_path;
-    JsonPath::append_name(constant_path, constant.key);
+    const auto constant_path = [&constants_path, &constant] {
+      std::string made = constants_path;
+      JsonPath::append_name(made, constant.key);
+      return made;
+    };
     if (names.find(constant.key) != NameIndex::kAbsent) {
-      return broken(constant_path,
+      return broken(constant_path(),
                     "the name " + quoted(constant.key) + " is both a column and a constant");
     }
-    Buffer text;
-    json::serialize_value(constant.value, text);
-    Result<Buffer, std::string> value = decolumnarize_at(text.view(), constant_path);
-    if (!value.ok()) return Broken{std::move(value).error()};
     if (!out.constants.empty()) out.constants.push_back(',');
     json::display_value(Value::string(constant.key), out.constants);
     out.constants.push_back(':');
+    const Kind kind = constant.value.kind();
+    if (kind != Kind::Array && kind != Kind::Object) {
+      // A scalar holds no table: it is written as it stands.
+      json::display_value(constant.value, out.constants);
+      continue;
+    }
+    Buffer text;
+    json::serialize_value(constant.value, text);
+    Result<Buffer, std::string> value = decolumnarize_at(text.view(), constant_path());
+    if (!value.ok()) return Broken{std::move(value).error()};
     out.constants.append(value.value().view());
   }
   return std::nullopt;
@@ -545,22 +569,22 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     switch (context.role) {
       case Role::Cell:
         if (null) return {Role::Skip};
-        open_member(*context.row, context.column->name);
+        open_member(*context.row, context.column->member);
         return {Role::Value, context.out};
       case Role::GroupCell:
       case Role::ListCell:
         if (null) return {Role::Skip};
-        open_member(*context.row, context.column->name);
+        open_member(*context.row, context.column->member);
         return context;
       default:
         return context;
     }
   }
 
-  static void open_member(RowState& row, std::string_view name) {
+  // `member` is a column's name as written, with its colon.
+  static void open_member(RowState& row, std::string_view member) {
     if (!std::exchange(row.empty, false)) row.out->push_back(',');
-    json::serialize_value(Value::string(name), *row.out);
-    row.out->push_back(':');
+    row.out->append(member);
   }
 
   // A row of a table, after its key in a keyed table.

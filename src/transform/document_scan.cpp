@@ -10,7 +10,10 @@
 #include "json/read/walk.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
+#include "transform/column_index.hpp"
 #include "transform/columnarize.hpp"
+#include "transform/document_names.hpp"
+#include "transform/name_index.hpp"
 #include "transform/per_depth.hpp"
 #include "transform/table_analysis.hpp"
 
@@ -38,6 +41,7 @@ struct Level {
   std::vector<TableAnalysis*> rows;  // the tables the object is a row of
   std::vector<CellSlot> slots;       // the columns the member being read is a cell of
   NameIndex seen;                    // the names of an object that is no row, to find repeats
+  std::uint32_t first_name = DocumentNames::kNone;  // the guess of an object's first name
 };
 
 struct ArrayFrame {
@@ -55,7 +59,8 @@ struct ArrayFrame {
 struct ObjectFrame {
   const char* start = nullptr;
   Level* level = nullptr;
-  TableAnalysis* keyed = nullptr;  // of its values, while every one is an object
+  std::uint32_t last_name = DocumentNames::kNone;  // the number of the name read last
+  TableAnalysis* keyed = nullptr;                  // of its values, while every one is an object
   std::uint64_t count = 0;
   std::uint64_t members_size = 0;  // names, colons and values
   std::uint64_t members_text = 0;  // the length of their text in the input
@@ -211,14 +216,28 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     Level& level = *object.level;
     level.slots.clear();
     bool repeated = false;
-    for (TableAnalysis* const table : level.rows) {
-      bool repeated_here = false;
-      level.slots.push_back({table, table->column_of(name.text, object.name_size, repeated_here)});
-      repeated = repeated || repeated_here;
-    }
     if (level.rows.empty()) {
+      // Its names are not numbered: an object that is no row is mostly one of a kind, and one
+      // of many names would keep them all twice.
       repeated = level.seen.find(name.text) != NameIndex::kAbsent;
       if (!repeated) level.seen.add(pool_.keep(name.text));
+    } else {
+      // The first table's guess of the column, when right, numbers the name without hashing it.
+      TableAnalysis* const first = level.rows.front();
+      std::uint32_t column = first->guessed_column(name.text);
+      const std::uint32_t number =
+          column != ColumnIndex::kAbsent
+              ? first->name_of(column)
+              : pool_.names().number(name.text, object.last_name, level.first_name);
+      object.last_name = number;
+      if (column == ColumnIndex::kAbsent) column = first->column_of(number, object.name_size);
+      level.slots.push_back({first, column});
+      repeated = first->place(column);
+      for (TableAnalysis* const table : std::span(level.rows).subspan(1)) {
+        column = table->column_of(number, object.name_size);
+        level.slots.push_back({table, column});
+        repeated = table->place(column) || repeated;
+      }
     }
     if (repeated) {
       analyzing_ = false;

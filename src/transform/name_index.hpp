@@ -80,12 +80,6 @@ class NameIndex {
     last_ = number;
   }
   void start_row() { last_ = kRowStart; }
-  // Forgets the rows read so far: the next row is guessed from none.
-  void start_rows_afresh() {
-    std::ranges::fill(next_, kAbsent);
-    row_first_ = kAbsent;
-    last_ = kRowStart;
-  }
 
   void clear() {
     names_.clear();
@@ -98,7 +92,7 @@ class NameIndex {
 
  private:
   // Up to this many names a scan beats hashing the one looked for.
-  static constexpr std::size_t kLinearNames = 8;
+  static constexpr std::size_t kLinearNames = 16;
 
   std::size_t mask() const { return slots_.size() - 1; }
 

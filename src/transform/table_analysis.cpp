@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <span>
 #include <utility>
 
 #include "json/model/map.hpp"
 #include "transform/constant_rule.hpp"
+#include "transform/name_index.hpp"
 
 namespace tarvik {
 
@@ -32,8 +34,8 @@ void TableAnalysis::name_row(std::string_view text, bool copied) {
   if (recording()) record(seen_.names, 0, text, copied);
 }
 
-std::uint32_t TableAnalysis::add_column(std::string_view name, std::uint64_t written_size) {
-  const std::uint32_t number = names_.add(pool_.keep(name));
+std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t written_size) {
+  const std::uint32_t number = columns_index_.add(name, pool_.names());
   columns_.emplace_back().name_size = written_size;
   return number;
 }
@@ -169,7 +171,7 @@ const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
   std::size_t group_count = 0;
   for (std::uint32_t number = 0; number < columns_.size(); ++number) {
     Column& column = columns_[number];
-    const std::string_view name = names_.name(number);
+    const std::string_view name = pool_.names().text(columns_index_.name(number));
     if (column.position == TablePlan::kNoCell) {
       if (column.non_null) {
         planned_constants[constant++] = {name, column.reference_text, column.reference_copied};
@@ -196,8 +198,9 @@ const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
     kept_bytes_ = 0;  // counted on as the plan's
   } else {
     // Without rows the writer finds each member's column by its name.
-    plan->names = document.name_indexes.emplace_back(std::make_unique<NameIndex>(names_)).get();
-    plan->names->start_rows_afresh();
+    plan->names = document.name_indexes.emplace_back(std::make_unique<NameIndex>()).get();
+    for (std::uint32_t number = 0; number < columns_.size(); ++number)
+      plan->names->add(pool_.names().text(columns_index_.name(number)));
   }
   return plan;
 }
@@ -208,7 +211,7 @@ void TableAnalysis::clear() {
     if (column.list_group != nullptr) pool_.release(column.list_group);
   }
   columns_.clear();
-  names_.clear();
+  columns_index_.clear();
   rows_ = 0;
   forget_rows(false);
 }

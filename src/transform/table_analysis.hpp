@@ -10,8 +10,9 @@
 
 #include "json/memory/arena.hpp"
 #include "json/model/value.hpp"
+#include "transform/column_index.hpp"
+#include "transform/document_names.hpp"
 #include "transform/document_plan.hpp"
-#include "transform/name_index.hpp"
 
 namespace tarvik {
 
@@ -50,7 +51,7 @@ class TableAnalysis {
 
   void begin_row() {
     ++rows_;
-    names_.start_row();
+    columns_index_.start_row();
   }
   void end_row() {
     if (!recording()) return;
@@ -60,16 +61,26 @@ class TableAnalysis {
   // The name of the row just begun, in a keyed table: its text with quotes.
   void name_row(std::string_view text, bool copied);
   std::uint64_t rows() const { return rows_; }
-  // The column of a member of the current row named `name` (its text may be transient),
-  // `written_size` long as a string; `repeated` is set when the row already has that member.
-  std::uint32_t column_of(std::string_view name, std::uint64_t written_size, bool& repeated) {
-    std::uint32_t number = names_.find_in_row(name);
-    if (number == NameIndex::kAbsent) number = add_column(name, written_size);
-    names_.note_in_row(number);
-    Column& column = columns_[number];
-    repeated = column.last_row == rows_;
-    column.last_row = rows_;
+  // The column of a member of the current row whose name is numbered `name` in the document's
+  // names, `written_size` long as a string; the member is then placed in it.
+  std::uint32_t column_of(std::uint32_t name, std::uint64_t written_size) {
+    std::uint32_t number = columns_index_.find_in_row(name, pool_names());
+    if (number == ColumnIndex::kAbsent) number = add_column(name, written_size);
     return number;
+  }
+  // The column the row's next member was guessed to be in when `name` (its text may be
+  // transient) is its name, else ColumnIndex::kAbsent.
+  std::uint32_t guessed_column(std::string_view name) const {
+    return columns_index_.guessed_column(name, pool_names());
+  }
+  std::uint32_t name_of(std::uint32_t column) const { return columns_index_.name(column); }
+  // Places the member being read in `column`: whether the row already had one there.
+  bool place(std::uint32_t column) {
+    columns_index_.note_in_row(column);
+    Column& held = columns_[column];
+    const bool repeated = held.last_row == rows_;
+    held.last_row = rows_;
+    return repeated;
   }
 
   void observe(std::uint32_t number, const ValueSummary& cell) {
@@ -121,7 +132,8 @@ class TableAnalysis {
     ColumnForm form = ColumnForm::Plain;
   };
 
-  std::uint32_t add_column(std::string_view name, std::uint64_t written_size);
+  std::uint32_t add_column(std::uint32_t name, std::uint64_t written_size);
+  const DocumentNames& pool_names() const;
   bool recording() const;
   void record(std::vector<SeenText>& into, std::uint32_t number, std::string_view text,
               bool copied);
@@ -136,8 +148,8 @@ class TableAnalysis {
   void count_kept(std::size_t bytes);
 
   AnalysisPool& pool_;
-  NameIndex names_;
-  std::vector<Column> columns_;  // by the number of their name
+  ColumnIndex columns_index_;
+  std::vector<Column> columns_;  // by their number in columns_index_
   std::uint64_t rows_ = 0;
   SeenRows seen_;  // while the pool keeps rows
   std::size_t kept_bytes_ = 0;
@@ -148,7 +160,12 @@ class TableAnalysis {
 class AnalysisPool {
  public:
   AnalysisPool(std::string_view input, json::Arena& kept)
-      : input_(input), kept_(kept), keeping_rows_(input.size() < SeenText::kRewritten) {}
+      : input_(input),
+        kept_(kept),
+        names_(input, kept),
+        keeping_rows_(input.size() < SeenText::kRewritten) {}
+
+  DocumentNames& names() { return names_; }
 
   TableAnalysis* acquire();
   // Gives back `analysis` and the analyses of its columns.
@@ -178,6 +195,7 @@ class AnalysisPool {
 
   std::string_view input_;
   json::Arena& kept_;
+  DocumentNames names_;
   std::vector<std::unique_ptr<TableAnalysis>> made_;
   std::vector<TableAnalysis*> free_;
   bool keeping_rows_;
@@ -188,6 +206,10 @@ class AnalysisPool {
 inline void TableAnalysis::count_kept(std::size_t bytes) {
   kept_bytes_ += bytes;
   pool_.count_kept_rows(bytes);
+}
+
+inline const DocumentNames& TableAnalysis::pool_names() const {
+  return pool_.names();
 }
 
 inline TableAnalysis* TableAnalysis::sub_analysis(TableAnalysis*& analysis, bool may) {

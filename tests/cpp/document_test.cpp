@@ -60,6 +60,17 @@ INSTANTIATE_TEST_SUITE_P(
             R"({"keys":["1.0.0","1.0.1","1.0.2"],"columns":["tarball_size"],"rows":[[10],[11],[12]],"constants":{"shasum":"aa"}})"},
         // A repeated name keeps its last value at its first position, as the reader reads it.
         DocumentCase{R"({"a":1,"b":2,"a":3})", 2, R"({"a":3,"b":2})"},
+        // Found after the same name in an object inside, and among more names than are compared
+        // one by one, in an object that is a row and in one that is not.
+        DocumentCase{R"({"a":{"a":1},"b":2,"a":3})", 2, R"({"a":3,"b":2})"},
+        DocumentCase{
+            R"({"a":0,"b":1,"c":2,"d":3,"e":4,"f":5,"g":6,"h":7,"i":8,"j":9,"k":10,"l":11,"m":12,"n":13,"o":14,"p":15,"q":16,"r":17,"b":18})",
+            2,
+            R"({"a":0,"b":18,"c":2,"d":3,"e":4,"f":5,"g":6,"h":7,"i":8,"j":9,"k":10,"l":11,"m":12,"n":13,"o":14,"p":15,"q":16,"r":17})"},
+        DocumentCase{
+            R"([{"x":{"b":0}},{"a":0,"b":1,"c":2,"d":3,"e":4,"f":5,"g":6,"h":7,"i":8,"j":9,"k":10,"l":11,"m":12,"n":13,"o":14,"p":15,"q":16,"r":17,"r":{"r":1},"q":18}])",
+            2,
+            R"([{"x":{"b":0}},{"a":0,"b":1,"c":2,"d":3,"e":4,"f":5,"g":6,"h":7,"i":8,"j":9,"k":10,"l":11,"m":12,"n":13,"o":14,"p":15,"q":18,"r":{"r":1}}])"},
         DocumentCase{
             R"([{"number":1,"state":"open","number":2},{"number":3,"state":"open"},{"number":4,"state":"open"}])",
             2, R"({"columns":["number"],"rows":[[2],[3],[4]],"constants":{"state":"open"}})"},
@@ -82,6 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DocumentCase{R"({"columns":["a","b"],"rows":[[1,null],[null,2]],"constants":{"c":0}})", 0,
                      R"([{"a":1,"c":0},{"b":2,"c":0}])"},
+        // Column names and scalar constants are written as the writer spells them.
+        DocumentCase{R"({"columns":["a\"b","\u0001","\u00e9"],"rows":[[1,2,3]],"constants":{}})", 0,
+                     "[{\"a\\\"b\":1,\"\\u0001\":2,\"\xc3\xa9\":3}]"},
+        DocumentCase{R"({"columns":["a"],"rows":[[1]],"constants":{"f":1E2,"s":"\u00e9"}})", 0,
+                     "[{\"a\":1,\"f\":100.0,\"s\":\"\xc3\xa9\"}]"},
         DocumentCase{R"({"keys":["x","y"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
                      R"({"x":{"a":1},"y":{"a":2}})"},
         DocumentCase{

@@ -512,5 +512,21 @@ TEST(SerializeText, AppendsAfterExistingBytes) {
   EXPECT_EQ(buffer.view(), "prefix:2.5-3");
 }
 
+// Appends of every length around the short copies' bounds keep every byte, in order, after a
+// first append that leaves the end unaligned.
+TEST(Buffer, AppendsOfEveryLengthKeepEveryByte) {
+  std::string source(40, ' ');
+  for (std::size_t i = 0; i < source.size(); ++i)
+    source[i] = static_cast<char>('A' + i % 26);
+  std::string expected = "x";
+  json::Buffer buffer(4);
+  buffer.append("x", 1);
+  for (std::size_t length = 0; length <= source.size(); ++length) {
+    buffer.append(source.data(), length);
+    expected.append(source, 0, length);
+  }
+  EXPECT_EQ(buffer.view(), expected);
+}
+
 }  // namespace
 }  // namespace tarvik::testing

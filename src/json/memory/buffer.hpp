@@ -53,8 +53,13 @@ class Buffer {
 
   void append(const char* bytes, std::size_t count) {
     if (count > capacity_ - size_) grow(count);
-    if (count > 0) std::memcpy(data_ + size_, bytes, count);
+    char* const to = data_ + size_;
     size_ += count;
+    if (count <= 16) {
+      copy_short(to, bytes, count);
+    } else {
+      std::memcpy(to, bytes, count);
+    }
   }
   void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
 
@@ -111,6 +116,28 @@ class Buffer {
     } else {
       std::free(data_);
     }
+  }
+
+  // Most appends are a cell, a name or a comma: up to 16 bytes are copied as two overlapping
+  // words (or halves, or three bytes), without a call.
+  static void copy_short(char* to, const char* from, std::size_t count) {
+    if (count >= 8) {
+      copy_word<std::uint64_t>(to, from);
+      copy_word<std::uint64_t>(to + count - 8, from + count - 8);
+    } else if (count >= 4) {
+      copy_word<std::uint32_t>(to, from);
+      copy_word<std::uint32_t>(to + count - 4, from + count - 4);
+    } else if (count > 0) {
+      to[0] = from[0];
+      to[count / 2] = from[count / 2];
+      to[count - 1] = from[count - 1];
+    }
+  }
+  template <class Word>
+  static void copy_word(char* to, const char* from) {
+    Word word;
+    std::memcpy(&word, from, sizeof word);
+    std::memcpy(to, &word, sizeof word);
   }
 
   void grow(std::size_t extra) {

@@ -135,7 +135,7 @@ inline bool same_bytes(const char* a, const char* b, std::size_t size) {
 }
 
 // Keys that share their text are equal without a look at their bytes.
-inline bool same_key(std::string_view a, std::string_view b) {
+[[gnu::always_inline]] inline bool same_key(std::string_view a, std::string_view b) {
   return a.size() == b.size() && (a.data() == b.data() || same_bytes(a.data(), b.data(), a.size()));
 }
 
