@@ -80,7 +80,7 @@ constexpr const char kDecolumnarizeDoc[] =
     "when memory runs out.";
 
 PyCFunction fast_call(PyObject* (*entry)(PyObject*, PyObject* const*, Py_ssize_t,
-                                         PyObject*) noexcept) {
+                                         PyObject*) noexcept) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
 }
 

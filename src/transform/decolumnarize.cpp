@@ -173,7 +173,7 @@ struct Broken {
   std::string message;
 };
 
-Broken broken(std::string path, std::string_view what) {
+Broken broken(const std::string& path, std::string_view what) {
   return {"broken table at " + path + ": " + std::string(what)};
 }
 

@@ -112,7 +112,7 @@ bool is_short_integer(std::string_view number) {
   Tokens left(a);
   Tokens right(b);
   constexpr std::size_t kMostDepth = 128;  // the reader's nesting budget
-  bool in_object[kMostDepth];
+  bool in_object[kMostDepth] = {};
   std::size_t depth = 0;
   bool name = false;  // a string here would be a member's name
   do {
@@ -138,7 +138,8 @@ bool is_short_integer(std::string_view number) {
         right.skip(1);
         break;
       case ',':
-        name = in_object[depth - 1];
+        // Deferred text is one array or object, so a separator is always inside one.
+        name = depth != 0 && in_object[depth - 1];
         left.skip(1);
         right.skip(1);
         break;

@@ -47,7 +47,7 @@ inline void copy_bytes(char* to, const char* from, std::size_t count) {
 // store (see the writer's sinks).
 
 // Writes the escape of `byte` (at most 6 bytes) at `at`.
-char* write_char_escape(char escape, unsigned char byte, char* at) {
+inline char* write_char_escape(char escape, unsigned char byte, char* at) {
   at[0] = '\\';
   at[1] = escape;
   if (escape != 'u') return at + 2;
@@ -58,7 +58,7 @@ char* write_char_escape(char escape, unsigned char byte, char* at) {
 
 // A high bit in each byte of the word that is below 0x20, a quotation mark or a backslash. Bits
 // above the lowest may be false alarms (a borrow runs upwards), the lowest one never is.
-std::uint64_t escape_mask(std::uint64_t word) {
+inline std::uint64_t escape_mask(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x01010101'01010101ULL;
   constexpr std::uint64_t kHighBits = 0x80808080'80808080ULL;
   const std::uint64_t quote = word ^ (kOnes * '"');
@@ -73,7 +73,7 @@ std::uint64_t escape_mask(std::uint64_t word) {
 // for the last bytes of a text (fewer than sixteen): a word of eight, then four to seven bytes as
 // one word of two overlapping halves; only a word with an escape goes to the table byte by byte.
 // Nothing is read past the end of the text.
-std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
+inline std::size_t find_escape(const char* data, std::size_t from, std::size_t size) {
   std::size_t i = from;
   if (size - i >= 8) {
     std::uint64_t word;
