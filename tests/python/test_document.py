@@ -183,10 +183,10 @@ EXAMPLES = [
         + SITE_CONSTANTS,
     ),
     (
-        rows('"id":1,"spec":{"containers":[{"name":"web","pull":"IfNotPresent"},{"name":"log","pull":"IfNotPresent"}]}',
-             '"id":2,"spec":{"containers":[{"name":"api","pull":"IfNotPresent"}]}'),
+        rows('"id":1,"plan":{"containers":[{"name":"web","pull":"IfNotPresent"},{"name":"log","pull":"IfNotPresent"}]}',
+             '"id":2,"plan":{"containers":[{"name":"api","pull":"IfNotPresent"}]}'),
         2,
-        '{"columns":["id",{"spec":{"columns":[{"containers":[{"columns":["name"],"constants":{"pull":"IfNotPresent"}}]}],"constants":{}}}],'
+        '{"columns":["id",{"plan":{"columns":[{"containers":[{"columns":["name"],"constants":{"pull":"IfNotPresent"}}]}],"constants":{}}}],'
         '"rows":[[1,[[["web"],["log"]]]],[2,[[["api"]]]]],' + SITE_CONSTANTS,
     ),
     # An element that is not an object keeps the column plain.

@@ -135,7 +135,7 @@ def aws_ec2_instances(rng: random.Random) -> dict:
                 "Tags": tags,
                 "VirtualizationType": "hvm",
                 "CpuOptions": {"CoreCount": 2 if "xlarge" not in kind else 4, "ThreadsPerCore": 2},
-                "CapacityReservationSpecification": {"CapacityReservationPreference": "open"},
+                "CapacityReservationConfiguration": {"CapacityReservationPreference": "open"},
                 "HibernationOptions": {"Configured": False},
                 "MetadataOptions": {
                     "State": "applied",

@@ -132,7 +132,7 @@ def kubectl_pods(rng: random.Random) -> dict:
                         "resourceVersion": str(rng.randrange(10_000_000, 99_000_000)),
                         "uid": uuid4(rng),
                     },
-                    "spec": {
+                    "plan": {
                         "containers": [container],
                         "dnsPolicy": "ClusterFirst",
                         "enableServiceLinks": True,

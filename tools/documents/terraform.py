@@ -90,7 +90,7 @@ def terraform_show(rng: random.Random) -> dict:
                 "availability_zone": f"{region}{'abc'[n % 3]}",
                 "cpu_core_count": 2,
                 "cpu_threads_per_core": 2,
-                "credit_specification": [],
+                "credit_configuration": [],
                 "disable_api_stop": False,
                 "disable_api_termination": False,
                 "ebs_block_device": [],
