@@ -87,19 +87,15 @@ class Walker : public KeyReader {
       case '\r':
         return walk_value_after_space(context, out);
       default: {
-        Value scalar;
-        if constexpr (requires { Context::kIntegersUnread; }) {
-          // Numbers mostly come as runs of integers or runs of floats: after a float, the next
-          // number is read whole at once.
-          if (!float_read_last_ && skip_plain_integer()) {
-            return visitor().integer(context, start, out);
+        if constexpr (requires { Context::kNumbersJudged; }) {
+          if (const unsigned char first = peek(); first == '-' || is_digit(first)) {
+            bool written = false;
+            if (!skim_number(written)) return false;
+            return visitor().number(context, written, start, out);
           }
-          if (!read_literal_or_number(scalar)) return false;
-          float_read_last_ =
-              scalar.kind() == Kind::Number && scalar.as_number().form() == NumberForm::Float;
-        } else if (!read_literal_or_number(scalar)) {
-          return false;
         }
+        Value scalar;
+        if (!read_literal_or_number(scalar)) return false;
         return visitor().scalar(context, scalar, start, out);
       }
     }
@@ -181,8 +177,6 @@ class Walker : public KeyReader {
   struct ResultOf {
     using type = typename Visitor::template ResultOf<Context>;
   };
-
-  bool float_read_last_ = false;  // of the contexts whose integers are only passed over
 
   template <class Context>
   static constexpr StringUse strings_of() {
