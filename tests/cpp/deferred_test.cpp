@@ -518,6 +518,12 @@ TEST(DeferredNumbers, RunsJudgedLikeBuiltNumbers) {
     written += expected ? 1 : 0;
   }
   EXPECT_GT(written, 2000);
+  // Arrays of numbers entered at the nesting limit and just below it.
+  for (const int depth : {125, 126, 127, 128}) {
+    const std::string payload =
+        "[{\"a\":" + std::string(depth, '[') + "1,2" + std::string(depth, ']') + "}]";
+    EXPECT_EQ(deferred_result(payload), built_result(payload)) << depth;
+  }
 }
 
 }  // namespace

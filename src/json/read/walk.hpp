@@ -104,9 +104,10 @@ class Walker : public KeyReader {
   // The elements of an array whose "[" has been read, each walked under the context
   // `element_context` gives, then the "]".
   template <class Context, class Array>
-  [[gnu::always_inline]] bool walk_elements(const Context& context, Array& array) {
+  [[gnu::always_inline]] bool walk_elements(const Context& context, Array& array,
+                                            bool from_first = true) {
     using Element = decltype(visitor().element_context(array));
-    for (bool first = true;; first = false) {
+    for (bool first = from_first;; first = false) {
       switch (next_in_array(first, [&] { space(context); })) {
         case ArrayStep::Element:
           break;
@@ -118,6 +119,11 @@ class Walker : public KeyReader {
       if constexpr (requires { Element::kNumbersJudged; }) {
         if (first && starts_number(peek())) {
           if (!walk_number_run(array)) return false;
+          continue;
+        }
+        if (first && *pos_ == '[' && end_ - pos_ >= 2 &&
+            starts_number(static_cast<unsigned char>(pos_[1]))) {
+          if (!walk_number_array_run(array)) return false;
           continue;
         }
       }
@@ -145,6 +151,39 @@ class Walker : public KeyReader {
       visitor().end_element(array, element);
       if (end_ - pos_ < 2 || pos_[0] != ',' ||
           !starts_number(static_cast<unsigned char>(pos_[1]))) {
+        return true;
+      }
+      ++pos_;
+    }
+  }
+
+  // The same for an array that begins with an array of numbers (points, the rows of a matrix):
+  // its elements are walked here while each is an array that begins with a number, the arrays
+  // entered as walk_container enters them, and each read as above up to its end.
+  template <class Array>
+  [[gnu::noinline]] bool walk_number_array_run(Array& array) {
+    using Element = decltype(visitor().element_context(array));
+    const Element context = visitor().element_context(array);
+    typename ResultOf<Element>::type element{};
+    static_assert(
+        !requires { visitor().take_over(context, pos_, element); },
+        "the arrays of a walk whose numbers are judged are walked, never taken over");
+    for (;;) {
+      if (!enter_nested()) return false;
+      auto inner = visitor().begin_array(context, pos_);
+      ++pos_;
+      if (!walk_number_run(inner)) return false;
+      if (pos_ != end_ && *pos_ == ']') {
+        ++pos_;
+      } else if (!walk_elements(context, inner, false)) {
+        return false;
+      }
+      ++remaining_depth_;
+      element = {};
+      if (!visitor().end_array(inner, pos_, element)) return false;
+      visitor().end_element(array, element);
+      if (end_ - pos_ < 3 || pos_[0] != ',' || pos_[1] != '[' ||
+          !starts_number(static_cast<unsigned char>(pos_[2]))) {
         return true;
       }
       ++pos_;
