@@ -115,46 +115,6 @@ class Cursor {
     return true;
   }
 
-  // Passes over an integer at the read position that is short enough to be read as an integer
-  // whatever its digits (at most 18 of them, "-0" being a float), when the byte after it ends it.
-  // Anything else is left unread, and false returned: that number is read as any other.
-  bool skip_plain_integer() {
-    constexpr int kSureDigits = 18;
-    const char* p = pos_;
-    if (*p == '-') ++p;
-    if (end_ - p <= kSureDigits) return false;  // near the end, every number is read
-    int digits = count_digits(p);
-    if (digits == 16) {
-      while (digits <= kSureDigits && is_digit(static_cast<unsigned char>(p[digits])))
-        ++digits;
-    }
-    // No digit, a leading zero that is not alone, "-0", or perhaps too many.
-    if (digits == 0 || digits > kSureDigits || (*p == '0' && (digits > 1 || p != pos_))) {
-      return false;
-    }
-    p += digits;
-    if (*p == '.' || (*p | 0x20) == 'e') return false;
-    pos_ = p;
-    return true;
-  }
-
-  // How many of the sixteen bytes at `p` are digits before the first that is not.
-  static int count_digits(const char* p) {
-#if TARVIK_SSE2
-    const __m128i values =
-        _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
-    // As an unsigned byte, a digit's value is at most 9 and every other byte's is above.
-    const auto digits = static_cast<std::uint32_t>(_mm_movemask_epi8(
-        _mm_cmpeq_epi8(_mm_subs_epu8(values, _mm_set1_epi8(9)), _mm_setzero_si128())));
-    return std::countr_zero(~digits);  // ~digits has bit 16 set
-#else
-    int count = 0;
-    while (count < 16 && is_digit(static_cast<unsigned char>(p[count])))
-      ++count;
-    return count;
-#endif
-  }
-
   bool enter_nested() {
     if (--remaining_depth_ == 0) {
       ++remaining_depth_;
