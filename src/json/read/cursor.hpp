@@ -50,23 +50,47 @@ class Cursor {
   }
 
   [[gnu::noinline]] void skip_whitespace_run() {
+    const char* p = pos_;  // a local: stores through `this` would make every step reload it
 #if TARVIK_SSE2
-    while (end_ - pos_ >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
+    // Laid-out text is mostly a line break and an indentation of spaces, which are passed over
+    // comparing each block with spaces alone; anything else is left to the general loop.
+    if (*p == ' ' && end_ - p >= 2 && static_cast<unsigned char>(p[1]) > ' ') {
+      pos_ = p + 1;  // the space after a colon
+      return;
+    }
+    if (*p == '\n') {
+      ++p;
+      while (end_ - p >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const auto other = static_cast<std::uint32_t>(
+                               _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')))) ^
+                           0xFFFF;
+        if (other != 0) {
+          p += std::countr_zero(other);
+          if (is_whitespace(static_cast<unsigned char>(*p))) break;
+          pos_ = p;
+          return;
+        }
+        p += 16;
+      }
+    }
+    while (end_ - p >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
                                                       _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
                                          _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
                                                       _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
       const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
       if (other != 0) {
-        pos_ += std::countr_zero(other);
+        pos_ = p + std::countr_zero(other);
         return;
       }
-      pos_ += 16;
+      p += 16;
     }
 #endif
-    while (pos_ != end_ && is_whitespace(peek()))
-      ++pos_;
+    while (p != end_ && is_whitespace(static_cast<unsigned char>(*p)))
+      ++p;
+    pos_ = p;
   }
 
   // Stamped with the read position (just past the byte consumed last).
