@@ -35,6 +35,12 @@ void TableAnalysis::name_row(std::string_view text, bool copied) {
 }
 
 std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t written_size) {
+  // A fresh analysis takes room for a few columns at once: most tables and groups have several,
+  // and growing from one column at a time cost a reallocation at each doubling.
+  if (columns_.capacity() == 0) {
+    columns_.reserve(kFirstColumns);
+    columns_index_.reserve(kFirstColumns);
+  }
   const std::uint32_t number = columns_index_.add(name, pool_.names());
   columns_.emplace_back().name_size = written_size;
   return number;

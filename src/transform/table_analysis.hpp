@@ -132,6 +132,8 @@ class TableAnalysis {
     ColumnForm form = ColumnForm::Plain;
   };
 
+  static constexpr std::size_t kFirstColumns = 8;
+
   std::uint32_t add_column(std::uint32_t name, std::uint64_t written_size);
   const DocumentNames& pool_names() const;
   bool recording() const;
