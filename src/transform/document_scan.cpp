@@ -101,7 +101,6 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     ValueSummary document;
     if (!walk_document(ScanContext{}, document)) return false;
     plan_.size = document.size;
-    plan_.seal();
     return true;
   }
 
