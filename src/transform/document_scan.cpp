@@ -224,10 +224,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       // The first table's guess of the column, when right, numbers the name without hashing it.
       TableAnalysis* const first = level.rows.front();
       std::uint32_t column = first->guessed_column(name.text);
-      const std::uint32_t number =
-          column != ColumnIndex::kAbsent
-              ? first->name_of(column)
-              : pool_.names().number(name.text, object.last_name, level.first_name);
+      const std::uint32_t number = column != ColumnIndex::kAbsent
+                                       ? first->name_of(column)
+                                       : number_unguessed(object, name.text);
       object.last_name = number;
       if (column == ColumnIndex::kAbsent) column = first->column_of(number, object.name_size);
       level.slots.push_back({first, column});
@@ -295,6 +294,19 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
  private:
+  // The number of a member's name that the first table of its object did not guess. That table
+  // is often new (the first row of a list's table, say) where another one the object is a row of
+  // has seen its names (the list group over every such list): its guess comes next, then the
+  // names' own.
+  std::uint32_t number_unguessed(ObjectFrame& object, std::string_view name) {
+    Level& level = *object.level;
+    for (const TableAnalysis* const table : std::span(level.rows).subspan(1)) {
+      const std::uint32_t column = table->guessed_column(name);
+      if (column != ColumnIndex::kAbsent) return table->name_of(column);
+    }
+    return pool_.names().number(name, object.last_name, level.first_name);
+  }
+
   // A long table is planned now, its rows kept for the writer; a short one is planned again
   // from its text if it is written, which costs little, and its plan is mostly never written
   // (it stands in a group's cells, say).
