@@ -39,8 +39,9 @@ class Tokens {
 
   // The first byte of the next token, whitespace skipped.
   char next() {
-    while (reading::is_whitespace(static_cast<unsigned char>(*pos_)))
-      ++pos_;
+    if (reading::is_whitespace(static_cast<unsigned char>(*pos_))) {
+      pos_ = reading::whitespace_end(pos_, end_);
+    }
     return *pos_;
   }
   const char* position() const { return pos_; }
