@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "json/read/walk.hpp"
+#include "json/text/container_end.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
 #include "transform/column_index.hpp"
@@ -61,6 +62,8 @@ struct ObjectFrame {
   Level* level = nullptr;
   std::uint32_t last_name = DocumentNames::kNone;  // the number of the name read last
   TableAnalysis* keyed = nullptr;                  // of its values, while every one is an object
+  bool never_keyed =
+      false;  // seen ahead at its first member: it holds one, or a second not an object
   std::uint64_t count = 0;
   std::uint64_t members_size = 0;  // names, colons and values
   std::uint64_t members_text = 0;  // the length of their text in the input
@@ -191,8 +194,11 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     }
     TableAnalysis* keyed = nullptr;
     if (ObjectFrame* const parent = context.object; parent != nullptr && parent->all_objects) {
-      keyed = acquire(parent->keyed);
-      level.rows.push_back(keyed);
+      if (parent->count == 0) parent->never_keyed = !second_value_is_object(brace);
+      if (!parent->never_keyed) {
+        keyed = acquire(parent->keyed);
+        level.rows.push_back(keyed);
+      }
     }
     for (const CellSlot& slot : context.cells) {
       if (TableAnalysis* group = slot.table->group_of(slot.column)) level.rows.push_back(group);
@@ -294,6 +300,32 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
  private:
+  // Whether the object whose first member's value is the object at `brace` has a second member
+  // whose value is an object, as far as a glance ahead tells (when it cannot, true). Only such an
+  // object may be a keyed table; most objects that start with an object member are no table
+  // (an address first among a person's details, say), and their first members would be analyzed
+  // as its rows for nothing.
+  bool second_value_is_object(const char* brace) const {
+    // Only so far: a long first value is read at its own pace.
+    constexpr std::size_t kLookAhead = 16384;
+    const char* const until =
+        static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
+    const char* p = json::container_end(brace, until);
+    if (p == nullptr || (p = after_space(p, until)) == until) return true;
+    if (*p != ',') return false;  // the object's end (or a fault the reader finds)
+    if ((p = after_space(p + 1, until)) == until || *p != '"') return true;
+    if ((p = json::string_end(p, until)) == nullptr || (p = after_space(p, until)) == until ||
+        *p != ':' || (p = after_space(p + 1, until)) == until) {
+      return true;
+    }
+    return *p == '{';
+  }
+
+  static const char* after_space(const char* p, const char* end) {
+    if (p == end || !json::reading::is_whitespace(static_cast<unsigned char>(*p))) return p;
+    return json::reading::whitespace_end(p, end);
+  }
+
   // The number of a member's name that the first table of its object did not guess. That table
   // is often new (the first row of a list's table, say) where another one the object is a row of
   // has seen its names (the list group over every such list): its guess comes next, then the
