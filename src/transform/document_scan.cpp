@@ -49,6 +49,7 @@ struct ArrayFrame {
   const char* start;
   std::span<const CellSlot> cells;  // the array's own: its objects may be a list group's
   TableAnalysis* table = nullptr;   // of its elements, while every one is an object
+  bool one_element = false;         // seen ahead, at its first element: no table is analyzed
   std::uint64_t count = 0;
   std::uint64_t elements_size = 0;
   std::uint64_t elements_text = 0;  // the length of their text in the input
@@ -185,7 +186,8 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     // The tables it is a row of: its array's, the list groups of its array's cells, its
     // container's keyed table, and the groups of its own cells.
     if (ArrayFrame* const array = context.array) {
-      if (array->all_objects) level.rows.push_back(acquire(array->table));
+      if (array->count == 0) array->one_element = holds_one_element(*array, brace);
+      if (array->all_objects && !array->one_element) level.rows.push_back(acquire(array->table));
       for (const CellSlot& slot : array->cells) {
         if (TableAnalysis* list = slot.table->list_group_of(slot.column)) {
           level.rows.push_back(list);
@@ -321,6 +323,33 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return *p == '{';
   }
 
+  // Whether `array`, whose first element is the object at `brace`, holds no other, when a table
+  // needs more than one: its table (and the groups inside) would be analyzed for nothing. Lists
+  // of objects in tool outputs mostly hold one; the glance ahead is spared where it would mostly
+  // find more: where the lists of the same column held more than two on average, or, for a list
+  // in no column, where most glances so far found more.
+  bool holds_one_element(const ArrayFrame& array, const char* brace) {
+    if (least_rows_ < 2) return false;
+    std::uint64_t lists = 0;
+    std::uint64_t objects = 0;
+    for (const CellSlot& slot : array.cells) {
+      lists += slot.table->lists_in(slot.column);
+      objects += slot.table->objects_in_lists(slot.column);
+    }
+    if (lists > 0 ? objects > 2 * lists : glances_ >= 8 && 2 * lone_found_ < glances_) {
+      return false;
+    }
+    constexpr std::size_t kLookAhead = 16384;
+    const char* const until =
+        static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
+    const char* p = json::container_end(brace, until);
+    if (p == nullptr || (p = after_space(p, until)) == until) return false;
+    ++glances_;
+    if (*p != ']') return false;
+    ++lone_found_;
+    return true;
+  }
+
   static const char* after_space(const char* p, const char* end) {
     if (p == end || !json::reading::is_whitespace(static_cast<unsigned char>(*p))) return p;
     return json::reading::whitespace_end(p, end);
@@ -369,7 +398,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   const std::uint64_t least_members_;
   PerDepth<Level> levels_;  // by the depth of objects
   std::size_t depth_ = 0;
-  bool analyzing_ = true;  // cleared by a repeated name, after which the walk only validates
+  std::uint64_t glances_ = 0;     // ahead of arrays' first elements
+  std::uint64_t lone_found_ = 0;  // of them finding the array's end
+  bool analyzing_ = true;         // cleared by a repeated name, after which the walk only validates
 };
 
 }  // namespace

@@ -74,6 +74,18 @@ INSTANTIATE_TEST_SUITE_P(
             R"({"a":{"s":"{","kind":"release","channel":"stable"},"b":"{","c":{"s":"y","kind":"release","channel":"stable"}})",
             2,
             R"({"a":{"s":"{","kind":"release","channel":"stable"},"b":"{","c":{"s":"y","kind":"release","channel":"stable"}})"},
+        // Lists seen ahead: one of one object stays, one whose first element holds brackets,
+        // quotes and nesting, then layout, is a table.
+        DocumentCase{
+            R"({"a":[{"k":"a]","v":"x","colour":"red","shade":"dark"}],"b":[{"k":"b","v":"y","colour":"red","shade":"dark"},{"k":"c","v":"z","colour":"red","shade":"dark"},{"k":"d","v":"w","colour":"red","shade":"dark"}]})",
+            2,
+            R"({"a":[{"k":"a]","v":"x","colour":"red","shade":"dark"}],"b":{"columns":["k","v"],"rows":[["b","y"],["c","z"],["d","w"]],"constants":{"colour":"red","shade":"dark"}}})"},
+        DocumentCase{
+            "{\"items\":[{\"n\":\"]\\\"}]\",\"m\":[[1],{\"x\":\"[\"}],\"kind\":\"release\"} ,\n "
+            "{\"n\":\"b\",\"m\":[],\"kind\":\"release\"},{\"n\":\"c\",\"m\":[],\"kind\":"
+            "\"release\"}]}",
+            2,
+            R"({"items":{"columns":["n","m"],"rows":[["]\"}]",[[1],{"x":"["}]],["b",[]],["c",[]]],"constants":{"kind":"release"}}})"},
         // A repeated name keeps its last value at its first position, as the reader reads it.
         DocumentCase{R"({"a":1,"b":2,"a":3})", 2, R"({"a":3,"b":2})"},
         // Found after the same name in an object inside, and among more names than are compared
