@@ -207,6 +207,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     }
     for (TableAnalysis* const table : level.rows)
       table->begin_row();
+    level.slots.resize(level.rows.size());  // one a table, filled by each member's name
     if (keyed != nullptr) keyed->name_row(context.object->name_text, context.object->name_copied);
     if (level.rows.empty()) level.seen.clear();
     return object;
@@ -221,7 +222,6 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
                                                : json::written_string_size(name.text);
     if (!analyzing_) return true;
     Level& level = *object.level;
-    level.slots.clear();
     bool repeated = false;
     if (level.rows.empty()) {
       // Its names are not numbered: an object that is no row is mostly one of a kind, and one
@@ -237,11 +237,12 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
                                        : number_unguessed(object, name.text);
       object.last_name = number;
       if (column == ColumnIndex::kAbsent) column = first->column_of(number, object.name_size);
-      level.slots.push_back({first, column});
+      level.slots[0] = {first, column};
       repeated = first->place(column);
-      for (TableAnalysis* const table : std::span(level.rows).subspan(1)) {
+      for (std::size_t row = 1; row < level.rows.size(); ++row) {
+        TableAnalysis* const table = level.rows[row];
         column = table->column_of(number, object.name_size);
-        level.slots.push_back({table, column});
+        level.slots[row] = {table, column};
         repeated = table->place(column) || repeated;
       }
     }
