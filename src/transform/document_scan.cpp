@@ -310,7 +310,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   // as its rows for nothing.
   bool second_value_is_object(const char* brace) const {
     // Only so far: a long first value is read at its own pace.
-    constexpr std::size_t kLookAhead = 16384;
+    constexpr std::size_t kLookAhead = 8192;
     const char* const until =
         static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
     const char* p = json::container_end(brace, until);

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "json/text/simd.hpp"
 
@@ -33,14 +32,29 @@ inline const char* next_quote_or_bracket(const char* p, const char* end) {
   return p;
 }
 
+// The first quote at or after `p`, or `end`.
+inline const char* next_quote(const char* p, const char* end) {
+#if TARVIK_SSE2
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto mask =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
+  while (p != end && *p != '"')
+    ++p;
+  return p;
+}
+
 }  // namespace container_end_detail
 
 // Just past the string whose opening quote is at `quote`, or nullptr when `end` comes first.
 inline const char* string_end(const char* quote, const char* end) {
   for (const char* from = quote + 1;;) {
-    const auto* const closing =
-        static_cast<const char*>(std::memchr(from, '"', static_cast<std::size_t>(end - from)));
-    if (closing == nullptr) return nullptr;
+    const char* const closing = container_end_detail::next_quote(from, end);
+    if (closing == end) return nullptr;
     // The closing quote is the first one after an even run of backslashes.
     const char* run = closing;
     while (*(run - 1) == '\\')
