@@ -197,6 +197,11 @@ const std::pair<const char*, const char*> kTextPairs[] = {
     {R"({"a":{"b":[1,{"c":"d"}]}})", "{\n  \"a\": {\"b\": [1, {\"c\": \"d\"}]}\n}"},
     {R"({"a":{"x":1,"y":2},"b":3})", R"({"a":{"y":2,"x":1},"b":3})"},
     {R"({"a":{"x":1,"y":2},"b":3})", R"({"a":{"y":2,"x":1},"b":4})"},
+    // Objects whose names part: their members counted to the end, strings and nesting passed.
+    {R"({"a":1,"b":"\"},","c":2})", R"({"a":1,"c":2,"b":"\"},"})"},
+    {R"({"a":{"p":1},"b":[{"q":2},3]})", R"({"a":{"p":1},"c":[{"q":2},3],"d":null})"},
+    {R"({"a":1,"b":{"x":[1,2]}})", R"({"a":1,"d":{"x":[1,2]}})"},
+    {"{\"a\":1,\n  \"b\": [1, 2]}", R"({"b":[1,2],"a":1})"},
 };
 
 TEST(DeferredEquality, TextsCompareAsTheirValues) {

@@ -32,6 +32,47 @@ inline bool is_whitespace(unsigned char byte) {
   return byte <= ' ' && ((1ULL << byte) & kWhitespace) != 0;
 }
 
+// The end of the run of whitespace that starts at `p`, which is before `end`.
+inline const char* whitespace_end(const char* p, const char* end) {
+  if (*p == ' ' && end - p >= 2 && static_cast<unsigned char>(p[1]) > ' ') {
+    return p + 1;  // the space after a colon
+  }
+#if TARVIK_SSE2
+  // Laid-out text is mostly a line break and an indentation of spaces, which are passed over
+  // comparing each block with spaces alone; anything else is left to the general loop.
+  if (*p == '\n') {
+    ++p;
+    while (end - p >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const auto other =
+          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')))) ^
+          0xFFFF;
+      if (other != 0) {
+        p += std::countr_zero(other);
+        if (is_whitespace(static_cast<unsigned char>(*p))) break;
+        return p;
+      }
+      p += 16;
+    }
+  }
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                                    _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
+                                       _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                                                    _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+    const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
+    if (other != 0) {
+      return p + std::countr_zero(other);
+    }
+    p += 16;
+  }
+#endif
+  while (p != end && is_whitespace(static_cast<unsigned char>(*p)))
+    ++p;
+  return p;
+}
+
 // Every read_* and parse_* step returns false after storing the error of the first fault;
 // callers then return false at once, so nothing more is read.
 class Cursor {
@@ -49,25 +90,7 @@ class Cursor {
     if (pos_ != end_ && is_whitespace(peek())) skip_whitespace_run();
   }
 
-  [[gnu::noinline]] void skip_whitespace_run() {
-#if TARVIK_SSE2
-    while (end_ - pos_ >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
-      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
-                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
-                                         _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
-                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
-      const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
-      if (other != 0) {
-        pos_ += std::countr_zero(other);
-        return;
-      }
-      pos_ += 16;
-    }
-#endif
-    while (pos_ != end_ && is_whitespace(peek()))
-      ++pos_;
-  }
+  [[gnu::noinline]] void skip_whitespace_run() { pos_ = whitespace_end(pos_, end_); }
 
   // Stamped with the read position (just past the byte consumed last).
   [[gnu::cold, gnu::noinline]] bool fail(ErrorCode code) {
