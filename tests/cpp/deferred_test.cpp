@@ -2,6 +2,7 @@
 // every value gives — the same output bytes, the same errors — whatever the text looks like.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
