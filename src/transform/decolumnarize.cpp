@@ -63,10 +63,12 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     std::string_view document;
     if (!walk_document(Nothing{}, document)) return false;
     std::ranges::sort(shapes_, {}, &TableShape::start);
+    std::ranges::sort(tabled_);
     return true;
   }
   json::Error take_error() { return std::move(*error_); }
   std::vector<TableShape> take_shapes() { return std::move(shapes_); }
+  std::vector<const char*> take_tabled() { return std::move(tabled_); }
   bool repeats_a_name() const { return repeats_a_name_; }
 
   struct Object {
@@ -89,11 +91,15 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     out = {start, pos_};
     return true;
   }
-  Array begin_array(const Nothing&, const char* bracket) { return {bracket}; }
+  Array begin_array(const Nothing&, const char* bracket) {
+    holds_table_.push_back(false);
+    return {bracket};
+  }
   Nothing element_context(Array&) { return {}; }
   void end_element(Array&, std::string_view&) {}
   bool end_array(Array& array, const char* end, std::string_view& out) {
     out = {array.start, end};
+    end_container(array.start, false);
     return true;
   }
 
@@ -101,6 +107,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     if (depth_ == names_.size()) names_.push_back(std::make_unique<NameIndex>());
     NameIndex* const names = names_[depth_++].get();
     names->clear();
+    holds_table_.push_back(false);
     Object object;
     object.start = brace;
     object.names = names;
@@ -129,15 +136,26 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   bool end_object(Object& object, const char* end, std::string_view& out) {
     --depth_;
     out = {object.start, end};
-    if (object.shaped && object.members == (object.keyed ? 4U : 3U)) {
+    const bool table = object.shaped && object.members == (object.keyed ? 4U : 3U);
+    if (table) {
       const std::size_t first = object.keyed ? 1 : 0;
       shapes_.push_back({object.start, object.keyed ? object.values[0] : std::string_view(),
                          object.values[first], object.values[first + 2]});
     }
+    end_container(object.start, table);
     return true;
   }
 
  private:
+  // A container that is a table or holds one is noted, and so is each one around it.
+  void end_container(const char* start, bool table) {
+    const bool holds = holds_table_.back() || table;
+    holds_table_.pop_back();
+    if (!holds) return;
+    tabled_.push_back(start);
+    if (!holds_table_.empty()) holds_table_.back() = true;
+  }
+
   // A name whose text is the reader's transient copy is kept in the arena.
   std::string_view keep(std::string_view name) {
     const auto start = reinterpret_cast<std::uintptr_t>(name.data());
@@ -149,6 +167,8 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   }
 
   std::vector<TableShape> shapes_;
+  std::vector<const char*> tabled_;  // the starts of the tables and of the containers around them
+  std::vector<bool> holds_table_;    // of each container being read, outermost first
   std::vector<std::unique_ptr<NameIndex>> names_;  // by depth; never moved
   std::size_t depth_ = 0;
   json::Arena kept_;
@@ -381,8 +401,12 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   using ResultOf = Nothing;
 
   TableDecoder(std::string_view input, json::Arena& unused, std::vector<TableShape> shapes,
-               std::string root)
-      : Walker(input, unused), shapes_(std::move(shapes)), path_(std::move(root)) {}
+               std::vector<const char*> tabled, std::string root)
+      : Walker(input, unused),
+        shapes_(std::move(shapes)),
+        tabled_(std::move(tabled)),
+        next_tabled_(tabled_.begin()),
+        path_(std::move(root)) {}
 
   // The document written back to `out`, or what is broken in it.
   std::optional<Broken> run(Buffer& out) {
@@ -390,6 +414,24 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     if (walk_value(Context{Role::Value, &out}, done)) return std::nullopt;
     if (!failure_) throw std::logic_error("a document read once does not read back");
     return std::move(failure_);
+  }
+
+  // A value written as itself, or a table's row, is first tried on the quick paths below.
+  json::reading::TakeOver take_over(const Context& context, const char* bracket, Nothing&) {
+    using json::reading::TakeOver;
+    if (!quick_ || failure_ || (context.role != Role::Value && context.role != Role::Row)) {
+      return TakeOver::Walk;
+    }
+    Buffer& out = *context.out;
+    const std::size_t written = out.size();
+    const auto next_tabled = next_tabled_;
+    if (context.role == Role::Value ? copy_written(out) : write_row(*context.header, out)) {
+      return TakeOver::Taken;
+    }
+    pos_ = bracket;
+    out.cut_to(written);
+    next_tabled_ = next_tabled;
+    return TakeOver::Walk;
   }
 
   bool scalar(const Context& context, const Value& value, const char* start, Nothing&) {
@@ -630,6 +672,140 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     return true;
   }
 
+  // The quick paths, over text the finder has read whole: a value that holds no table and is
+  // spelt as the writer spells it is copied as it stands, a row's cells are written under their
+  // names without the walk's bookkeeping. Each answers false where the walk must go over the text
+  // (a table inside, a broken row); at text the writer spells otherwise (whitespace, escapes,
+  // numbers) they are given up for the rest of the document.
+
+  // The value at the read position, appended to `out` when it is in the writer's form and holds
+  // no table, the read position then past it.
+  bool copy_written(Buffer& out) {
+    const char* const start = pos_;
+    if (!pass_written()) return false;
+    out.append(start, static_cast<std::size_t>(pos_ - start));
+    return true;
+  }
+
+  bool pass_written() {
+    switch (*pos_) {
+      case '"':
+        return pass_written_string();
+      case '[':
+        if (holds_table(pos_)) return false;
+        if (*++pos_ == ']') break;
+        for (;;) {
+          if (!pass_written()) return false;
+          if (*pos_ == ']') break;
+          if (*pos_++ != ',') return given_up();
+        }
+        break;
+      case '{':
+        if (holds_table(pos_)) return false;
+        if (*++pos_ == '}') break;
+        for (;;) {
+          if (*pos_ != '"' || !pass_written_string() || *pos_++ != ':' || !pass_written()) {
+            return given_up();
+          }
+          if (*pos_ == '}') break;
+          if (*pos_++ != ',') return given_up();
+        }
+        break;
+      default:
+        return pass_written_scalar();
+    }
+    ++pos_;
+    return true;
+  }
+
+  bool pass_written_string() {
+    ++pos_;
+    StringRead string;
+    if (!read_string(string, StringUse::Decoded)) throw_not_read_back();
+    return string.escapes_as_written || given_up();
+  }
+
+  bool pass_written_scalar() {
+    const char first = *pos_;
+    if (first != '-' && first != 't' && first != 'f' && first != 'n' &&
+        (first < '0' || first > '9')) {
+      return given_up();
+    }
+    Value value;
+    if (!read_literal_or_number(value)) throw_not_read_back();
+    return value.kind() != Kind::Number || value.as_number().form() != json::NumberForm::Float ||
+           json::is_written_float(number_, pos_, value.as_number().as_float()) || given_up();
+  }
+
+  // A table's or group's row at the read position: its cells written as the object they stand
+  // for, under their names, then the constants.
+  bool write_row(const DecodedTable& header, Buffer& out) {
+    out.push_back('{');
+    bool empty = true;
+    std::size_t cells = 0;
+    if (*++pos_ != ']') {
+      for (;;) {
+        if (cells == header.columns.size()) return false;
+        const DecodedTable::Column& column = header.columns[cells++];
+        if (*pos_ == 'n') {
+          if (!pass_written_scalar()) return false;  // null, left out
+        } else {
+          if (!std::exchange(empty, false)) out.push_back(',');
+          out.append(column.member);
+          const bool written = column.form == ColumnForm::Plain ? copy_written(out)
+                               : *pos_ != '['                   ? false
+                               : column.form == ColumnForm::Group
+                                   ? write_row(*column.group, out)
+                                   : write_group_list(*column.group, out);
+          if (!written) return false;
+        }
+        if (*pos_ == ']') break;
+        if (*pos_++ != ',') return given_up();
+      }
+    }
+    ++pos_;
+    if (cells != header.columns.size()) return false;
+    if (!header.constants.empty()) {
+      if (!empty) out.push_back(',');
+      out.append(header.constants);
+    }
+    out.push_back('}');
+    return true;
+  }
+
+  // A list group's cell at the read position: an array of the group's rows.
+  bool write_group_list(const DecodedTable& group, Buffer& out) {
+    out.push_back('[');
+    if (*++pos_ != ']') {
+      for (;;) {
+        if (*pos_ != '[' || !write_row(group, out)) return false;
+        if (*pos_ == ']') break;
+        if (*pos_++ != ',') return given_up();
+        out.push_back(',');
+      }
+    }
+    ++pos_;
+    out.push_back(']');
+    return true;
+  }
+
+  // Whether the container starting at `start` is a table or holds one; asked in the order of the
+  // text, and again from the same place after a quick path gives way to the walk.
+  bool holds_table(const char* start) {
+    while (next_tabled_ != tabled_.end() && *next_tabled_ < start)
+      ++next_tabled_;
+    return next_tabled_ != tabled_.end() && *next_tabled_ == start;
+  }
+
+  bool given_up() {
+    quick_ = false;
+    return false;
+  }
+
+  [[noreturn]] static void throw_not_read_back() {
+    throw std::logic_error("a document read once does not read back");
+  }
+
   // An object written as itself, or, when shaped as a table, as the rows it stands for.
   void begin_table_or_object(ObjectState& object, const char* brace) {
     const auto found = std::ranges::lower_bound(shapes_, brace, {}, &TableShape::start);
@@ -691,6 +867,9 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   void fail_at_parent(std::string_view what) { fail(broken(path_.text(path_.depth() - 1), what)); }
 
   std::vector<TableShape> shapes_;
+  std::vector<const char*> tabled_;  // sorted
+  std::vector<const char*>::const_iterator next_tabled_;
+  bool quick_ = true;  // the quick paths are tried
   JsonPath path_;
   std::optional<Broken> failure_;
 };
@@ -706,7 +885,8 @@ Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std
     return decolumnarize_at(read.view(), std::move(root));
   }
   Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
-  TableDecoder decoder(payload, unused, finder.take_shapes(), std::move(root));
+  TableDecoder decoder(payload, unused, finder.take_shapes(), finder.take_tabled(),
+                       std::move(root));
   if (std::optional<Broken> failed = decoder.run(out)) return failure(std::move(failed->message));
   return out;
 }

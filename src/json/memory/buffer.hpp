@@ -65,6 +65,8 @@ class Buffer {
 
   // Empties the buffer and keeps its storage.
   void clear() { size_ = 0; }
+  // Keeps only the first `size` bytes (at most size()) and the storage.
+  void cut_to(std::size_t size) { size_ = size; }
 
   // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage;
   // the pages of a large content are given back as they are copied, so that it is never
