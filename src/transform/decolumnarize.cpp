@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -73,6 +74,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
 
   struct Object {
     const char* start = nullptr;
+    std::size_t tabled = 0;  // tables noted before it
     NameIndex* names = nullptr;
     std::size_t members = 0;
     bool keyed = false;
@@ -81,6 +83,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   };
   struct Array {
     const char* start;
+    std::size_t tabled;  // tables noted before it
   };
 
   bool scalar(const Nothing&, const Value&, const char* start, std::string_view& out) {
@@ -91,15 +94,12 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     out = {start, pos_};
     return true;
   }
-  Array begin_array(const Nothing&, const char* bracket) {
-    holds_table_.push_back(false);
-    return {bracket};
-  }
+  Array begin_array(const Nothing&, const char* bracket) { return {bracket, tabled_.size()}; }
   Nothing element_context(Array&) { return {}; }
   void end_element(Array&, std::string_view&) {}
   bool end_array(Array& array, const char* end, std::string_view& out) {
     out = {array.start, end};
-    end_container(array.start, false);
+    end_container(array.start, array.tabled, false);
     return true;
   }
 
@@ -107,9 +107,9 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     if (depth_ == names_.size()) names_.push_back(std::make_unique<NameIndex>());
     NameIndex* const names = names_[depth_++].get();
     names->clear();
-    holds_table_.push_back(false);
     Object object;
     object.start = brace;
+    object.tabled = tabled_.size();
     object.names = names;
     return object;
   }
@@ -142,18 +142,15 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
       shapes_.push_back({object.start, object.keyed ? object.values[0] : std::string_view(),
                          object.values[first], object.values[first + 2]});
     }
-    end_container(object.start, table);
+    end_container(object.start, object.tabled, table);
     return true;
   }
 
  private:
-  // A container that is a table or holds one is noted, and so is each one around it.
-  void end_container(const char* start, bool table) {
-    const bool holds = holds_table_.back() || table;
-    holds_table_.pop_back();
-    if (!holds) return;
-    tabled_.push_back(start);
-    if (!holds_table_.empty()) holds_table_.back() = true;
+  // A container that is a table or holds one (one was noted since it began, past `tabled`) is
+  // noted, after those inside it.
+  void end_container(const char* start, std::size_t tabled, bool table) {
+    if (table || tabled_.size() != tabled) tabled_.push_back(start);
   }
 
   // A name whose text is the reader's transient copy is kept in the arena.
@@ -168,7 +165,6 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
 
   std::vector<TableShape> shapes_;
   std::vector<const char*> tabled_;  // the starts of the tables and of the containers around them
-  std::vector<bool> holds_table_;    // of each container being read, outermost first
   std::vector<std::unique_ptr<NameIndex>> names_;  // by depth; never moved
   std::size_t depth_ = 0;
   json::Arena kept_;
@@ -347,10 +343,19 @@ struct Context {
   const DecodedTable::Column* column = nullptr;  // of a cell
 };
 
+// A table's header as decoded, with the texts it was decoded from: the next table whose header is
+// spelt the same (the tables of one document mostly are) takes it as it is.
+struct KnownHeader {
+  std::string_view columns;
+  std::string_view constants;
+  json::Arena arena;  // holds the names
+  DecodedTable table;
+};
+
 // A table being written back.
 struct TableState {
-  json::Arena arena;
-  DecodedTable header;
+  json::Arena arena;  // holds the keys
+  std::shared_ptr<const KnownHeader> header;
   bool keyed = false;
   std::vector<std::string> keys;  // as written, with their quotes
   NameIndex key_names;
@@ -639,7 +644,7 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
       rows.out->append(table.keys[index]);
       rows.out->push_back(':');
     }
-    return {Role::Row, rows.out, &table, &table.header};
+    return {Role::Row, rows.out, &table, &table.header->table};
   }
 
   // A cell of a row (or of a group's cell): its column's form says how it is written.
@@ -749,14 +754,15 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
         const DecodedTable::Column& column = header.columns[cells++];
         if (*pos_ == 'n') {
           if (!pass_written_scalar()) return false;  // null, left out
+        } else if (column.form == ColumnForm::Plain) {
+          const char* const value = pos_;
+          if (!pass_written()) return false;
+          write_member(out, empty, column.member, {value, static_cast<std::size_t>(pos_ - value)});
         } else {
-          if (!std::exchange(empty, false)) out.push_back(',');
-          out.append(column.member);
-          const bool written = column.form == ColumnForm::Plain ? copy_written(out)
-                               : *pos_ != '['                   ? false
-                               : column.form == ColumnForm::Group
-                                   ? write_row(*column.group, out)
-                                   : write_group_list(*column.group, out);
+          write_member(out, empty, column.member, {});
+          const bool written = *pos_ == '[' && (column.form == ColumnForm::Group
+                                                    ? write_row(*column.group, out)
+                                                    : write_group_list(*column.group, out));
           if (!written) return false;
         }
         if (*pos_ == ']') break;
@@ -771,6 +777,19 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     }
     out.push_back('}');
     return true;
+  }
+
+  // `member`, a column's name as written with its colon, and `value` after it, a comma before
+  // them unless the row is still `empty`.
+  static void write_member(Buffer& out, bool& empty, std::string_view member,
+                           std::string_view value) {
+    out.reserve_more(1 + member.size() + value.size());
+    char* to = out.write_position();
+    char* const start = to;
+    if (!std::exchange(empty, false)) *to++ = ',';
+    to = std::copy(member.begin(), member.end(), to);
+    if (!value.empty()) std::memcpy(to, value.data(), value.size());
+    out.commit(static_cast<std::size_t>(to - start) + value.size());
   }
 
   // A list group's cell at the read position: an array of the group's rows.
@@ -815,15 +834,24 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     }
     auto table = std::make_unique<TableState>();
     table->keyed = !found->keys.empty();
-    const Value columns = json::build_deferred(
-        Value::deferred(Kind::Array, found->columns, json::TextForm::Other), table->arena);
-    const Value constants = json::build_deferred(
-        Value::deferred(Kind::Object, found->constants, json::TextForm::Other), table->arena);
-    if (auto failed = decode_header(columns, constants, path_.text(path_.depth()), table->header)) {
-      fail(std::move(*failed));
-      object.context.role = Role::Skip;
-      return;
+    if (last_header_ == nullptr || last_header_->columns != found->columns ||
+        last_header_->constants != found->constants) {
+      auto known = std::make_shared<KnownHeader>();
+      known->columns = found->columns;
+      known->constants = found->constants;
+      const Value columns = json::build_deferred(
+          Value::deferred(Kind::Array, found->columns, json::TextForm::Other), known->arena);
+      const Value constants = json::build_deferred(
+          Value::deferred(Kind::Object, found->constants, json::TextForm::Other), known->arena);
+      if (auto failed =
+              decode_header(columns, constants, path_.text(path_.depth()), known->table)) {
+        fail(std::move(*failed));
+        object.context.role = Role::Skip;
+        return;
+      }
+      last_header_ = std::move(known);
     }
+    table->header = last_header_;
     object.context.out->push_back(table->keyed ? '{' : '[');
     object.table = std::move(table);
   }
@@ -867,7 +895,8 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   void fail_at_parent(std::string_view what) { fail(broken(path_.text(path_.depth() - 1), what)); }
 
   std::vector<TableShape> shapes_;
-  std::vector<const char*> tabled_;  // sorted
+  std::shared_ptr<const KnownHeader> last_header_;  // of the table begun last
+  std::vector<const char*> tabled_;                 // sorted
   std::vector<const char*>::const_iterator next_tabled_;
   bool quick_ = true;  // the quick paths are tried
   JsonPath path_;
