@@ -731,11 +731,31 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   }
 
   bool pass_written_scalar() {
-    const char first = *pos_;
-    if (first != '-' && first != 't' && first != 'f' && first != 'n' &&
-        (first < '0' || first > '9')) {
-      return given_up();
+    // The finder has read the text: a letter starts a literal.
+    switch (*pos_) {
+      case 'n':
+      case 't':
+        pos_ += 4;
+        return true;
+      case 'f':
+        pos_ += 5;
+        return true;
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        break;
+      default:
+        return given_up();
     }
+    if (skip_plain_integer()) return true;
     Value value;
     if (!read_literal_or_number(value)) throw_not_read_back();
     return value.kind() != Kind::Number || value.as_number().form() != json::NumberForm::Float ||
