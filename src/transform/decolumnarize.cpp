@@ -485,10 +485,9 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     }
   }
 
-  // `member` is a column's name as written, with its colon.
+  // `member` is a column's, with its comma.
   static void open_member(RowState& row, std::string_view member) {
-    if (!std::exchange(row.empty, false)) row.out->push_back(',');
-    row.out->append(member);
+    row.out->append(std::exchange(row.empty, false) ? member.substr(1) : member);
   }
 
   // A row of a table, after its key in a keyed table.

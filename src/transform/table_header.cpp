@@ -2,8 +2,6 @@
 // under, its constants turned back and written.
 #include "transform/table_header.hpp"
 
-#include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "json/model/map.hpp"
@@ -95,8 +93,9 @@ std::optional<Broken> decode_columns(const Value& columns, const std::string& pa
       return broken(entry_path(), "the name " + quoted(column.name) + " stands for two columns");
     }
     names.add(column.name);
+    column.member.push_back(',');
     if (json::written_string_size(column.name) == column.name.size() + 2) {
-      column.member.reserve(column.name.size() + 3);
+      column.member.reserve(column.name.size() + 4);
       column.member.push_back('"');
       column.member.append(column.name);
       column.member.append("\":");
@@ -149,16 +148,6 @@ std::optional<Broken> decode_header(const Value& columns, const Value& constants
   NameIndex names;
   if (auto failed = decode_columns(columns, path, out, names)) return failed;
   return decode_constants(constants, names, path, out.constants);
-}
-
-void write_member(Buffer& out, bool& empty, std::string_view member, std::string_view value) {
-  out.reserve_more(1 + member.size() + value.size());
-  char* to = out.write_position();
-  char* const start = to;
-  if (!std::exchange(empty, false)) *to++ = ',';
-  to = std::copy(member.begin(), member.end(), to);
-  if (!value.empty()) std::memcpy(to, value.data(), value.size());
-  out.commit(static_cast<std::size_t>(to - start) + value.size());
 }
 
 }  // namespace tarvik

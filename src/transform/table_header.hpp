@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "json/memory/buffer.hpp"
@@ -21,7 +23,7 @@ namespace tarvik {
 struct DecodedTable {
   struct Column {
     std::string_view name;
-    std::string member;  // the name as written before a cell's value: "NAME":
+    std::string member;  // the name as written before a cell's value, after a comma: ,"NAME":
     ColumnForm form = ColumnForm::Plain;
     const DecodedTable* group = nullptr;
   };
@@ -59,9 +61,17 @@ std::optional<Broken> decode_constants(const json::Value& constants, const NameI
 std::optional<Broken> decode_header(const json::Value& columns, const json::Value& constants,
                                     const std::string& path, DecodedTable& out);
 
-// `member`, a column's name as written with its colon, and `value` after it, a comma before
-// them unless the row is still `empty`.
-void write_member(json::Buffer& out, bool& empty, std::string_view member, std::string_view value);
+// `member` (a column's, with its comma) and `value` after it, the comma left out while the row is
+// still `empty`.
+inline void write_member(json::Buffer& out, bool& empty, std::string_view member,
+                         std::string_view value) {
+  if (std::exchange(empty, false)) member.remove_prefix(1);
+  out.reserve_more(member.size() + value.size());
+  char* const to = out.write_position();
+  std::memcpy(to, member.data(), member.size());
+  if (!value.empty()) std::memcpy(to + member.size(), value.data(), value.size());
+  out.commit(member.size() + value.size());
+}
 
 // The way back of `payload` (decolumnarize.hpp), its places named from `root`: a constant's
 // value is turned back on its own.
