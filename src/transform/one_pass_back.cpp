@@ -2,6 +2,8 @@
 // where it stands, its rows written before the constants that end them are read.
 #include "transform/one_pass_back.hpp"
 
+#include <algorithm>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,6 +44,24 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
  private:
   // Deeper text is left to the walks, which bound its depth.
   static constexpr std::size_t kMostDepth = 64;
+  // An object's names are each compared with those before it up to this many; an object of more
+  // is checked once it is passed, its names sorted.
+  static constexpr std::size_t kMostNamesScanned = 24;
+
+  // A member's name, with its length and first bytes packed into one word: names mostly differ
+  // there, and are compared no further.
+  struct Name {
+    explicit Name(std::string_view name) : text(name) {
+      std::memcpy(&mark, name.data(), std::min<std::size_t>(name.size(), 7));
+      mark = mark << 8 | (name.size() & 0xff);
+    }
+    std::uint64_t mark = 0;
+    std::string_view text;
+    bool operator==(const Name& other) const { return mark == other.mark && text == other.text; }
+    auto operator<=>(const Name& other) const {
+      return mark != other.mark ? mark <=> other.mark : text <=> other.text;
+    }
+  };
 
   // Where each row of the table being written ends (its "}"), and whether it has a member.
   struct RowEnd {
@@ -161,23 +181,33 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
         }
       }
     }
-    while (names_.size() < depth_)
-      names_.push_back(std::make_unique<NameIndex>());
-    NameIndex& names = *names_[depth_ - 1];
-    names.clear();
+    const std::size_t first_name = names_.size();
     for (bool more = true; more;) {
       if (*pos_ != '"') return false;
-      const char* const name = pos_ + 1;
+      const char* const start = pos_ + 1;
       if (!pass_string()) return false;
       // Spelt as the writer spells them, two names are the same when their texts are.
-      const std::string_view text(name, static_cast<std::size_t>(pos_ - 1 - name));
-      if (names.find(text) != NameIndex::kAbsent) return false;
-      names.add(text);
+      const Name name(std::string_view(start, static_cast<std::size_t>(pos_ - 1 - start)));
+      if (names_.size() - first_name < kMostNamesScanned) {
+        for (std::size_t i = first_name; i < names_.size(); ++i) {
+          if (names_[i] == name) return false;
+        }
+      }
+      names_.push_back(name);
       if (pos_ == end_ || *pos_++ != ':' || !pass<kTurnBack>() || !next('}', more)) return false;
       if (more && pos_ == end_) return false;
     }
+    if (names_.size() - first_name > kMostNamesScanned && repeats_a_name(first_name)) return false;
+    names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(first_name), names_.end());
     --depth_;
     return true;
+  }
+
+  // Whether two of the names from `first` on are the same (an object of many names).
+  bool repeats_a_name(std::size_t first) {
+    sorted_names_.assign(names_.begin() + static_cast<std::ptrdiff_t>(first), names_.end());
+    std::ranges::sort(sorted_names_);
+    return std::ranges::adjacent_find(sorted_names_) != sorted_names_.end();
   }
 
   bool starts_with(std::string_view text) const {
@@ -410,7 +440,8 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   Buffer* out_ = nullptr;
   const char* run_;  // the start of the text passed over and not yet copied
   std::size_t depth_ = 0;
-  std::vector<std::unique_ptr<NameIndex>> names_;  // by depth; never moved
+  std::vector<Name> names_;  // of the objects being passed, outermost first
+  std::vector<Name> sorted_names_;
   std::vector<RowEnd> row_ends_;
   bool writing_rows_ = false;  // a table's rows are being written
   std::unique_ptr<KnownColumns> columns_;

@@ -136,6 +136,20 @@ INSTANTIATE_TEST_SUITE_P(
                      "error: broken table at $.constants.b.columns: \"columns\" is not an "
                      "array"}));
 
+// An object of many names is checked for a repeated one only once it is read: the repeated name
+// still takes the last value, at the first place.
+TEST(WayBack, ARepeatedNameAmongManyIsReadAsTheReaderReadsIt) {
+  std::string members;
+  std::string expected = "{";
+  for (int i = 0; i < 30; ++i) {
+    const std::string member = "\"k" + std::to_string(i) + "\":";
+    members += member + std::to_string(i) + ",";
+    expected += member + (i == 3 ? "99" : std::to_string(i)) + ",";
+  }
+  const std::string table = R"("t":{"columns":["a"],"rows":[[1]],"constants":{}})";
+  EXPECT_EQ(back("{" + members + "\"k3\":99," + table + "}"), expected + R"("t":[{"a":1}]})");
+}
+
 // The text is written at the length the scan counted, or the call fails as an internal fault:
 // it never returns a text other than the one counted.
 TEST(DocumentText, AWrittenLengthOtherThanTheCountedOneIsAFault) {
