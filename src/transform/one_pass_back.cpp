@@ -353,8 +353,8 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   }
 
   // The keys of a keyed table, as written with their quotes, when they are distinct strings.
-  static bool read_keys(std::string_view text, std::vector<std::string_view>& out) {
-    NameIndex names;
+  bool read_keys(std::string_view text, std::vector<std::string_view>& out) {
+    sorted_names_.clear();
     std::size_t at = 1;
     while (at < text.size() && text[at] == '"') {
       // Written as the writer writes them: each ends at the first quote not escaped.
@@ -362,12 +362,13 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
       while (text[end] != '"')
         end += text[end] == '\\' ? 2 : 1;
       const std::string_view key = text.substr(at, end + 1 - at);
-      if (names.find(key) != NameIndex::kAbsent) return false;
-      names.add(key);
+      sorted_names_.emplace_back(key);
       out.push_back(key);
       at = end + 2;  // past the quote and the comma or bracket
     }
-    return at >= text.size() || text == "[]";
+    if (at < text.size() && text != "[]") return false;
+    std::ranges::sort(sorted_names_);
+    return std::ranges::adjacent_find(sorted_names_) == sorted_names_.end();
   }
 
   // A row of `header` at the read position, written as the object of its cells; a table's row
@@ -440,8 +441,8 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   Buffer* out_ = nullptr;
   const char* run_;  // the start of the text passed over and not yet copied
   std::size_t depth_ = 0;
-  std::vector<Name> names_;  // of the objects being passed, outermost first
-  std::vector<Name> sorted_names_;
+  std::vector<Name> names_;         // of the objects being passed, outermost first
+  std::vector<Name> sorted_names_;  // of an object of many names, or of a keyed table
   std::vector<RowEnd> row_ends_;
   bool writing_rows_ = false;  // a table's rows are being written
   std::unique_ptr<KnownColumns> columns_;

@@ -127,6 +127,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "nor a group"},
         DocumentCase{R"({"keys":["k"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
                      "error: broken table at $.keys: 1 key for 2 rows"},
+        DocumentCase{R"({"keys":["x","x"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
+                     "error: broken table at $.keys[1]: the key \"x\" stands twice"},
         DocumentCase{R"({"columns":["a"],"rows":[],"constants":{"a":1}})", 0,
                      "error: broken table at $.constants.a: the name \"a\" is both a column and "
                      "a constant"},
