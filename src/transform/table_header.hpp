@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,11 +65,7 @@ std::optional<Broken> decode_header(const json::Value& columns, const json::Valu
 inline void write_member(json::Buffer& out, bool& empty, std::string_view member,
                          std::string_view value) {
   if (std::exchange(empty, false)) member.remove_prefix(1);
-  out.reserve_more(member.size() + value.size());
-  char* const to = out.write_position();
-  std::memcpy(to, member.data(), member.size());
-  if (!value.empty()) std::memcpy(to + member.size(), value.data(), value.size());
-  out.commit(member.size() + value.size());
+  out.append_pair(member, value);
 }
 
 // The way back of `payload` (decolumnarize.hpp), its places named from `root`: a constant's
