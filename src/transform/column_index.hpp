@@ -85,6 +85,11 @@ class ColumnIndex {
     return column;
   }
 
+  void reserve(std::size_t columns) {
+    names_.reserve(columns);
+    next_.reserve(columns);
+  }
+
   void clear() {
     names_.clear();
     next_.clear();

@@ -611,11 +611,9 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
       default:
         return given_up();
     }
-    if (skip_plain_integer()) return true;
-    Value value;
-    if (!read_literal_or_number(value)) throw_not_read_back();
-    return value.kind() != Kind::Number || value.as_number().form() != json::NumberForm::Float ||
-           json::is_written_float(number_, pos_, value.as_number().as_float()) || given_up();
+    bool written = false;
+    if (!skim_number(written)) throw_not_read_back();
+    return written || given_up();
   }
 
   // A table's or group's row at the read position: its cells written as the object they stand

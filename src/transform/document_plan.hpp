@@ -96,11 +96,13 @@ class DocumentPlan {
     const TablePlan* plan;
   };
 
+  // Tables are added as they end, so one that holds others comes after them: it is placed
+  // before them, which keeps the tables in the order of their starts with only the tables
+  // inside it moved (sorting them all once the scan ended cost more).
   void add_table(std::string_view text, const TablePlan* plan) {
-    tables_.push_back({text.data(), text.data() + text.size(), plan});
+    const auto after = std::ranges::upper_bound(tables_, text.data(), {}, &Table::start);
+    tables_.insert(after, {text.data(), text.data() + text.size(), plan});
   }
-  // Once every table is added.
-  void seal() { std::ranges::sort(tables_, {}, &Table::start); }
 
   // The table whose array or object starts at `start`, or nullptr when it stays as it is.
   const Table* table_at(const char* start) const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "json/read/walk.hpp"
+#include "json/text/container_end.hpp"
 #include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
 #include "transform/column_index.hpp"
@@ -48,6 +49,7 @@ struct ArrayFrame {
   const char* start;
   std::span<const CellSlot> cells;  // the array's own: its objects may be a list group's
   TableAnalysis* table = nullptr;   // of its elements, while every one is an object
+  bool one_element = false;         // seen ahead, at its first element: no table is analyzed
   std::uint64_t count = 0;
   std::uint64_t elements_size = 0;
   std::uint64_t elements_text = 0;  // the length of their text in the input
@@ -61,6 +63,8 @@ struct ObjectFrame {
   Level* level = nullptr;
   std::uint32_t last_name = DocumentNames::kNone;  // the number of the name read last
   TableAnalysis* keyed = nullptr;                  // of its values, while every one is an object
+  bool never_keyed =
+      false;  // seen ahead at its first member: it holds one, or a second not an object
   std::uint64_t count = 0;
   std::uint64_t members_size = 0;  // names, colons and values
   std::uint64_t members_text = 0;  // the length of their text in the input
@@ -101,7 +105,6 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     ValueSummary document;
     if (!walk_document(ScanContext{}, document)) return false;
     plan_.size = document.size;
-    plan_.seal();
     return true;
   }
 
@@ -183,7 +186,8 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     // The tables it is a row of: its array's, the list groups of its array's cells, its
     // container's keyed table, and the groups of its own cells.
     if (ArrayFrame* const array = context.array) {
-      if (array->all_objects) level.rows.push_back(acquire(array->table));
+      if (array->count == 0) array->one_element = holds_one_element(*array, brace);
+      if (array->all_objects && !array->one_element) level.rows.push_back(acquire(array->table));
       for (const CellSlot& slot : array->cells) {
         if (TableAnalysis* list = slot.table->list_group_of(slot.column)) {
           level.rows.push_back(list);
@@ -192,14 +196,18 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     }
     TableAnalysis* keyed = nullptr;
     if (ObjectFrame* const parent = context.object; parent != nullptr && parent->all_objects) {
-      keyed = acquire(parent->keyed);
-      level.rows.push_back(keyed);
+      if (parent->count == 0) parent->never_keyed = !second_value_is_object(brace);
+      if (!parent->never_keyed) {
+        keyed = acquire(parent->keyed);
+        level.rows.push_back(keyed);
+      }
     }
     for (const CellSlot& slot : context.cells) {
       if (TableAnalysis* group = slot.table->group_of(slot.column)) level.rows.push_back(group);
     }
     for (TableAnalysis* const table : level.rows)
       table->begin_row();
+    level.slots.resize(level.rows.size());  // one a table, filled by each member's name
     if (keyed != nullptr) keyed->name_row(context.object->name_text, context.object->name_copied);
     if (level.rows.empty()) level.seen.clear();
     return object;
@@ -214,7 +222,6 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
                                                : json::written_string_size(name.text);
     if (!analyzing_) return true;
     Level& level = *object.level;
-    level.slots.clear();
     bool repeated = false;
     if (level.rows.empty()) {
       // Its names are not numbered: an object that is no row is mostly one of a kind, and one
@@ -225,17 +232,17 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       // The first table's guess of the column, when right, numbers the name without hashing it.
       TableAnalysis* const first = level.rows.front();
       std::uint32_t column = first->guessed_column(name.text);
-      const std::uint32_t number =
-          column != ColumnIndex::kAbsent
-              ? first->name_of(column)
-              : pool_.names().number(name.text, object.last_name, level.first_name);
+      const std::uint32_t number = column != ColumnIndex::kAbsent
+                                       ? first->name_of(column)
+                                       : number_unguessed(object, name.text);
       object.last_name = number;
       if (column == ColumnIndex::kAbsent) column = first->column_of(number, object.name_size);
-      level.slots.push_back({first, column});
+      level.slots[0] = {first, column};
       repeated = first->place(column);
-      for (TableAnalysis* const table : std::span(level.rows).subspan(1)) {
+      for (std::size_t row = 1; row < level.rows.size(); ++row) {
+        TableAnalysis* const table = level.rows[row];
         column = table->column_of(number, object.name_size);
-        level.slots.push_back({table, column});
+        level.slots[row] = {table, column};
         repeated = table->place(column) || repeated;
       }
     }
@@ -296,6 +303,72 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
  private:
+  // Whether the object whose first member's value is the object at `brace` has a second member
+  // whose value is an object, as far as a glance ahead tells (when it cannot, true). Only such an
+  // object may be a keyed table; most objects that start with an object member are no table
+  // (an address first among a person's details, say), and their first members would be analyzed
+  // as its rows for nothing.
+  bool second_value_is_object(const char* brace) const {
+    // Only so far: a long first value is read at its own pace.
+    constexpr std::size_t kLookAhead = 8192;
+    const char* const until =
+        static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
+    const char* p = json::container_end(brace, until);
+    if (p == nullptr || (p = after_space(p, until)) == until) return true;
+    if (*p != ',') return false;  // the object's end (or a fault the reader finds)
+    if ((p = after_space(p + 1, until)) == until || *p != '"') return true;
+    if ((p = json::string_end(p, until)) == nullptr || (p = after_space(p, until)) == until ||
+        *p != ':' || (p = after_space(p + 1, until)) == until) {
+      return true;
+    }
+    return *p == '{';
+  }
+
+  // Whether `array`, whose first element is the object at `brace`, holds no other, when a table
+  // needs more than one: its table (and the groups inside) would be analyzed for nothing. Lists
+  // of objects in tool outputs mostly hold one; the glance ahead is spared where it would mostly
+  // find more: where the lists of the same column held more than two on average, or, for a list
+  // in no column, where most glances so far found more.
+  bool holds_one_element(const ArrayFrame& array, const char* brace) {
+    if (least_rows_ < 2) return false;
+    std::uint64_t lists = 0;
+    std::uint64_t objects = 0;
+    for (const CellSlot& slot : array.cells) {
+      lists += slot.table->lists_in(slot.column);
+      objects += slot.table->objects_in_lists(slot.column);
+    }
+    if (lists > 0 ? objects > 2 * lists : glances_ >= 8 && 2 * lone_found_ < glances_) {
+      return false;
+    }
+    constexpr std::size_t kLookAhead = 16384;
+    const char* const until =
+        static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
+    const char* p = json::container_end(brace, until);
+    if (p == nullptr || (p = after_space(p, until)) == until) return false;
+    ++glances_;
+    if (*p != ']') return false;
+    ++lone_found_;
+    return true;
+  }
+
+  static const char* after_space(const char* p, const char* end) {
+    if (p == end || !json::reading::is_whitespace(static_cast<unsigned char>(*p))) return p;
+    return json::reading::whitespace_end(p, end);
+  }
+
+  // The number of a member's name that the first table of its object did not guess. That table
+  // is often new (the first row of a list's table, say) where another one the object is a row of
+  // has seen its names (the list group over every such list): its guess comes next, then the
+  // names' own.
+  std::uint32_t number_unguessed(ObjectFrame& object, std::string_view name) {
+    Level& level = *object.level;
+    for (const TableAnalysis* const table : std::span(level.rows).subspan(1)) {
+      const std::uint32_t column = table->guessed_column(name);
+      if (column != ColumnIndex::kAbsent) return table->name_of(column);
+    }
+    return pool_.names().number(name, object.last_name, level.first_name);
+  }
+
   // A long table is planned now, its rows kept for the writer; a short one is planned again
   // from its text if it is written, which costs little, and its plan is mostly never written
   // (it stands in a group's cells, say).
@@ -326,7 +399,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   const std::uint64_t least_members_;
   PerDepth<Level> levels_;  // by the depth of objects
   std::size_t depth_ = 0;
-  bool analyzing_ = true;  // cleared by a repeated name, after which the walk only validates
+  std::uint64_t glances_ = 0;     // ahead of arrays' first elements
+  std::uint64_t lone_found_ = 0;  // of them finding the array's end
+  bool analyzing_ = true;         // cleared by a repeated name, after which the walk only validates
 };
 
 }  // namespace

@@ -35,6 +35,12 @@ void TableAnalysis::name_row(std::string_view text, bool copied) {
 }
 
 std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t written_size) {
+  // A fresh analysis takes room for a few columns at once: most tables and groups have several,
+  // and growing from one column at a time cost a reallocation at each doubling.
+  if (columns_.capacity() == 0) {
+    columns_.reserve(kFirstColumns);
+    columns_index_.reserve(kFirstColumns);
+  }
   const std::uint32_t number = columns_index_.add(name, pool_.names());
   columns_.emplace_back().name_size = written_size;
   return number;
@@ -42,7 +48,6 @@ std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t writte
 
 void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) {
   const json::Kind kind = cell.value.kind();
-  if (kind != json::Kind::Null) column.non_null = true;
   if (rows_ == 1) {
     column.constant = true;
     column.reference = pool_.keep(cell.value);
@@ -53,9 +58,12 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
   } else if (column.constant && !matches_reference(column, cell)) {
     column.constant = false;
   }
+  // A null cell leaves the column's forms as they were.
+  if (kind == json::Kind::Null) return;
+  column.non_null = true;
   if (kind == json::Kind::Object) {
     ++column.objects;
-  } else if (kind != json::Kind::Null && column.may_group) {
+  } else if (column.may_group) {
     drop_group(column);
   }
   if (kind == json::Kind::Array && cell.list_of_objects && column.may_list_group) {
@@ -67,11 +75,10 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     ++column.lists;
     column.list_objects += cell.objects;
     column.list_brackets += 2 + commas(cell.objects);
-  } else if (kind != json::Kind::Null && column.may_list_group) {
+  } else if (column.may_list_group) {
     drop_list_group(column);
   }
-  column.settled =
-      column.non_null && !column.constant && !column.may_group && !column.may_list_group;
+  column.settled = !column.constant && !column.may_group && !column.may_list_group;
 }
 
 bool TableAnalysis::matches_reference(const Column& column, const ValueSummary& cell) {

@@ -74,6 +74,12 @@ class TableAnalysis {
     return columns_index_.guessed_column(name, pool_names());
   }
   std::uint32_t name_of(std::uint32_t column) const { return columns_index_.name(column); }
+  // Of a column's cells so far, while it may be a list group: the lists of objects, and the
+  // objects in them.
+  std::uint64_t lists_in(std::uint32_t column) const { return columns_[column].lists; }
+  std::uint64_t objects_in_lists(std::uint32_t column) const {
+    return columns_[column].list_objects;
+  }
   // Places the member being read in `column`: whether the row already had one there.
   bool place(std::uint32_t column) {
     columns_index_.note_in_row(column);
@@ -131,6 +137,8 @@ class TableAnalysis {
     bool settled = false;
     ColumnForm form = ColumnForm::Plain;
   };
+
+  static constexpr std::size_t kFirstColumns = 8;
 
   std::uint32_t add_column(std::uint32_t name, std::uint64_t written_size);
   const DocumentNames& pool_names() const;

@@ -197,6 +197,11 @@ const std::pair<const char*, const char*> kTextPairs[] = {
     {R"({"a":{"b":[1,{"c":"d"}]}})", "{\n  \"a\": {\"b\": [1, {\"c\": \"d\"}]}\n}"},
     {R"({"a":{"x":1,"y":2},"b":3})", R"({"a":{"y":2,"x":1},"b":3})"},
     {R"({"a":{"x":1,"y":2},"b":3})", R"({"a":{"y":2,"x":1},"b":4})"},
+    // Objects whose names part: their members counted to the end, strings and nesting passed.
+    {R"({"a":1,"b":"\"},","c":2})", R"({"a":1,"c":2,"b":"\"},"})"},
+    {R"({"a":{"p":1},"b":[{"q":2},3]})", R"({"a":{"p":1},"c":[{"q":2},3],"d":null})"},
+    {R"({"a":1,"b":{"x":[1,2]}})", R"({"a":1,"d":{"x":[1,2]}})"},
+    {"{\"a\":1,\n  \"b\": [1, 2]}", R"({"b":[1,2],"a":1})"},
 };
 
 TEST(DeferredEquality, TextsCompareAsTheirValues) {
@@ -437,6 +442,92 @@ TEST(DeferredPayloads, SameOutputAsBuildingEverything) {
     const std::string spread = spread_out(text);
     EXPECT_EQ(deferred_result(spread), built_result(spread)) << path.filename() << " spread out";
     EXPECT_EQ(deferred_result(spread), deferred_result(text)) << path.filename() << " spread out";
+  }
+}
+
+// Runs of numbers below the rows are judged a number at a time as they are passed over, without
+// building them: each text against the writer's spelling of the value it builds. Arrays of
+// numbers of every shape (edge cases and random ones, plain and not, valid and broken) must give
+// the output and errors of the built values, and be kept as written text exactly when the writer
+// writes their built value as that text.
+TEST(DeferredNumbers, RunsJudgedLikeBuiltNumbers) {
+  const char* const kShapes[] = {"0",
+                                 "-0",
+                                 "0.0",
+                                 "-0.0",
+                                 "7",
+                                 "-7",
+                                 "123456789012345",
+                                 "1234567890123456",
+                                 "123456789012345678",
+                                 "12345678901234567890",
+                                 "-9223372036854775808",
+                                 "1.5",
+                                 "1.50",
+                                 "0.00001",
+                                 "0.000001",
+                                 "43.42027300000001",
+                                 "-65.61361699999998",
+                                 "9007199254740993.0",
+                                 "0.30000000000000004",
+                                 "0.1234567890123456789",
+                                 "1e5",
+                                 "1E+16",
+                                 "1e+16",
+                                 "true",
+                                 "null",
+                                 "\"s\"",
+                                 "[]",
+                                 "-",
+                                 "01",
+                                 "1.",
+                                 "1.e5",
+                                 "-a",
+                                 "1.5.5"};
+  std::mt19937_64 random(37);
+  const auto digits = [&](std::uint64_t count) {
+    std::string text;
+    for (std::uint64_t d = 0; d < count; ++d)
+      text += static_cast<char>('0' + random() % 10);
+    return text;
+  };
+  int written = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string array = "[";
+    for (std::uint64_t n = random() % 6; n-- != 0;) {
+      if (random() % 4 == 0) {
+        array += kShapes[random() % std::size(kShapes)];
+      } else {  // coordinates and the like: "-dd.ddd…" with 1 to 18 fraction digits
+        array += (random() % 2 ? "-" : "") + std::to_string(1 + random() % 180) + "." +
+                 digits(1 + random() % 18);
+      }
+      array += n == 0 ? "" : random() % 30 == 0 ? ", " : ",";
+    }
+    array += "]";
+    if (random() % 3 == 0) array = "[" + array + "," + array + "]";
+    // Read with room after it, where a plain number is read whole, and near the input's end.
+    const std::string payload =
+        "[{\"a\":" + array + "}," + std::string(40, ' ') + "{\"a\":[" + array + "]}]";
+    ASSERT_EQ(deferred_result(payload), built_result(payload)) << payload;
+    Arena deferred_arena;
+    Arena built_arena;
+    auto deferred = json::parse_value_list(payload, deferred_arena, Build::Rows);
+    auto built = json::parse_value_list(payload, built_arena, Build::Everything);
+    ASSERT_EQ(deferred.ok(), built.ok()) << payload;
+    if (!deferred.ok()) continue;
+    json::Buffer out;
+    json::serialize_value(*built.value()[0].as_object().get("a"), out);
+    const bool expected = out.view() == array;
+    const json::TextForm form = deferred.value()[0].as_object().get("a")->deferred_form();
+    ASSERT_EQ(form == json::TextForm::Written, expected) << array;
+    written += expected ? 1 : 0;
+  }
+  EXPECT_GT(written, 2000);
+  // Arrays of numbers entered at the nesting limit and just below it.
+  for (const int depth : {125, 126, 127, 128}) {
+    const std::string payload =
+        "[{\"a\":" + std::string(depth, '[') + "1,2" + std::string(depth, ']') + "}]";
+    EXPECT_EQ(deferred_result(payload), built_result(payload)) << depth;
   }
 }
 

@@ -58,6 +58,34 @@ INSTANTIATE_TEST_SUITE_P(
             R"({"1.0.0":{"tarball_size":10,"shasum":"aa"},"1.0.1":{"tarball_size":11,"shasum":"aa"},"1.0.2":{"tarball_size":12,"shasum":"aa"}})",
             2,
             R"({"keys":["1.0.0","1.0.1","1.0.2"],"columns":["tarball_size"],"rows":[[10],[11],[12]],"constants":{"shasum":"aa"}})"},
+        // Keyed tables found past first values whose strings hold brackets, quotes and
+        // backslashes, or laid out; and an object whose second value is no object.
+        DocumentCase{
+            R"({"a":{"s":"}\\\"{]","kind":"release","channel":"stable","t":[1,{"u":"["}]},"b":{"s":"x","kind":"release","channel":"stable","t":[2]},"c":{"s":"\\\\","kind":"release","channel":"stable","t":[3]}})",
+            2,
+            R"({"keys":["a","b","c"],"columns":["s","t"],"rows":[["}\\\"{]",[1,{"u":"["}]],["x",[2]],["\\\\",[3]]],"constants":{"kind":"release","channel":"stable"}})"},
+        DocumentCase{
+            "{\"a\" : {\"s\":\"}\",\"kind\":\"release\",\"channel\":\"stable\"} ,\n  \"b\"\t:\n "
+            "{\"s\":\"x\",\"kind\":\"release\",\"channel\":\"stable\"}, \"c\": "
+            "{\"s\":\"y\",\"kind\":\"release\",\"channel\":\"stable\"}}",
+            2,
+            R"({"keys":["a","b","c"],"columns":["s"],"rows":[["}"],["x"],["y"]],"constants":{"kind":"release","channel":"stable"}})"},
+        DocumentCase{
+            R"({"a":{"s":"{","kind":"release","channel":"stable"},"b":"{","c":{"s":"y","kind":"release","channel":"stable"}})",
+            2,
+            R"({"a":{"s":"{","kind":"release","channel":"stable"},"b":"{","c":{"s":"y","kind":"release","channel":"stable"}})"},
+        // Lists seen ahead: one of one object stays, one whose first element holds brackets,
+        // quotes and nesting, then layout, is a table.
+        DocumentCase{
+            R"({"a":[{"k":"a]","v":"x","colour":"red","shade":"dark"}],"b":[{"k":"b","v":"y","colour":"red","shade":"dark"},{"k":"c","v":"z","colour":"red","shade":"dark"},{"k":"d","v":"w","colour":"red","shade":"dark"}]})",
+            2,
+            R"({"a":[{"k":"a]","v":"x","colour":"red","shade":"dark"}],"b":{"columns":["k","v"],"rows":[["b","y"],["c","z"],["d","w"]],"constants":{"colour":"red","shade":"dark"}}})"},
+        DocumentCase{
+            "{\"items\":[{\"n\":\"]\\\"}]\",\"m\":[[1],{\"x\":\"[\"}],\"kind\":\"release\"} ,\n "
+            "{\"n\":\"b\",\"m\":[],\"kind\":\"release\"},{\"n\":\"c\",\"m\":[],\"kind\":"
+            "\"release\"}]}",
+            2,
+            R"({"items":{"columns":["n","m"],"rows":[["]\"}]",[[1],{"x":"["}]],["b",[]],["c",[]]],"constants":{"kind":"release"}}})"},
         // A repeated name keeps its last value at its first position, as the reader reads it.
         DocumentCase{R"({"a":1,"b":2,"a":3})", 2, R"({"a":3,"b":2})"},
         // Found after the same name in an object inside, and among more names than are compared

@@ -221,20 +221,9 @@ TEST(PlainStrings, WrittenAsReadAtEveryLength) {
             R"({"columns":["c"],"rows":[["a\"b\\c\nd\u0001"],[1]],"constants":{}})");
 }
 
-// A reference transform for rows of integers and strings, written plainly: the pipeline must
-// place every cell under its name however the member order and the member set change.
-TEST(RowKeysInTheTransform, CellsFollowTheirNames) {
-  const std::vector<std::vector<std::string>> shapes = {{"a", "b", "c", "d"},
-                                                        {"a", "c", "d"},
-                                                        {"a", "d"},
-                                                        {"b", "a", "d", "c"},
-                                                        {"a", "b", "c", "d"},
-                                                        {"x", "a", "b"},
-                                                        {"a", "b", "x"},
-                                                        {"d"},
-                                                        {},
-                                                        {"c", "d", "a"},
-                                                        {"a", "b", "c", "d", "e"}};
+// A reference transform for rows of integers, written plainly: the pipeline must place every
+// cell under its name however the member order and the member set change.
+void expect_cells_follow_names(const std::vector<std::vector<std::string>>& shapes) {
   std::string payload = "[";
   std::vector<std::string> names;
   std::vector<std::map<std::string, std::string>> cells;
@@ -268,6 +257,65 @@ TEST(RowKeysInTheTransform, CellsFollowTheirNames) {
   const auto output = columnarize_json(payload);
   ASSERT_TRUE(output.ok());
   EXPECT_EQ(output.value().view(), expected);
+}
+
+TEST(RowKeysInTheTransform, CellsFollowTheirNames) {
+  expect_cells_follow_names({{"a", "b", "c", "d"},
+                             {"a", "c", "d"},
+                             {"a", "d"},
+                             {"b", "a", "d", "c"},
+                             {"a", "b", "c", "d"},
+                             {"x", "a", "b"},
+                             {"a", "b", "x"},
+                             {"d"},
+                             {},
+                             {"c", "d", "a"},
+                             {"a", "b", "c", "d", "e"}});
+}
+
+// Past a few dozen names, names are found by their hash instead of by comparing them: tables
+// that grow across that point, one name at a time or many at once, in changing orders.
+TEST(RowKeysInTheTransform, CellsFollowTheirNamesInWideTables) {
+  std::vector<std::string> all;
+  for (int i = 0; i < 45; ++i)
+    all.push_back("n" + std::to_string(i));
+  auto names = [&](std::size_t from, std::size_t to) {
+    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(from),
+                                    all.begin() + static_cast<std::ptrdiff_t>(to));
+  };
+  std::vector<std::string> reversed = names(0, 45);
+  std::reverse(reversed.begin(), reversed.end());
+  expect_cells_follow_names(
+      {names(0, 31), names(0, 32), names(1, 33), names(0, 34), reversed, names(20, 45), {"n44"}});
+  expect_cells_follow_names({names(0, 45), names(3, 9)});
+}
+
+// A name spelled with escapes is the name it decodes to, wherever the table is in its growth.
+TEST(RowKeysInTheTransform, EscapedNamesAreTheirDecodedNames) {
+  for (const int width : {3, 31, 32, 33, 40}) {
+    std::string plain = "[";
+    std::string escaped = "[";
+    for (int row = 0; row < 3; ++row) {
+      plain += row == 0 ? "{" : ",{";
+      escaped += row == 0 ? "{" : ",{";
+      for (int i = 0; i < width; ++i) {
+        const std::string number = std::to_string(i);
+        const std::string value = std::to_string(row * 100 + i);
+        plain += (i == 0 ? "\"n" : ",\"n") + number + "\":" + value;
+        // Every other row spells its names with an escape for the "n".
+        escaped += (i == 0 ? "\"" : ",\"") + std::string(row % 2 == 1 ? "\\u006e" : "n") + number +
+                   "\":" + value;
+      }
+      plain += "}";
+      escaped += "}";
+    }
+    plain += "]";
+    escaped += "]";
+    const auto from_plain = columnarize_json(plain);
+    const auto from_escaped = columnarize_json(escaped);
+    ASSERT_TRUE(from_plain.ok() && from_escaped.ok());
+    EXPECT_EQ(from_escaped.value().view(), from_plain.value().view()) << "width " << width;
+  }
 }
 
 }  // namespace

@@ -82,15 +82,16 @@ const Map::Entry* Map::find_indexed(std::string_view key, std::uint64_t hash) co
 }
 
 Map::Inserted Map::insert(std::string_view key, Value value) {
+  Inserted inserted = insert_new(key, value);
+  if (inserted.previous) entries_[inserted.position].value = value;
+  return inserted;
+}
+
+Map::Inserted Map::insert_new(std::string_view key, Value value) {
   if (index_ == nullptr && size_ > kLinearLimit) build_index(size_);
   const std::uint64_t hash = index_ != nullptr ? hash_key(seed_, key) : 0;
   const Entry* existing = index_ != nullptr ? find_indexed(key, hash) : find_linear(key);
-  if (existing != nullptr) {
-    Entry& entry = entries_[existing - entries_];
-    const Value previous = entry.value;
-    entry.value = value;
-    return {static_cast<std::size_t>(existing - entries_), previous};
-  }
+  if (existing != nullptr) return {static_cast<std::size_t>(existing - entries_), existing->value};
   if (size_ >= kMostEntries) throw std::length_error("map holds too many members");
   if (size_ == capacity_) grow_entries(std::max<std::size_t>(4, std::size_t{capacity_} * 2));
   const std::uint32_t position = size_;

@@ -59,6 +59,9 @@ class Map {
   // gets the new value; otherwise the entry is appended. The key's text is not copied: it must
   // live as long as the map. Throws std::bad_alloc when the arena cannot grow.
   Inserted insert(std::string_view key, Value value);
+  // Stores `value` under `key` only when the key is absent; a present key's entry is left as it
+  // is and reported as `previous`. The key is hashed once either way.
+  Inserted insert_new(std::string_view key, Value value);
 
   std::span<const Entry> entries() const { return {entries_, size_}; }
   const Entry* begin() const { return entries_; }

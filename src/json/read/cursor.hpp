@@ -32,6 +32,47 @@ inline bool is_whitespace(unsigned char byte) {
   return byte <= ' ' && ((1ULL << byte) & kWhitespace) != 0;
 }
 
+// The end of the run of whitespace that starts at `p`, which is before `end`.
+inline const char* whitespace_end(const char* p, const char* end) {
+  if (*p == ' ' && end - p >= 2 && static_cast<unsigned char>(p[1]) > ' ') {
+    return p + 1;  // the space after a colon
+  }
+#if TARVIK_SSE2
+  // Laid-out text is mostly a line break and an indentation of spaces, which are passed over
+  // comparing each block with spaces alone; anything else is left to the general loop.
+  if (*p == '\n') {
+    ++p;
+    while (end - p >= 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const auto other =
+          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')))) ^
+          0xFFFF;
+      if (other != 0) {
+        p += std::countr_zero(other);
+        if (is_whitespace(static_cast<unsigned char>(*p))) break;
+        return p;
+      }
+      p += 16;
+    }
+  }
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                                    _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
+                                       _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                                                    _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+    const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
+    if (other != 0) {
+      return p + std::countr_zero(other);
+    }
+    p += 16;
+  }
+#endif
+  while (p != end && is_whitespace(static_cast<unsigned char>(*p)))
+    ++p;
+  return p;
+}
+
 // Every read_* and parse_* step returns false after storing the error of the first fault;
 // callers then return false at once, so nothing more is read.
 class Cursor {
@@ -49,25 +90,7 @@ class Cursor {
     if (pos_ != end_ && is_whitespace(peek())) skip_whitespace_run();
   }
 
-  [[gnu::noinline]] void skip_whitespace_run() {
-#if TARVIK_SSE2
-    while (end_ - pos_ >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_));
-      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
-                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))),
-                                         _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
-                                                      _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
-      const auto other = static_cast<std::uint32_t>(_mm_movemask_epi8(blank)) ^ 0xFFFF;
-      if (other != 0) {
-        pos_ += std::countr_zero(other);
-        return;
-      }
-      pos_ += 16;
-    }
-#endif
-    while (pos_ != end_ && is_whitespace(peek()))
-      ++pos_;
-  }
+  [[gnu::noinline]] void skip_whitespace_run() { pos_ = whitespace_end(pos_, end_); }
 
   // Stamped with the read position (just past the byte consumed last).
   [[gnu::cold, gnu::noinline]] bool fail(ErrorCode code) {
@@ -113,46 +136,6 @@ class Cursor {
       if (*pos_++ != letter) return fail(ErrorCode::ExpectedSomeIdent);
     }
     return true;
-  }
-
-  // Passes over an integer at the read position that is short enough to be read as an integer
-  // whatever its digits (at most 18 of them, "-0" being a float), when the byte after it ends it.
-  // Anything else is left unread, and false returned: that number is read as any other.
-  bool skip_plain_integer() {
-    constexpr int kSureDigits = 18;
-    const char* p = pos_;
-    if (*p == '-') ++p;
-    if (end_ - p <= kSureDigits) return false;  // near the end, every number is read
-    int digits = count_digits(p);
-    if (digits == 16) {
-      while (digits <= kSureDigits && is_digit(static_cast<unsigned char>(p[digits])))
-        ++digits;
-    }
-    // No digit, a leading zero that is not alone, "-0", or perhaps too many.
-    if (digits == 0 || digits > kSureDigits || (*p == '0' && (digits > 1 || p != pos_))) {
-      return false;
-    }
-    p += digits;
-    if (*p == '.' || (*p | 0x20) == 'e') return false;
-    pos_ = p;
-    return true;
-  }
-
-  // How many of the sixteen bytes at `p` are digits before the first that is not.
-  static int count_digits(const char* p) {
-#if TARVIK_SSE2
-    const __m128i values =
-        _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
-    // As an unsigned byte, a digit's value is at most 9 and every other byte's is above.
-    const auto digits = static_cast<std::uint32_t>(_mm_movemask_epi8(
-        _mm_cmpeq_epi8(_mm_subs_epu8(values, _mm_set1_epi8(9)), _mm_setzero_si128())));
-    return std::countr_zero(~digits);  // ~digits has bit 16 set
-#else
-    int count = 0;
-    while (count < 16 && is_digit(static_cast<unsigned char>(p[count])))
-      ++count;
-    return count;
-#endif
   }
 
   bool enter_nested() {

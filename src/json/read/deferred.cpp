@@ -39,8 +39,9 @@ class Tokens {
 
   // The first byte of the next token, whitespace skipped.
   char next() {
-    while (reading::is_whitespace(static_cast<unsigned char>(*pos_)))
-      ++pos_;
+    if (reading::is_whitespace(static_cast<unsigned char>(*pos_))) {
+      pos_ = reading::whitespace_end(pos_, end_);
+    }
     return *pos_;
   }
   const char* position() const { return pos_; }
@@ -58,6 +59,38 @@ class Tokens {
       // An even run of backslashes before it escapes itself, not the quote.
       if ((quote - run) % 2 == 0) return {pos_, static_cast<std::size_t>(quote + 1 - pos_)};
       from = quote + 1;
+    }
+  }
+
+  // How many members the object being read holds from the read position, at one of its names,
+  // to its end, where the read position is left.
+  std::size_t members_to_end() {
+    std::size_t members = 1;
+    std::size_t depth = 0;  // of the arrays and objects inside it
+    for (;;) {
+      switch (next()) {
+        case '"':
+          skip(string().size());
+          break;
+        case '{':
+        case '[':
+          ++depth;
+          skip(1);
+          break;
+        case '}':
+        case ']':
+          if (depth == 0) return members;
+          --depth;
+          skip(1);
+          break;
+        case ',':
+          members += depth == 0 ? 1 : 0;
+          skip(1);
+          break;
+        default:  // a colon, or a byte of a number or a literal
+          skip(1);
+          break;
+      }
     }
   }
 
@@ -155,7 +188,10 @@ bool is_short_integer(std::string_view number) {
           const bool escaped = one.find('\\') != std::string_view::npos ||
                                other.find('\\') != std::string_view::npos;
           if (!escaped || !equal_tokens(one, other)) {
-            return name ? Verdict::Undecided : Verdict::Unequal;
+            if (!name) return Verdict::Unequal;
+            // Equal objects hold as many members; those before these two names matched.
+            return left.members_to_end() == right.members_to_end() ? Verdict::Undecided
+                                                                   : Verdict::Unequal;
           }
         }
         left.skip(one.size());

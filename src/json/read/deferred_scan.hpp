@@ -32,7 +32,7 @@ struct Unbuilt {};
 // repeated key); without a repeated key it can at least be respelled piece by piece.
 struct Skim {
   static constexpr StringUse kStrings = StringUse::Checked;
-  static constexpr bool kIntegersUnread = true;
+  static constexpr bool kNumbersJudged = true;
 };
 
 // Deferred text, known to be one value without a repeated key, given to a speller in the pieces
@@ -88,20 +88,13 @@ class DeferredScanner : public Walker<Reader> {
     if (pos_ != before) canonical_ = strings_only_ = false;
   }
 
-  bool scalar(const Skim&, const Value& value, const char*, Unbuilt&) {
-    // An integer in range is written as the digits it was read from; any other number is written
-    // by the float writer, which may spell it differently. Asked while the text may still be
-    // StringsRespelled, which it is at least as long as it is canonical.
-    if (strings_only_ && value.kind() == Kind::Number &&
-        value.as_number().form() == NumberForm::Float &&
-        !is_written_float(number_, pos_, value.as_number().as_float())) {
-      canonical_ = strings_only_ = false;
-    }
+  // Literals: written as they stand.
+  bool scalar(const Skim&, const Value&, const char*, Unbuilt&) { return true; }
+
+  bool number(const Skim&, bool written, const char*, Unbuilt&) {
+    if (!written) canonical_ = strings_only_ = false;
     return true;
   }
-
-  // An integer in range is written as the digits it was read from.
-  bool integer(const Skim&, const char*, Unbuilt&) { return true; }
 
   bool string(const Skim&, const StringRead& string, const char*, Unbuilt&) {
     if (!string.escapes_as_written) canonical_ = false;

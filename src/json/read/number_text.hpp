@@ -173,6 +173,28 @@ class NumberReader : public Cursor {
     return parse_integer(positive, out);
   }
 
+  // A number at the read position, which holds a "-" or a digit, read only to tell whether the
+  // writer writes it as its text stands (`written`): an integer in range is written as the digits
+  // it was read from, any other number by the float writer. False with the error stored.
+  [[gnu::always_inline]] bool skim_number(bool& written) {
+    const bool positive = peek() != '-';
+    if (!positive) ++pos_;
+#if TARVIK_SSE2
+    if (end_ - pos_ >= kPlainWindow) {
+      if (const PlainForm form = skim_plain_number(positive); form != PlainForm::Unread) {
+        written = form == PlainForm::Written;
+        return true;
+      }
+    }
+#endif
+    Value value;
+    if (!read_number(positive, value)) return false;
+    const Number number = value.as_number();
+    written =
+        number.form() != NumberForm::Float || is_written_float(number_, pos_, number.as_float());
+    return true;
+  }
+
 #if TARVIK_SSE2
   // The bytes read_plain_number may look at, from the number's first digit: sixteen, a point and
   // sixteen after it, and the one after those.
@@ -184,8 +206,6 @@ class NumberReader : public Cursor {
   // value from one vector that holds the first sixteen without the point. Returns false, having
   // consumed nothing, for any other text: parse_integer then reads it, errors included.
   [[gnu::always_inline]] bool read_plain_number(bool positive, Value& out) {
-    constexpr int kMostDigits = 19;  // below 10^19, so below 2^64
-    constexpr int kRunDigits = 16;
     const char* const p = pos_;
     if (const unsigned char second = p[1]; !is_digit(second) && second != '.') {
       // A single digit, the most common integer: no vector needed.
@@ -213,51 +233,124 @@ class NumberReader : public Cursor {
                                                        : digit_run_value(head, integer_digits),
                            out);
     }
+    PlainDecimal decimal{};
+    if (!read_plain_decimal(p, integer_digits, decimal)) return false;
+    const std::uint64_t significand = plain_significand(p, head, decimal);
+    number_.point = after;
+    number_.significand = significand;
+    number_.exponent = -decimal.fraction_digits;
+    pos_ = decimal.end;
+    double f = 0.0;
+    if (!plain_double(significand, decimal.fraction_digits, f)) {
+      number_.plain = PlainForm::Unread;
+      return scale_by_large_power(positive, significand, -decimal.fraction_digits, out);
+    }
+    number_.plain =
+        plain_form(decimal.significant_digits, decimal.first_exponent, decimal.fraction_digits,
+                   decimal.end[-1], significand, std::bit_cast<std::uint64_t>(f));
+    out = Value::number(Number::floating(positive ? f : -f));
+    return true;
+  }
+
+  // A number in plain form read only to tell how its text stands to the writer's spelling, as
+  // read_plain_number reads it, the double computed only when the digits are to be judged: an
+  // integer of at most 15 digits is written as read ("-0" is a float, left unread). Unread,
+  // having consumed nothing, for any other text, or where the digits cannot be judged at once.
+  [[gnu::always_inline]] PlainForm skim_plain_number(bool positive) {
+    const char* const p = pos_;
+    const __m128i head = load_16(p);
+    const int integer_digits = std::countr_zero(~digit_bits(head));  // ~ has bit 16 set
+    const char* const after = p + integer_digits;
+    if (integer_digits == 0 || integer_digits == kRunDigits || (*p == '0' && integer_digits > 1)) {
+      return PlainForm::Unread;
+    }
+    if (*after != '.') {
+      if ((*after | 0x20) == 'e' || (!positive && *p == '0')) return PlainForm::Unread;
+      pos_ = after;
+      return PlainForm::Written;
+    }
+    PlainDecimal decimal{};
+    if (!read_plain_decimal(p, integer_digits, decimal)) return PlainForm::Unread;
+    PlainForm form = plain_layout_form(decimal.significant_digits, decimal.first_exponent,
+                                       decimal.fraction_digits, decimal.end[-1]);
+    if (form == PlainForm::Unread) {
+      const std::uint64_t significand = plain_significand(p, head, decimal);
+      double f = 0.0;
+      if (!plain_double(significand, decimal.fraction_digits, f)) return PlainForm::Unread;
+      form = plain_digits_form(significand, decimal.fraction_digits, decimal.end[-1],
+                               std::bit_cast<std::uint64_t>(f));
+      if (form == PlainForm::Unread) return PlainForm::Unread;
+    }
+    pos_ = decimal.end;
+    return form;
+  }
+
+  // Where the parts of a plain decimal "ddd.ddd" stand.
+  struct PlainDecimal {
+    const char* end;         // past its last digit
+    int integer_digits;      // 1 to 15
+    int fraction_digits;     // 1 to 16, at most 19 digits in all
+    int significant_digits;  // from the first non-zero digit to the end, 0 when all are zero
+    int first_exponent;      // the exponent of the first non-zero digit
+  };
+
+  // The fraction of a number whose `integer_digits` from `p` are followed by a point: false for
+  // a text that is not a plain decimal. Where the significant digits begin is known from the
+  // positions alone, before the value.
+  [[gnu::always_inline]] static bool read_plain_decimal(const char* p, int integer_digits,
+                                                        PlainDecimal& out) {
+    const char* const after = p + integer_digits;
     const __m128i fraction = load_16(after + 1);
     const int fraction_digits = std::countr_zero(~digit_bits(fraction));
     const int digit_count = integer_digits + fraction_digits;
     const char* const end = after + 1 + fraction_digits;
-    if (fraction_digits == 0 || digit_count > kMostDigits || is_digit(*end) ||
+    if (fraction_digits == 0 || digit_count > kMostPlainDigits || is_digit(*end) ||
         (*end | 0x20) == 'e') {
       return false;
     }
+    out = {end, integer_digits, fraction_digits, digit_count, integer_digits - 1};
+    if (*p == '0') {
+      const int zeros = std::countr_zero(~zero_bits(fraction));
+      out.significant_digits = zeros >= fraction_digits ? 0 : fraction_digits - zeros;
+      out.first_exponent = -1 - zeros;
+    }
+    return true;
+  }
+
+  // The value of a plain decimal's digits, from one vector that holds the first sixteen without
+  // the point (`head` holds the sixteen bytes from the first digit `p`).
+  [[gnu::always_inline]] static std::uint64_t plain_significand(const char* p, __m128i head,
+                                                                const PlainDecimal& decimal) {
+    const int digit_count = decimal.integer_digits + decimal.fraction_digits;
     // The integer digits stay, the fraction moves one byte back over the point.
-    const __m128i keep = first_bytes(integer_digits);
+    const __m128i keep = first_bytes(decimal.integer_digits);
     const __m128i run =
         _mm_or_si128(_mm_and_si128(keep, head), _mm_andnot_si128(keep, load_16(p + 1)));
     std::uint64_t significand = digit_run_value(run, std::min(digit_count, kRunDigits));
     // Digits past the sixteenth are in the fraction, one byte after their place.
     for (int d = kRunDigits; d < digit_count; ++d)
       significand = significand * 10 + static_cast<unsigned char>(p[d + 1] - '0');
-    number_.point = after;
-    // Where the significant digits begin is known from the positions alone, before the value.
-    int significant_digits = digit_count;
-    int first_exponent = integer_digits - 1;
-    if (*p == '0') {
-      const int zeros = std::countr_zero(~zero_bits(fraction));
-      significant_digits = zeros >= fraction_digits ? 0 : fraction_digits - zeros;
-      first_exponent = -1 - zeros;
-    }
-    number_.significand = significand;
-    number_.exponent = -fraction_digits;
-    pos_ = end;
-    // One division where the significand is an exact double (the power always is), else one
-    // 128-bit product nearly always.
-    double f = 0.0;
+    return significand;
+  }
+
+  // The double nearest significand × 10^-fraction_digits: one division where the significand is
+  // an exact double (the power always is), else one 128-bit product nearly always; false where
+  // that cannot tell.
+  [[gnu::always_inline]] static bool plain_double(std::uint64_t significand, int fraction_digits,
+                                                  double& out) {
     if (constexpr std::uint64_t kExactSignificand = std::uint64_t{1} << 53;
         significand <= kExactSignificand) {
-      f = static_cast<double>(significand) / POW10[fraction_digits];
-    } else if (std::uint64_t bits = 0; nearest_double(significand, -fraction_digits, bits)) {
-      f = std::bit_cast<double>(bits);
-    } else {
-      number_.plain = PlainForm::Unread;
-      return scale_by_large_power(positive, significand, -fraction_digits, out);
+      out = static_cast<double>(significand) / POW10[fraction_digits];
+      return true;
     }
-    number_.plain = plain_form(significant_digits, first_exponent, fraction_digits, end[-1],
-                               significand, std::bit_cast<std::uint64_t>(f));
-    out = Value::number(Number::floating(positive ? f : -f));
+    std::uint64_t bits = 0;
+    if (!nearest_double(significand, -fraction_digits, bits)) return false;
+    out = std::bit_cast<double>(bits);
     return true;
   }
+
+  static constexpr int kMostPlainDigits = 19;  // below 10^19, so below 2^64
+  static constexpr int kRunDigits = 16;
 #endif
 
   // A number after its optional "-" was consumed, step by step.

@@ -87,19 +87,15 @@ class Walker : public KeyReader {
       case '\r':
         return walk_value_after_space(context, out);
       default: {
-        Value scalar;
-        if constexpr (requires { Context::kIntegersUnread; }) {
-          // Numbers mostly come as runs of integers or runs of floats: after a float, the next
-          // number is read whole at once.
-          if (!float_read_last_ && skip_plain_integer()) {
-            return visitor().integer(context, start, out);
+        if constexpr (requires { Context::kNumbersJudged; }) {
+          if (const unsigned char first = peek(); first == '-' || is_digit(first)) {
+            bool written = false;
+            if (!skim_number(written)) return false;
+            return visitor().number(context, written, start, out);
           }
-          if (!read_literal_or_number(scalar)) return false;
-          float_read_last_ =
-              scalar.kind() == Kind::Number && scalar.as_number().form() == NumberForm::Float;
-        } else if (!read_literal_or_number(scalar)) {
-          return false;
         }
+        Value scalar;
+        if (!read_literal_or_number(scalar)) return false;
         return visitor().scalar(context, scalar, start, out);
       }
     }
@@ -108,9 +104,10 @@ class Walker : public KeyReader {
   // The elements of an array whose "[" has been read, each walked under the context
   // `element_context` gives, then the "]".
   template <class Context, class Array>
-  [[gnu::always_inline]] bool walk_elements(const Context& context, Array& array) {
+  [[gnu::always_inline]] bool walk_elements(const Context& context, Array& array,
+                                            bool from_first = true) {
     using Element = decltype(visitor().element_context(array));
-    for (bool first = true;; first = false) {
+    for (bool first = from_first;; first = false) {
       switch (next_in_array(first, [&] { space(context); })) {
         case ArrayStep::Element:
           break;
@@ -119,11 +116,81 @@ class Walker : public KeyReader {
         case ArrayStep::Failed:
           return false;
       }
+      if constexpr (requires { Element::kNumbersJudged; }) {
+        if (first && starts_number(peek())) {
+          if (!walk_number_run(array)) return false;
+          continue;
+        }
+        if (first && *pos_ == '[' && end_ - pos_ >= 2 &&
+            starts_number(static_cast<unsigned char>(pos_[1]))) {
+          if (!walk_number_array_run(array)) return false;
+          continue;
+        }
+      }
       typename ResultOf<Element>::type element{};
       if (!walk_value(visitor().element_context(array), element)) return false;
       visitor().end_element(array, element);
     }
   }
+
+  // Arrays of numbers are the commonest text below the rows: an array that begins with a number is
+  // read number after number here while they come in compact text, without the choice of value
+  // and the steps between elements, up to the byte after the last one; what follows is walked
+  // element by element. (Tried at every element, the test costs arrays of objects more than it
+  // gains.)
+  template <class Array>
+  [[gnu::always_inline]] bool walk_number_run(Array& array) {
+    for (;;) {
+      const char* const start = pos_;
+      typename ResultOf<decltype(visitor().element_context(array))>::type element{};
+      bool written = false;
+      if (!skim_number(written)) return false;
+      if (!visitor().number(visitor().element_context(array), written, start, element)) {
+        return false;
+      }
+      visitor().end_element(array, element);
+      if (end_ - pos_ < 2 || pos_[0] != ',' ||
+          !starts_number(static_cast<unsigned char>(pos_[1]))) {
+        return true;
+      }
+      ++pos_;
+    }
+  }
+
+  // The same for an array that begins with an array of numbers (points, the rows of a matrix):
+  // its elements are walked here while each is an array that begins with a number, the arrays
+  // entered as walk_container enters them, and each read as above up to its end.
+  template <class Array>
+  [[gnu::noinline]] bool walk_number_array_run(Array& array) {
+    using Element = decltype(visitor().element_context(array));
+    const Element context = visitor().element_context(array);
+    typename ResultOf<Element>::type element{};
+    static_assert(
+        !requires { visitor().take_over(context, pos_, element); },
+        "the arrays of a walk whose numbers are judged are walked, never taken over");
+    for (;;) {
+      if (!enter_nested()) return false;
+      auto inner = visitor().begin_array(context, pos_);
+      ++pos_;
+      if (!walk_number_run(inner)) return false;
+      if (pos_ != end_ && *pos_ == ']') {
+        ++pos_;
+      } else if (!walk_elements(context, inner, false)) {
+        return false;
+      }
+      ++remaining_depth_;
+      element = {};
+      if (!visitor().end_array(inner, pos_, element)) return false;
+      visitor().end_element(array, element);
+      if (end_ - pos_ < 3 || pos_[0] != ',' || pos_[1] != '[' ||
+          !starts_number(static_cast<unsigned char>(pos_[2]))) {
+        return true;
+      }
+      ++pos_;
+    }
+  }
+
+  static bool starts_number(unsigned char byte) { return byte == '-' || is_digit(byte); }
 
   // The body of a string whose opening quote has been consumed, as parse_str reads it. A string
   // of plain bytes (no escape, no control byte, valid UTF-8) is found whole here, sixteen bytes at
@@ -181,8 +248,6 @@ class Walker : public KeyReader {
   struct ResultOf {
     using type = typename Visitor::template ResultOf<Context>;
   };
-
-  bool float_read_last_ = false;  // of the contexts whose integers are only passed over
 
   template <class Context>
   static constexpr StringUse strings_of() {

@@ -58,13 +58,12 @@ enum class PlainForm : std::uint8_t {
 
 // The plain form of a text "ddd.ddd" with `fraction_digits` after the point (1 or more), whose
 // first non-zero digit has the exponent `first_exponent`, `significant_digits` from there to the
-// end (0 when all are zero) and `last` as its last byte; it spells significand ×
-// 10^-fraction_digits and reads back as the positive double with bits `magnitude`. A plain
-// text's value is 0 or at least 10^-18, a normal double.
-[[gnu::always_inline]] inline PlainForm plain_form(int significant_digits, int first_exponent,
-                                                   int fraction_digits, char last,
-                                                   std::uint64_t significand,
-                                                   std::uint64_t magnitude) {
+// end (0 when all are zero) and `last` as its last byte, as far as its layout decides it: Unread
+// when only its 16 or 17 significant digits can (plain_digits_form). A plain text's value is 0 or
+// at least 10^-18, a normal double.
+[[gnu::always_inline]] inline PlainForm plain_layout_form(int significant_digits,
+                                                          int first_exponent, int fraction_digits,
+                                                          char last) {
   constexpr int kMostWrittenDigits = 17;
   if (significant_digits == 0) return fraction_digits == 1 ? PlainForm::Written : PlainForm::Other;
   // ddd.ddd, 0.000ddd or ddd000.0: a zero last digit only in ".0".
@@ -72,12 +71,31 @@ enum class PlainForm : std::uint8_t {
       (last == '0' && fraction_digits != 1)) {
     return PlainForm::Other;
   }
-  if (significant_digits <= kShortestDigits) return PlainForm::Written;
+  return significant_digits <= kShortestDigits ? PlainForm::Written : PlainForm::Unread;
+}
+
+// The plain form of a text whose layout leaves it to its digits: significand ×
+// 10^-fraction_digits, its last byte `last`, read back as the positive double with bits
+// `magnitude`. Unread where the rounding interval cannot tell.
+[[gnu::always_inline]] inline PlainForm plain_digits_form(std::uint64_t significand,
+                                                          int fraction_digits, char last,
+                                                          std::uint64_t magnitude) {
   const written_digits::Judgement judgement = written_digits::judge_by_interval(
       significand, static_cast<std::uint64_t>(last - '0'), fraction_digits, magnitude);
   if (!judgement.known) [[unlikely]]
     return PlainForm::Unread;
   return judgement.written ? PlainForm::Written : PlainForm::Other;
+}
+
+// The plain form of a text, by its layout and then its digits (as the two above).
+[[gnu::always_inline]] inline PlainForm plain_form(int significant_digits, int first_exponent,
+                                                   int fraction_digits, char last,
+                                                   std::uint64_t significand,
+                                                   std::uint64_t magnitude) {
+  const PlainForm by_layout =
+      plain_layout_form(significant_digits, first_exponent, fraction_digits, last);
+  if (by_layout != PlainForm::Unread) return by_layout;
+  return plain_digits_form(significand, fraction_digits, last, magnitude);
 }
 
 // A number as the reader saw it: where its parts stand in the text and the decimal it spells.

@@ -1,0 +1,89 @@
+// Where an array, object or string ends, found by its brackets and quotes alone without reading
+// it: a glance ahead for callers that decide what to keep before the value is read.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "json/text/simd.hpp"
+
+namespace tarvik::json {
+
+namespace container_end_detail {
+
+// The first quote or bracket at or after `p`, or `end`.
+inline const char* next_quote_or_bracket(const char* p, const char* end) {
+#if TARVIK_SSE2
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // With the 0x20 bit set, "[" reads as "{" and "]" as "}"; no other byte does.
+    const __m128i folded = _mm_or_si128(block, _mm_set1_epi8(0x20));
+    const __m128i found = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')),
+                                       _mm_or_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8('{')),
+                                                    _mm_cmpeq_epi8(folded, _mm_set1_epi8('}'))));
+    const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(found));
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
+  while (p != end && *p != '"' && (*p | 0x20) != '{' && (*p | 0x20) != '}')
+    ++p;
+  return p;
+}
+
+// The first quote at or after `p`, or `end`.
+inline const char* next_quote(const char* p, const char* end) {
+#if TARVIK_SSE2
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto mask =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
+  while (p != end && *p != '"')
+    ++p;
+  return p;
+}
+
+}  // namespace container_end_detail
+
+// Just past the string whose opening quote is at `quote`, or nullptr when `end` comes first.
+inline const char* string_end(const char* quote, const char* end) {
+  for (const char* from = quote + 1;;) {
+    const char* const closing = container_end_detail::next_quote(from, end);
+    if (closing == end) return nullptr;
+    // The closing quote is the first one after an even run of backslashes.
+    const char* run = closing;
+    while (*(run - 1) == '\\')
+      --run;
+    if ((closing - run) % 2 == 0) return closing + 1;
+    from = closing + 1;
+  }
+}
+
+// Just past the bracket that closes the array or object whose bracket is at `open`, or nullptr
+// when `end` comes first. Exact on valid text; on other text only a guess, as the reader will
+// find the fault.
+inline const char* container_end(const char* open, const char* end) {
+  std::size_t depth = 0;
+  for (const char* p = open;;) {
+    p = container_end_detail::next_quote_or_bracket(p, end);
+    if (p == end) return nullptr;
+    if (*p == '"') {
+      p = string_end(p, end);
+      if (p == nullptr) return nullptr;
+      continue;
+    }
+    if ((*p | 0x20) == '{') {
+      ++depth;
+    } else if (--depth == 0) {
+      return p + 1;
+    }
+    ++p;
+  }
+}
+
+}  // namespace tarvik::json
