@@ -1,6 +1,6 @@
-// Decolumnarize: the document read once to find its table-shaped objects, then walked again and
-// written, each table's rows turned back into objects as they come, its header (columns, groups
-// and constants) read before its rows.
+// Decolumnarize: text in the writer's form in one pass (one_pass_back); any other read once to
+// find its table-shaped objects, then walked again and written, each table's rows turned back into
+// objects as they come, its header (columns, groups and constants) read before its rows.
 #include "transform/decolumnarize.hpp"
 
 #include <algorithm>
@@ -15,16 +15,16 @@
 
 #include "json/memory/arena.hpp"
 #include "json/memory/huge_pages.hpp"
-#include "json/model/map.hpp"
 #include "json/model/value.hpp"
 #include "json/read/deferred.hpp"
 #include "json/read/walk.hpp"
-#include "json/text/escape_text.hpp"
 #include "json/text/float_text.hpp"
 #include "json/write/writer.hpp"
 #include "transform/document_plan.hpp"
 #include "transform/json_path.hpp"
 #include "transform/name_index.hpp"
+#include "transform/one_pass_back.hpp"
+#include "transform/table_header.hpp"
 #include "transform/without_repeated_names.hpp"
 
 namespace tarvik {
@@ -33,7 +33,6 @@ namespace {
 
 using json::Buffer;
 using json::Kind;
-using json::Map;
 using json::Value;
 using json::reading::StringRead;
 using json::reading::StringUse;
@@ -63,14 +62,17 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     std::string_view document;
     if (!walk_document(Nothing{}, document)) return false;
     std::ranges::sort(shapes_, {}, &TableShape::start);
+    std::ranges::sort(tabled_);
     return true;
   }
   json::Error take_error() { return std::move(*error_); }
   std::vector<TableShape> take_shapes() { return std::move(shapes_); }
+  std::vector<const char*> take_tabled() { return std::move(tabled_); }
   bool repeats_a_name() const { return repeats_a_name_; }
 
   struct Object {
     const char* start = nullptr;
+    std::size_t tabled = 0;  // tables noted before it
     NameIndex* names = nullptr;
     std::size_t members = 0;
     bool keyed = false;
@@ -79,6 +81,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   };
   struct Array {
     const char* start;
+    std::size_t tabled;  // tables noted before it
   };
 
   bool scalar(const Nothing&, const Value&, const char* start, std::string_view& out) {
@@ -89,11 +92,12 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     out = {start, pos_};
     return true;
   }
-  Array begin_array(const Nothing&, const char* bracket) { return {bracket}; }
+  Array begin_array(const Nothing&, const char* bracket) { return {bracket, tabled_.size()}; }
   Nothing element_context(Array&) { return {}; }
   void end_element(Array&, std::string_view&) {}
   bool end_array(Array& array, const char* end, std::string_view& out) {
     out = {array.start, end};
+    end_container(array.start, array.tabled, false);
     return true;
   }
 
@@ -103,6 +107,7 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     names->clear();
     Object object;
     object.start = brace;
+    object.tabled = tabled_.size();
     object.names = names;
     return object;
   }
@@ -129,15 +134,23 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   bool end_object(Object& object, const char* end, std::string_view& out) {
     --depth_;
     out = {object.start, end};
-    if (object.shaped && object.members == (object.keyed ? 4U : 3U)) {
+    const bool table = object.shaped && object.members == (object.keyed ? 4U : 3U);
+    if (table) {
       const std::size_t first = object.keyed ? 1 : 0;
       shapes_.push_back({object.start, object.keyed ? object.values[0] : std::string_view(),
                          object.values[first], object.values[first + 2]});
     }
+    end_container(object.start, object.tabled, table);
     return true;
   }
 
  private:
+  // A container that is a table or holds one (one was noted since it began, past `tabled`) is
+  // noted, after those inside it.
+  void end_container(const char* start, std::size_t tabled, bool table) {
+    if (table || tabled_.size() != tabled) tabled_.push_back(start);
+  }
+
   // A name whose text is the reader's transient copy is kept in the arena.
   std::string_view keep(std::string_view name) {
     const auto start = reinterpret_cast<std::uintptr_t>(name.data());
@@ -149,152 +162,12 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   }
 
   std::vector<TableShape> shapes_;
+  std::vector<const char*> tabled_;  // the starts of the tables and of the containers around them
   std::vector<std::unique_ptr<NameIndex>> names_;  // by depth; never moved
   std::size_t depth_ = 0;
   json::Arena kept_;
   bool repeats_a_name_ = false;
 };
-
-// What a table or a group is made of, as its header says.
-struct DecodedTable {
-  struct Column {
-    std::string_view name;
-    std::string member;  // the name as written before a cell's value: "NAME":
-    ColumnForm form = ColumnForm::Plain;
-    const DecodedTable* group = nullptr;
-  };
-  std::vector<Column> columns;
-  std::string constants;  // "name":value,… as written after a row's cells
-  std::vector<std::unique_ptr<DecodedTable>> groups;
-};
-
-// A failure that names the place where the document is broken.
-struct Broken {
-  std::string message;
-};
-
-Broken broken(const std::string& path, std::string_view what) {
-  return {"broken table at " + path + ": " + std::string(what)};
-}
-
-// "1 cell", "2 cells".
-std::string counted(std::uint64_t count, std::string_view thing) {
-  return std::to_string(count) + " " + std::string(thing) + (count == 1 ? "" : "s");
-}
-
-std::string quoted(std::string_view name) {
-  std::string text;
-  json::display_value(Value::string(name), text);
-  return text;
-}
-
-Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std::string root);
-
-// The members of `object` when they are exactly "columns" and "constants", in that order.
-const Map::Entry* group_header(const Value& value) {
-  if (value.kind() != Kind::Object) return nullptr;
-  const json::Map& members = value.as_object();
-  if (members.size() != 2 || members.entries()[0].key != "columns" ||
-      members.entries()[1].key != "constants") {
-    return nullptr;
-  }
-  return members.entries().data();
-}
-
-// Reads the header of a table or group (its "columns" and "constants" values, at `path`) into
-// `out`, the constants turned back and written.
-std::optional<Broken> decode_header(const Value& columns, const Value& constants,
-                                    const std::string& path, DecodedTable& out) {
-  std::string columns_path = path;
-  JsonPath::append_name(columns_path, "columns");
-  if (columns.kind() != Kind::Array) return broken(columns_path, R"("columns" is not an array)");
-  NameIndex names;
-  for (std::size_t i = 0; i < columns.as_array().size(); ++i) {
-    const Value& entry = columns.as_array()[i];
-    // Made only for a message or a group: most headers are whole and have no group.
-    const auto entry_path = [&columns_path, i] {
-      std::string made = columns_path;
-      JsonPath::append_index(made, i);
-      return made;
-    };
-    DecodedTable::Column column;
-    if (entry.kind() == Kind::String) {
-      column.name = entry.as_string();
-    } else {
-      const Map::Entry* member = entry.kind() == Kind::Object && entry.as_object().size() == 1
-                                     ? entry.as_object().entries().data()
-                                     : nullptr;
-      const Value* header = nullptr;
-      if (member != nullptr) {
-        column.name = member->key;
-        const Value& body = member->value;
-        if (group_header(body) != nullptr) {
-          column.form = ColumnForm::Group;
-          header = &body;
-        } else if (body.kind() == Kind::Array && body.as_array().size() == 1 &&
-                   group_header(body.as_array()[0]) != nullptr) {
-          column.form = ColumnForm::ListGroup;
-          header = &body.as_array()[0];
-        }
-      }
-      if (header == nullptr) return broken(entry_path(), "a column is neither a name nor a group");
-      std::string group_path = entry_path();
-      JsonPath::append_name(group_path, column.name);
-      if (column.form == ColumnForm::ListGroup) JsonPath::append_index(group_path, 0);
-      const auto* parts = group_header(*header);
-      auto group = std::make_unique<DecodedTable>();
-      if (auto failed = decode_header(parts[0].value, parts[1].value, group_path, *group)) {
-        return failed;
-      }
-      column.group = out.groups.emplace_back(std::move(group)).get();
-    }
-    if (names.find(column.name) != NameIndex::kAbsent) {
-      return broken(entry_path(), "the name " + quoted(column.name) + " stands for two columns");
-    }
-    names.add(column.name);
-    if (json::written_string_size(column.name) == column.name.size() + 2) {
-      column.member.reserve(column.name.size() + 3);
-      column.member.push_back('"');
-      column.member.append(column.name);
-      column.member.append("\":");
-    } else {
-      json::display_value(Value::string(column.name), column.member);
-      column.member.push_back(':');
-    }
-    out.columns.push_back(std::move(column));
-  }
-  std::string constants_path = path;
-  JsonPath::append_name(constants_path, "constants");
-  if (constants.kind() != Kind::Object) {
-    return broken(constants_path, R"("constants" is not an object)");
-  }
-  for (const json::Map::Entry& constant : constants.as_object()) {
-    const auto constant_path = [&constants_path, &constant] {
-      std::string made = constants_path;
-      JsonPath::append_name(made, constant.key);
-      return made;
-    };
-    if (names.find(constant.key) != NameIndex::kAbsent) {
-      return broken(constant_path(),
-                    "the name " + quoted(constant.key) + " is both a column and a constant");
-    }
-    if (!out.constants.empty()) out.constants.push_back(',');
-    json::display_value(Value::string(constant.key), out.constants);
-    out.constants.push_back(':');
-    const Kind kind = constant.value.kind();
-    if (kind != Kind::Array && kind != Kind::Object) {
-      // A scalar holds no table: it is written as it stands.
-      json::display_value(constant.value, out.constants);
-      continue;
-    }
-    Buffer text;
-    json::serialize_value(constant.value, text);
-    Result<Buffer, std::string> value = decolumnarize_at(text.view(), constant_path());
-    if (!value.ok()) return Broken{std::move(value).error()};
-    out.constants.append(value.value().view());
-  }
-  return std::nullopt;
-}
 
 enum class Role : std::uint8_t {
   Value,      // written as itself, its tables turned back
@@ -327,10 +200,19 @@ struct Context {
   const DecodedTable::Column* column = nullptr;  // of a cell
 };
 
+// A table's header as decoded, with the texts it was decoded from: the next table whose header is
+// spelt the same (the tables of one document mostly are) takes it as it is.
+struct KnownHeader {
+  std::string_view columns;
+  std::string_view constants;
+  json::Arena arena;  // holds the names
+  DecodedTable table;
+};
+
 // A table being written back.
 struct TableState {
-  json::Arena arena;
-  DecodedTable header;
+  json::Arena arena;  // holds the keys
+  std::shared_ptr<const KnownHeader> header;
   bool keyed = false;
   std::vector<std::string> keys;  // as written, with their quotes
   NameIndex key_names;
@@ -381,8 +263,12 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   using ResultOf = Nothing;
 
   TableDecoder(std::string_view input, json::Arena& unused, std::vector<TableShape> shapes,
-               std::string root)
-      : Walker(input, unused), shapes_(std::move(shapes)), path_(std::move(root)) {}
+               std::vector<const char*> tabled, std::string root)
+      : Walker(input, unused),
+        shapes_(std::move(shapes)),
+        tabled_(std::move(tabled)),
+        next_tabled_(tabled_.begin()),
+        path_(std::move(root)) {}
 
   // The document written back to `out`, or what is broken in it.
   std::optional<Broken> run(Buffer& out) {
@@ -390,6 +276,24 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     if (walk_value(Context{Role::Value, &out}, done)) return std::nullopt;
     if (!failure_) throw std::logic_error("a document read once does not read back");
     return std::move(failure_);
+  }
+
+  // A value written as itself, or a table's row, is first tried on the quick paths below.
+  json::reading::TakeOver take_over(const Context& context, const char* bracket, Nothing&) {
+    using json::reading::TakeOver;
+    if (!quick_ || failure_ || (context.role != Role::Value && context.role != Role::Row)) {
+      return TakeOver::Walk;
+    }
+    Buffer& out = *context.out;
+    const std::size_t written = out.size();
+    const auto next_tabled = next_tabled_;
+    if (context.role == Role::Value ? copy_written(out) : write_row(*context.header, out)) {
+      return TakeOver::Taken;
+    }
+    pos_ = bracket;
+    out.cut_to(written);
+    next_tabled_ = next_tabled;
+    return TakeOver::Walk;
   }
 
   bool scalar(const Context& context, const Value& value, const char* start, Nothing&) {
@@ -581,10 +485,9 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     }
   }
 
-  // `member` is a column's name as written, with its colon.
+  // `member` is a column's, with its comma.
   static void open_member(RowState& row, std::string_view member) {
-    if (!std::exchange(row.empty, false)) row.out->push_back(',');
-    row.out->append(member);
+    row.out->append(std::exchange(row.empty, false) ? member.substr(1) : member);
   }
 
   // A row of a table, after its key in a keyed table.
@@ -597,7 +500,7 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
       rows.out->append(table.keys[index]);
       rows.out->push_back(':');
     }
-    return {Role::Row, rows.out, &table, &table.header};
+    return {Role::Row, rows.out, &table, &table.header->table};
   }
 
   // A cell of a row (or of a group's cell): its column's form says how it is written.
@@ -630,6 +533,159 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     return true;
   }
 
+  // The quick paths, over text the finder has read whole: a value that holds no table and is
+  // spelt as the writer spells it is copied as it stands, a row's cells are written under their
+  // names without the walk's bookkeeping. Each answers false where the walk must go over the text
+  // (a table inside, a broken row); at text the writer spells otherwise (whitespace, escapes,
+  // numbers) they are given up for the rest of the document.
+
+  // The value at the read position, appended to `out` when it is in the writer's form and holds
+  // no table, the read position then past it.
+  bool copy_written(Buffer& out) {
+    const char* const start = pos_;
+    if (!pass_written()) return false;
+    out.append(start, static_cast<std::size_t>(pos_ - start));
+    return true;
+  }
+
+  bool pass_written() {
+    switch (*pos_) {
+      case '"':
+        return pass_written_string();
+      case '[':
+        if (holds_table(pos_)) return false;
+        if (*++pos_ == ']') break;
+        for (;;) {
+          if (!pass_written()) return false;
+          if (*pos_ == ']') break;
+          if (*pos_++ != ',') return given_up();
+        }
+        break;
+      case '{':
+        if (holds_table(pos_)) return false;
+        if (*++pos_ == '}') break;
+        for (;;) {
+          if (*pos_ != '"' || !pass_written_string() || *pos_++ != ':' || !pass_written()) {
+            return given_up();
+          }
+          if (*pos_ == '}') break;
+          if (*pos_++ != ',') return given_up();
+        }
+        break;
+      default:
+        return pass_written_scalar();
+    }
+    ++pos_;
+    return true;
+  }
+
+  bool pass_written_string() {
+    ++pos_;
+    StringRead string;
+    if (!read_string(string, StringUse::Decoded)) throw_not_read_back();
+    return string.escapes_as_written || given_up();
+  }
+
+  bool pass_written_scalar() {
+    // The finder has read the text: a letter starts a literal.
+    switch (*pos_) {
+      case 'n':
+      case 't':
+        pos_ += 4;
+        return true;
+      case 'f':
+        pos_ += 5;
+        return true;
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        break;
+      default:
+        return given_up();
+    }
+    bool written = false;
+    if (!skim_number(written)) throw_not_read_back();
+    return written || given_up();
+  }
+
+  // A table's or group's row at the read position: its cells written as the object they stand
+  // for, under their names, then the constants.
+  bool write_row(const DecodedTable& header, Buffer& out) {
+    out.push_back('{');
+    bool empty = true;
+    std::size_t cells = 0;
+    if (*++pos_ != ']') {
+      for (;;) {
+        if (cells == header.columns.size()) return false;
+        const DecodedTable::Column& column = header.columns[cells++];
+        if (*pos_ == 'n') {
+          if (!pass_written_scalar()) return false;  // null, left out
+        } else if (column.form == ColumnForm::Plain) {
+          const char* const value = pos_;
+          if (!pass_written()) return false;
+          write_member(out, empty, column.member, {value, static_cast<std::size_t>(pos_ - value)});
+        } else {
+          write_member(out, empty, column.member, {});
+          const bool written = *pos_ == '[' && (column.form == ColumnForm::Group
+                                                    ? write_row(*column.group, out)
+                                                    : write_group_list(*column.group, out));
+          if (!written) return false;
+        }
+        if (*pos_ == ']') break;
+        if (*pos_++ != ',') return given_up();
+      }
+    }
+    ++pos_;
+    if (cells != header.columns.size()) return false;
+    if (!header.constants.empty()) {
+      if (!empty) out.push_back(',');
+      out.append(header.constants);
+    }
+    out.push_back('}');
+    return true;
+  }
+
+  // A list group's cell at the read position: an array of the group's rows.
+  bool write_group_list(const DecodedTable& group, Buffer& out) {
+    out.push_back('[');
+    if (*++pos_ != ']') {
+      for (;;) {
+        if (*pos_ != '[' || !write_row(group, out)) return false;
+        if (*pos_ == ']') break;
+        if (*pos_++ != ',') return given_up();
+        out.push_back(',');
+      }
+    }
+    ++pos_;
+    out.push_back(']');
+    return true;
+  }
+
+  // Whether the container starting at `start` is a table or holds one; asked in the order of the
+  // text, and again from the same place after a quick path gives way to the walk.
+  bool holds_table(const char* start) {
+    while (next_tabled_ != tabled_.end() && *next_tabled_ < start)
+      ++next_tabled_;
+    return next_tabled_ != tabled_.end() && *next_tabled_ == start;
+  }
+
+  bool given_up() {
+    quick_ = false;
+    return false;
+  }
+
+  [[noreturn]] static void throw_not_read_back() {
+    throw std::logic_error("a document read once does not read back");
+  }
+
   // An object written as itself, or, when shaped as a table, as the rows it stands for.
   void begin_table_or_object(ObjectState& object, const char* brace) {
     const auto found = std::ranges::lower_bound(shapes_, brace, {}, &TableShape::start);
@@ -639,15 +695,24 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     }
     auto table = std::make_unique<TableState>();
     table->keyed = !found->keys.empty();
-    const Value columns = json::build_deferred(
-        Value::deferred(Kind::Array, found->columns, json::TextForm::Other), table->arena);
-    const Value constants = json::build_deferred(
-        Value::deferred(Kind::Object, found->constants, json::TextForm::Other), table->arena);
-    if (auto failed = decode_header(columns, constants, path_.text(path_.depth()), table->header)) {
-      fail(std::move(*failed));
-      object.context.role = Role::Skip;
-      return;
+    if (last_header_ == nullptr || last_header_->columns != found->columns ||
+        last_header_->constants != found->constants) {
+      auto known = std::make_shared<KnownHeader>();
+      known->columns = found->columns;
+      known->constants = found->constants;
+      const Value columns = json::build_deferred(
+          Value::deferred(Kind::Array, found->columns, json::TextForm::Other), known->arena);
+      const Value constants = json::build_deferred(
+          Value::deferred(Kind::Object, found->constants, json::TextForm::Other), known->arena);
+      if (auto failed =
+              decode_header(columns, constants, path_.text(path_.depth()), known->table)) {
+        fail(std::move(*failed));
+        object.context.role = Role::Skip;
+        return;
+      }
+      last_header_ = std::move(known);
     }
+    table->header = last_header_;
     object.context.out->push_back(table->keyed ? '{' : '[');
     object.table = std::move(table);
   }
@@ -691,11 +756,21 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   void fail_at_parent(std::string_view what) { fail(broken(path_.text(path_.depth() - 1), what)); }
 
   std::vector<TableShape> shapes_;
+  std::shared_ptr<const KnownHeader> last_header_;  // of the table begun last
+  std::vector<const char*> tabled_;                 // sorted
+  std::vector<const char*>::const_iterator next_tabled_;
+  bool quick_ = true;  // the quick paths are tried
   JsonPath path_;
   std::optional<Broken> failure_;
 };
 
+}  // namespace
+
 Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std::string root) {
+  {
+    Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
+    if (write_back_in_one_pass(payload, out)) return out;
+  }
   json::Arena unused;  // strings are decoded into the reader's own buffer
   TableFinder finder(payload, unused);
   if (!finder.run()) return failure("invalid JSON: " + finder.take_error().display());
@@ -706,12 +781,11 @@ Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std
     return decolumnarize_at(read.view(), std::move(root));
   }
   Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
-  TableDecoder decoder(payload, unused, finder.take_shapes(), std::move(root));
+  TableDecoder decoder(payload, unused, finder.take_shapes(), finder.take_tabled(),
+                       std::move(root));
   if (std::optional<Broken> failed = decoder.run(out)) return failure(std::move(failed->message));
   return out;
 }
-
-}  // namespace
 
 Result<json::Buffer, std::string> decolumnarize(std::string_view payload) {
   return json::retried_after_memory_runs_out([&] { return decolumnarize_at(payload, "$"); });

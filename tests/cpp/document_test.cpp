@@ -131,6 +131,22 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{
             R"({"columns":[{"u":{"columns":["n"],"constants":{"t":1}}},{"l":[{"columns":["m"],"constants":{}}]}],"rows":[[["a"],[["b"],["c"]]],[null,[]]],"constants":{}})",
             0, R"([{"u":{"n":"a","t":1},"l":[{"m":"b"},{"m":"c"}]},{"l":[]}])"},
+        // Text that the one pass leaves to the walks: a table in a row's cell, whitespace and
+        // other spellings, a repeated name; and objects that only begin as tables do.
+        DocumentCase{
+            R"({"columns":["a","b"],"rows":[[1,{"columns":["x"],"rows":[[2]],"constants":{}}],[3,null]],"constants":{"c":0}})",
+            0, R"([{"a":1,"b":[{"x":2}],"c":0},{"a":3,"c":0}])"},
+        DocumentCase{
+            R"({"t": {"columns":["a"], "rows":[[1.50],[null]], "constants":{"c":"\u00e9"}}})", 0,
+            "{\"t\":[{\"a\":1.5,\"c\":\"\xc3\xa9\"},{\"c\":\"\xc3\xa9\"}]}"},
+        DocumentCase{R"({"a":1,"t":{"columns":["a"],"rows":[[1]],"constants":{}},"a":2})", 0,
+                     R"({"a":2,"t":[{"a":1}]})"},
+        DocumentCase{
+            R"({"t":{"columns":["a"],"rows":[[1],[2]]},"u":[{"columns":["a"],"rows":[[1]],"constants":{},"d":1}]})",
+            0,
+            R"({"t":{"columns":["a"],"rows":[[1],[2]]},"u":[{"columns":["a"],"rows":[[1]],"constants":{},"d":1}]})"},
+        DocumentCase{R"({"columns":["a"],"rows":[[1],[2]],"constants":{"c":1}} x)", 0,
+                     "error: invalid JSON: trailing characters at line 1 column 56"},
         DocumentCase{R"({"columns":["a"],"rows":[[1],[2,3]],"constants":{}})", 0,
                      "error: broken table at $.rows[1]: a row of 2 cells where the table has 1 "
                      "column"},
@@ -139,6 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "nor a group"},
         DocumentCase{R"({"keys":["k"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
                      "error: broken table at $.keys: 1 key for 2 rows"},
+        DocumentCase{R"({"keys":["x","x"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
+                     "error: broken table at $.keys[1]: the key \"x\" stands twice"},
         DocumentCase{R"({"columns":["a"],"rows":[],"constants":{"a":1}})", 0,
                      "error: broken table at $.constants.a: the name \"a\" is both a column and "
                      "a constant"},
@@ -147,6 +165,20 @@ INSTANTIATE_TEST_SUITE_P(
                      0,
                      "error: broken table at $.constants.b.columns: \"columns\" is not an "
                      "array"}));
+
+// An object of many names is checked for a repeated one only once it is read: the repeated name
+// still takes the last value, at the first place.
+TEST(WayBack, ARepeatedNameAmongManyIsReadAsTheReaderReadsIt) {
+  std::string members;
+  std::string expected = "{";
+  for (int i = 0; i < 30; ++i) {
+    const std::string member = "\"k" + std::to_string(i) + "\":";
+    members += member + std::to_string(i) + ",";
+    expected += member + (i == 3 ? "99" : std::to_string(i)) + ",";
+  }
+  const std::string table = R"("t":{"columns":["a"],"rows":[[1]],"constants":{}})";
+  EXPECT_EQ(back("{" + members + "\"k3\":99," + table + "}"), expected + R"("t":[{"a":1}]})");
+}
 
 // The text is written at the length the scan counted, or the call fails as an internal fault:
 // it never returns a text other than the one counted.

@@ -425,6 +425,15 @@ def test_generated_documents_round_trip(document, min_rows):
     assert_round_trip(json.dumps(document).encode(), min_rows)
 
 
+@settings(suppress_health_check=[HealthCheck.too_slow])
+@given(document=DOCUMENTS, min_rows=MIN_ROWS)
+def test_spaced_tables_come_back_as_compact_ones(document, min_rows):
+    """Compact text is turned back in one pass, spaced text by two walks: the same bytes."""
+    columnar = columnarize_document(json.dumps(document).encode(), min_rows)
+    spaced = json.dumps(json.loads(columnar), indent=1).encode()
+    assert decolumnarize(spaced) == decolumnarize(columnar)
+
+
 def tool_outputs() -> list:
     """The generated tool outputs of tests/data/documents, then each real payload to be wrapped
     in an envelope, as (path, wrapped) parameters."""

@@ -62,9 +62,19 @@ class Buffer {
     }
   }
   void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+  // Two pieces at once, with one reservation: a name and its value, say.
+  void append_pair(std::string_view first, std::string_view second) {
+    reserve_more(first.size() + second.size());
+    char* const to = data_ + size_;
+    size_ += first.size() + second.size();
+    copy_any(to, first.data(), first.size());
+    copy_any(to + first.size(), second.data(), second.size());
+  }
 
   // Empties the buffer and keeps its storage.
   void clear() { size_ = 0; }
+  // Keeps only the first `size` bytes (at most size()) and the storage.
+  void cut_to(std::size_t size) { size_ = size; }
 
   // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage;
   // the pages of a large content are given back as they are copied, so that it is never
@@ -115,6 +125,14 @@ class Buffer {
       release_large_block({data_, capacity_});
     } else {
       std::free(data_);
+    }
+  }
+
+  static void copy_any(char* to, const char* from, std::size_t count) {
+    if (count <= 16) {
+      copy_short(to, from, count);
+    } else {
+      std::memcpy(to, from, count);
     }
   }
 
