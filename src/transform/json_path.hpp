@@ -2,6 +2,7 @@
 // ($.items.rows[3][2], $["a b"]) for the messages that name a place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>

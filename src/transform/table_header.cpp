@@ -2,6 +2,8 @@
 // under, its constants turned back and written.
 #include "transform/table_header.hpp"
 
+#include <cstddef>
+#include <span>
 #include <utility>
 
 #include "json/model/map.hpp"
