@@ -596,20 +596,8 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
       case 'f':
         pos_ += 5;
         return true;
-      case '-':
-      case '0':
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9':
-        break;
       default:
-        return given_up();
+        if (!starts_number(static_cast<unsigned char>(*pos_))) return given_up();
     }
     bool written = false;
     if (!skim_number(written)) throw_not_read_back();

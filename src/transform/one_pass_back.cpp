@@ -112,22 +112,11 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
         return pass_word("true");
       case 'f':
         return pass_word("false");
-      case '-':
-      case '0':
-      case '1':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-      case '9': {
+      default: {
+        if (!starts_number(static_cast<unsigned char>(*pos_))) return false;
         bool written = false;
         return skim_number(written) && written;
       }
-      default:
-        return false;
     }
   }
 
