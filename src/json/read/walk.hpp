@@ -46,8 +46,10 @@ enum class TakeOver {
 //   TakeOver take_over(const C&, const char* bracket, R& out);   before an array or object
 //   static constexpr bool C::kContainersTaken;     take_over never answers Walk
 //   static constexpr bool C::kArraysTaken;         take_over never answers Walk for an array
-//   static constexpr bool C::kIntegersUnread;      a plain integer is only passed over, and
-//   bool integer(const C&, const char* start, R&);  told instead of scalar
+//   static constexpr bool C::kNumbersJudged;       a number is only judged against the writer's
+//   bool number(const C&, bool written,            spelling, without its value, and told
+//               const char* start, R&);            instead of scalar; runs of them are read in
+//                                                  loops of their own
 // read_key is called with the read position just past the key's opening quote, and consumes the
 // key with its closing quote (read_string, or a known key). A bool hook stops the walk by
 // returning false, after storing an error when the input is at fault.
