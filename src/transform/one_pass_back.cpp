@@ -387,7 +387,8 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
           if (!pass_null()) return false;
         } else if (column.form == ColumnForm::Plain) {
           const char* const value = pos_;
-          if (!pass<true>()) return false;
+          // Most cells are strings: passed without the dispatch of any value.
+          if (!(*pos_ == '"' ? pass_string() : pass<true>())) return false;
           write_member(out, empty, column.member, {value, static_cast<std::size_t>(pos_ - value)});
         } else {
           write_member(out, empty, column.member, {});
