@@ -62,17 +62,14 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     std::string_view document;
     if (!walk_document(Nothing{}, document)) return false;
     std::ranges::sort(shapes_, {}, &TableShape::start);
-    std::ranges::sort(tabled_);
     return true;
   }
   json::Error take_error() { return std::move(*error_); }
   std::vector<TableShape> take_shapes() { return std::move(shapes_); }
-  std::vector<const char*> take_tabled() { return std::move(tabled_); }
   bool repeats_a_name() const { return repeats_a_name_; }
 
   struct Object {
     const char* start = nullptr;
-    std::size_t tabled = 0;  // tables noted before it
     NameIndex* names = nullptr;
     std::size_t members = 0;
     bool keyed = false;
@@ -81,7 +78,6 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   };
   struct Array {
     const char* start;
-    std::size_t tabled;  // tables noted before it
   };
 
   bool scalar(const Nothing&, const Value&, const char* start, std::string_view& out) {
@@ -92,12 +88,11 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     out = {start, pos_};
     return true;
   }
-  Array begin_array(const Nothing&, const char* bracket) { return {bracket, tabled_.size()}; }
+  Array begin_array(const Nothing&, const char* bracket) { return {bracket}; }
   Nothing element_context(Array&) { return {}; }
   void end_element(Array&, std::string_view&) {}
   bool end_array(Array& array, const char* end, std::string_view& out) {
     out = {array.start, end};
-    end_container(array.start, array.tabled, false);
     return true;
   }
 
@@ -107,7 +102,6 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
     names->clear();
     Object object;
     object.start = brace;
-    object.tabled = tabled_.size();
     object.names = names;
     return object;
   }
@@ -134,23 +128,15 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   bool end_object(Object& object, const char* end, std::string_view& out) {
     --depth_;
     out = {object.start, end};
-    const bool table = object.shaped && object.members == (object.keyed ? 4U : 3U);
-    if (table) {
+    if (object.shaped && object.members == (object.keyed ? 4U : 3U)) {
       const std::size_t first = object.keyed ? 1 : 0;
       shapes_.push_back({object.start, object.keyed ? object.values[0] : std::string_view(),
                          object.values[first], object.values[first + 2]});
     }
-    end_container(object.start, object.tabled, table);
     return true;
   }
 
  private:
-  // A container that is a table or holds one (one was noted since it began, past `tabled`) is
-  // noted, after those inside it.
-  void end_container(const char* start, std::size_t tabled, bool table) {
-    if (table || tabled_.size() != tabled) tabled_.push_back(start);
-  }
-
   // A name whose text is the reader's transient copy is kept in the arena.
   std::string_view keep(std::string_view name) {
     const auto start = reinterpret_cast<std::uintptr_t>(name.data());
@@ -162,7 +148,6 @@ class TableFinder final : public json::reading::Walker<TableFinder> {
   }
 
   std::vector<TableShape> shapes_;
-  std::vector<const char*> tabled_;  // the starts of the tables and of the containers around them
   std::vector<std::unique_ptr<NameIndex>> names_;  // by depth; never moved
   std::size_t depth_ = 0;
   json::Arena kept_;
@@ -263,12 +248,8 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   using ResultOf = Nothing;
 
   TableDecoder(std::string_view input, json::Arena& unused, std::vector<TableShape> shapes,
-               std::vector<const char*> tabled, std::string root)
-      : Walker(input, unused),
-        shapes_(std::move(shapes)),
-        tabled_(std::move(tabled)),
-        next_tabled_(tabled_.begin()),
-        path_(std::move(root)) {}
+               std::string root)
+      : Walker(input, unused), shapes_(std::move(shapes)), path_(std::move(root)) {}
 
   // The document written back to `out`, or what is broken in it.
   std::optional<Broken> run(Buffer& out) {
@@ -276,24 +257,6 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     if (walk_value(Context{Role::Value, &out}, done)) return std::nullopt;
     if (!failure_) throw std::logic_error("a document read once does not read back");
     return std::move(failure_);
-  }
-
-  // A value written as itself, or a table's row, is first tried on the quick paths below.
-  json::reading::TakeOver take_over(const Context& context, const char* bracket, Nothing&) {
-    using json::reading::TakeOver;
-    if (!quick_ || failure_ || (context.role != Role::Value && context.role != Role::Row)) {
-      return TakeOver::Walk;
-    }
-    Buffer& out = *context.out;
-    const std::size_t written = out.size();
-    const auto next_tabled = next_tabled_;
-    if (context.role == Role::Value ? copy_written(out) : write_row(*context.header, out)) {
-      return TakeOver::Taken;
-    }
-    pos_ = bracket;
-    out.cut_to(written);
-    next_tabled_ = next_tabled;
-    return TakeOver::Walk;
   }
 
   bool scalar(const Context& context, const Value& value, const char* start, Nothing&) {
@@ -533,147 +496,6 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
     return true;
   }
 
-  // The quick paths, over text the finder has read whole: a value that holds no table and is
-  // spelt as the writer spells it is copied as it stands, a row's cells are written under their
-  // names without the walk's bookkeeping. Each answers false where the walk must go over the text
-  // (a table inside, a broken row); at text the writer spells otherwise (whitespace, escapes,
-  // numbers) they are given up for the rest of the document.
-
-  // The value at the read position, appended to `out` when it is in the writer's form and holds
-  // no table, the read position then past it.
-  bool copy_written(Buffer& out) {
-    const char* const start = pos_;
-    if (!pass_written()) return false;
-    out.append(start, static_cast<std::size_t>(pos_ - start));
-    return true;
-  }
-
-  bool pass_written() {
-    switch (*pos_) {
-      case '"':
-        return pass_written_string();
-      case '[':
-        if (holds_table(pos_)) return false;
-        if (*++pos_ == ']') break;
-        for (;;) {
-          if (!pass_written()) return false;
-          if (*pos_ == ']') break;
-          if (*pos_++ != ',') return given_up();
-        }
-        break;
-      case '{':
-        if (holds_table(pos_)) return false;
-        if (*++pos_ == '}') break;
-        for (;;) {
-          if (*pos_ != '"' || !pass_written_string() || *pos_++ != ':' || !pass_written()) {
-            return given_up();
-          }
-          if (*pos_ == '}') break;
-          if (*pos_++ != ',') return given_up();
-        }
-        break;
-      default:
-        return pass_written_scalar();
-    }
-    ++pos_;
-    return true;
-  }
-
-  bool pass_written_string() {
-    ++pos_;
-    StringRead string;
-    if (!read_string(string, StringUse::Decoded)) throw_not_read_back();
-    return string.escapes_as_written || given_up();
-  }
-
-  bool pass_written_scalar() {
-    // The finder has read the text: a letter starts a literal.
-    switch (*pos_) {
-      case 'n':
-      case 't':
-        pos_ += 4;
-        return true;
-      case 'f':
-        pos_ += 5;
-        return true;
-      default:
-        if (!starts_number(static_cast<unsigned char>(*pos_))) return given_up();
-    }
-    bool written = false;
-    if (!skim_number(written)) throw_not_read_back();
-    return written || given_up();
-  }
-
-  // A table's or group's row at the read position: its cells written as the object they stand
-  // for, under their names, then the constants.
-  bool write_row(const DecodedTable& header, Buffer& out) {
-    out.push_back('{');
-    bool empty = true;
-    std::size_t cells = 0;
-    if (*++pos_ != ']') {
-      for (;;) {
-        if (cells == header.columns.size()) return false;
-        const DecodedTable::Column& column = header.columns[cells++];
-        if (*pos_ == 'n') {
-          if (!pass_written_scalar()) return false;  // null, left out
-        } else if (column.form == ColumnForm::Plain) {
-          const char* const value = pos_;
-          if (!pass_written()) return false;
-          write_member(out, empty, column.member, {value, static_cast<std::size_t>(pos_ - value)});
-        } else {
-          write_member(out, empty, column.member, {});
-          const bool written = *pos_ == '[' && (column.form == ColumnForm::Group
-                                                    ? write_row(*column.group, out)
-                                                    : write_group_list(*column.group, out));
-          if (!written) return false;
-        }
-        if (*pos_ == ']') break;
-        if (*pos_++ != ',') return given_up();
-      }
-    }
-    ++pos_;
-    if (cells != header.columns.size()) return false;
-    if (!header.constants.empty()) {
-      if (!empty) out.push_back(',');
-      out.append(header.constants);
-    }
-    out.push_back('}');
-    return true;
-  }
-
-  // A list group's cell at the read position: an array of the group's rows.
-  bool write_group_list(const DecodedTable& group, Buffer& out) {
-    out.push_back('[');
-    if (*++pos_ != ']') {
-      for (;;) {
-        if (*pos_ != '[' || !write_row(group, out)) return false;
-        if (*pos_ == ']') break;
-        if (*pos_++ != ',') return given_up();
-        out.push_back(',');
-      }
-    }
-    ++pos_;
-    out.push_back(']');
-    return true;
-  }
-
-  // Whether the container starting at `start` is a table or holds one; asked in the order of the
-  // text, and again from the same place after a quick path gives way to the walk.
-  bool holds_table(const char* start) {
-    while (next_tabled_ != tabled_.end() && *next_tabled_ < start)
-      ++next_tabled_;
-    return next_tabled_ != tabled_.end() && *next_tabled_ == start;
-  }
-
-  bool given_up() {
-    quick_ = false;
-    return false;
-  }
-
-  [[noreturn]] static void throw_not_read_back() {
-    throw std::logic_error("a document read once does not read back");
-  }
-
   // An object written as itself, or, when shaped as a table, as the rows it stands for.
   void begin_table_or_object(ObjectState& object, const char* brace) {
     const auto found = std::ranges::lower_bound(shapes_, brace, {}, &TableShape::start);
@@ -745,9 +567,6 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
 
   std::vector<TableShape> shapes_;
   std::shared_ptr<const KnownHeader> last_header_;  // of the table begun last
-  std::vector<const char*> tabled_;                 // sorted
-  std::vector<const char*>::const_iterator next_tabled_;
-  bool quick_ = true;  // the quick paths are tried
   JsonPath path_;
   std::optional<Broken> failure_;
 };
@@ -769,8 +588,7 @@ Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std
     return decolumnarize_at(read.view(), std::move(root));
   }
   Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
-  TableDecoder decoder(payload, unused, finder.take_shapes(), finder.take_tabled(),
-                       std::move(root));
+  TableDecoder decoder(payload, unused, finder.take_shapes(), std::move(root));
   if (std::optional<Broken> failed = decoder.run(out)) return failure(std::move(failed->message));
   return out;
 }

@@ -13,19 +13,16 @@
 #include <vector>
 
 #include "json/memory/arena.hpp"
-#include "json/model/value.hpp"
-#include "json/read/deferred.hpp"
 #include "json/read/walk.hpp"
 #include "transform/name_index.hpp"
 #include "transform/table_header.hpp"
+#include "transform/written_header.hpp"
 
 namespace tarvik {
 
 namespace {
 
 using json::Buffer;
-using json::Kind;
-using json::Value;
 using json::reading::StringRead;
 using json::reading::StringUse;
 
@@ -70,8 +67,7 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   };
   // The columns and constants of the table written last: the next mostly has the same.
   struct KnownColumns {
-    std::string_view text;
-    json::Arena arena;  // holds the names
+    std::string_view text;  // its names are views of it
     DecodedTable table;
     NameIndex names;
   };
@@ -336,10 +332,7 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
     constants_ = {};
     auto known = std::make_unique<KnownColumns>();
     known->text = text;
-    const Value columns = json::build_deferred(
-        Value::deferred(Kind::Array, text, json::TextForm::Other), known->arena);
-    // The place is named only in a message, which the walks give.
-    if (decode_columns(columns, "$", known->table, known->names)) return nullptr;
+    if (!read_written_columns(text, known->table, known->names)) return nullptr;
     columns_ = std::move(known);
     return columns_.get();
   }
@@ -349,10 +342,7 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   const std::string* constants_of(std::string_view text, const KnownColumns& columns) {
     if (constants_.columns == &columns && constants_.text == text) return &constants_.written;
     constants_ = {};
-    json::Arena arena;
-    const Value constants =
-        json::build_deferred(Value::deferred(Kind::Object, text, json::TextForm::Other), arena);
-    if (decode_constants(constants, columns.names, "$", constants_.written)) return nullptr;
+    if (!read_written_constants(text, columns.names, constants_.written)) return nullptr;
     constants_.columns = &columns;
     constants_.text = text;
     return &constants_.written;
@@ -397,7 +387,8 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
           if (!pass_null()) return false;
         } else if (column.form == ColumnForm::Plain) {
           const char* const value = pos_;
-          if (!pass<true>()) return false;
+          // Most cells are strings: passed without the dispatch of any value.
+          if (!(*pos_ == '"' ? pass_string() : pass<true>())) return false;
           write_member(out, empty, column.member, {value, static_cast<std::size_t>(pos_ - value)});
         } else {
           write_member(out, empty, column.member, {});

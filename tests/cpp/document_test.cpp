@@ -131,6 +131,14 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{
             R"({"columns":[{"u":{"columns":["n"],"constants":{"t":1}}},{"l":[{"columns":["m"],"constants":{}}]}],"rows":[[["a"],[["b"],["c"]]],[null,[]]],"constants":{}})",
             0, R"([{"u":{"n":"a","t":1},"l":[{"m":"b"},{"m":"c"}]},{"l":[]}])"},
+        // A header is read from its text: names and strings ending in an escape, a group's
+        // constants holding a table, and a string that only spells the start of one.
+        DocumentCase{
+            R"({"columns":["a",{"g\"h":{"columns":["x\\"],"constants":{"z":"w\\"}}}],"rows":[[1,[2]],[null,null]],"constants":{"c":"\\"}})",
+            0, R"([{"a":1,"g\"h":{"x\\":2,"z":"w\\"},"c":"\\"},{"c":"\\"}])"},
+        DocumentCase{
+            R"({"columns":[{"g":{"columns":["x"],"constants":{"t":{"columns":["b"],"rows":[[1],[2]],"constants":{}},"s":["{\"columns\":"]}}}],"rows":[[[1]]],"constants":{}})",
+            0, R"([{"g":{"x":1,"t":[{"b":1},{"b":2}],"s":["{\"columns\":"]}}])"},
         // Text that the one pass leaves to the walks: a table in a row's cell, whitespace and
         // other spellings, a repeated name; and objects that only begin as tables do.
         DocumentCase{
@@ -157,6 +165,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "error: broken table at $.keys: 1 key for 2 rows"},
         DocumentCase{R"({"keys":["x","x"],"columns":["a"],"rows":[[1],[2]],"constants":{}})", 0,
                      "error: broken table at $.keys[1]: the key \"x\" stands twice"},
+        DocumentCase{
+            R"({"columns":["g",{"g":{"columns":["x"],"constants":{}}}],"rows":[],"constants":{}})",
+            0, "error: broken table at $.columns[1]: the name \"g\" stands for two columns"},
         DocumentCase{R"({"columns":["a"],"rows":[],"constants":{"a":1}})", 0,
                      "error: broken table at $.constants.a: the name \"a\" is both a column and "
                      "a constant"},
