@@ -207,6 +207,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     }
     for (TableAnalysis* const table : level.rows)
       table->begin_row();
+    if (!level.rows.empty()) ++open_rows_;
     level.slots.resize(level.rows.size());  // one a table, filled by each member's name
     if (keyed != nullptr) keyed->name_row(context.object->name_text, context.object->name_copied);
     if (level.rows.empty()) level.seen.clear();
@@ -297,6 +298,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       }
       release(object.keyed);
     }
+    if (!object.level->rows.empty()) --open_rows_;
     out.size = size;
     out.value = Value::deferred(Kind::Object, out.text, text_form(out.compact));
     return true;
@@ -369,11 +371,13 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return pool_.names().number(name, object.last_name, level.first_name);
   }
 
-  // A long table is planned now, its rows kept for the writer; a short one is planned again
-  // from its text if it is written, which costs little, and its plan is mostly never written
-  // (it stands in a group's cells, say).
+  // A long table is planned now, its rows kept for the writer, and so is one in no row of
+  // another table, which is written as planned; a short one inside a row is planned again from
+  // its text if it is written, which costs little, and its plan is mostly never written (it
+  // stands in a group's cells, say).
   void add_table(TableAnalysis& analysis, std::string_view text) {
-    plan_.add_table(text, text.size() >= least_planned_ ? analysis.take_plan(plan_) : nullptr);
+    const bool written = text.size() >= least_planned_ || open_rows_ == 0;
+    plan_.add_table(text, written ? analysis.take_plan(plan_) : nullptr);
   }
 
   // While the scan analyzes, no object read so far repeats a name, which spares comparing
@@ -399,6 +403,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   const std::uint64_t least_members_;
   PerDepth<Level> levels_;  // by the depth of objects
   std::size_t depth_ = 0;
+  std::size_t open_rows_ = 0;     // objects being read that are rows of some table
   std::uint64_t glances_ = 0;     // ahead of arrays' first elements
   std::uint64_t lone_found_ = 0;  // of them finding the array's end
   bool analyzing_ = true;         // cleared by a repeated name, after which the walk only validates
