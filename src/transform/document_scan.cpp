@@ -3,6 +3,7 @@
 #include "transform/document_scan.hpp"
 
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -84,6 +85,16 @@ struct ScanContext {
   ObjectFrame* object = nullptr;
 };
 
+// An array that begins with a number, or with an array that does (points, coordinates): walked
+// apart from the main walk, whose element loop stays as small as it was. Its elements' numbers
+// are only judged against the writer's spelling (an element is never a cell, so its value is not
+// needed), and runs of them are read in loops of their own.
+struct NumbersFrame : ArrayFrame {};
+struct ElementContext : ScanContext {
+  static constexpr bool kNumbersJudged = true;
+  using ContainersWalkedAs = ScanContext;  // by the main walk, whose hooks are inlined there alone
+};
+
 class DocumentScan final : public json::reading::Walker<DocumentScan> {
  public:
   template <class>
@@ -123,6 +134,13 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return true;
   }
 
+  bool number(const ScanContext& context, bool written, const char* start, ValueSummary& out) {
+    if (!written) return respelled_number(context, start, out);
+    out.text = {start, pos_};
+    out.size = static_cast<std::uint64_t>(pos_ - start);
+    return true;
+  }
+
   bool string(const ScanContext&, const StringRead& string, const char* start, ValueSummary& out) {
     out.value = Value::string(string.text);
     out.text = {start, pos_};
@@ -137,6 +155,21 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
   ScanContext element_context(ArrayFrame& array) { return {{}, &array, nullptr}; }
+
+  // An array of numbers (or of arrays of numbers) is taken from the main walk, and walked apart.
+  template <class Context>
+  requires std::same_as<Context, ScanContext> json::reading::TakeOver take_over(
+      const Context& context, const char* bracket, ValueSummary& out) {
+    if (*bracket != '[' || end_ - bracket < 3) return json::reading::TakeOver::Walk;
+    const auto second = static_cast<unsigned char>(bracket[1]);
+    if (!starts_number(second) &&
+        (second != '[' || !starts_number(static_cast<unsigned char>(bracket[2])))) {
+      return json::reading::TakeOver::Walk;
+    }
+    return walk_numbers(context, out) ? json::reading::TakeOver::Taken
+                                      : json::reading::TakeOver::Failed;
+  }
+  ElementContext element_context(NumbersFrame& array) { return {{{}, &array, nullptr}}; }
 
   void end_element(ArrayFrame& array, ValueSummary& element) {
     ++array.count;
@@ -305,6 +338,24 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
  private:
+  [[gnu::noinline]] bool walk_numbers(const ScanContext& context, ValueSummary& out) {
+    if (!enter_nested()) return false;
+    NumbersFrame array{begin_array(context, pos_)};
+    ++pos_;
+    if (!walk_elements(context, array)) return false;
+    ++remaining_depth_;
+    return end_array(array, pos_, out);
+  }
+
+  // A number the writer spells otherwise, read again for its value: its length as written.
+  [[gnu::noinline]] bool respelled_number(const ScanContext& context, const char* start,
+                                          ValueSummary& out) {
+    pos_ = start;
+    Value value;
+    if (!read_literal_or_number(value)) return false;
+    return scalar(context, value, start, out);
+  }
+
   // Whether the object whose first member's value is the object at `brace` has a second member
   // whose value is an object, as far as a glance ahead tells (when it cannot, true). Only such an
   // object may be a keyed table; most objects that start with an object member are no table
