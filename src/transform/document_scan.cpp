@@ -361,12 +361,12 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   // object may be a keyed table; most objects that start with an object member are no table
   // (an address first among a person's details, say), and their first members would be analyzed
   // as its rows for nothing.
-  bool second_value_is_object(const char* brace) const {
+  bool second_value_is_object(const char* brace) {
     // Only so far: a long first value is read at its own pace.
     constexpr std::size_t kLookAhead = 8192;
     const char* const until =
         static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
-    const char* p = json::container_end(brace, until);
+    const char* p = glanced_end(brace, until, false);
     if (p == nullptr || (p = after_space(p, until)) == until) return true;
     if (*p != ',') return false;  // the object's end (or a fault the reader finds)
     if ((p = after_space(p + 1, until)) == until || *p != '"') return true;
@@ -396,12 +396,37 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     constexpr std::size_t kLookAhead = 16384;
     const char* const until =
         static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
-    const char* p = json::container_end(brace, until);
+    const char* p = glanced_end(brace, until, true);
     if (p == nullptr || (p = after_space(p, until)) == until) return false;
     ++glances_;
     if (*p != ']') return false;
     ++lone_found_;
     return true;
+  }
+
+  // json::container_end(brace, until), read off the last glance when that passed over `brace`:
+  // glances nest (a list's first object, then the lists inside it), and each would otherwise
+  // read again what the one before it read. Glances come in the order of their braces.
+  // Only the glances ahead of lists are noted, and only while a first few of them or half of
+  // them spare a later one: those of keyed tables, and the lists of some payloads (short objects
+  // with no list inside), mostly meet no other.
+  const char* glanced_end(const char* brace, const char* until, bool noted) {
+    while (next_glanced_ < glanced_.size() && glanced_[next_glanced_].open < brace)
+      ++next_glanced_;
+    if (next_glanced_ < glanced_.size() && glanced_[next_glanced_].open == brace) {
+      const char* const end = glanced_[next_glanced_].end;
+      if (end != nullptr && end <= until) {
+        ++glances_spared_;
+        return end;
+      }
+    }
+    if (!noted || (glances_noted_ >= 16 && 2 * glances_spared_ < glances_noted_)) {
+      return json::container_end(brace, until);
+    }
+    ++glances_noted_;
+    glanced_.clear();
+    next_glanced_ = 0;
+    return json::container_end(brace, until, glanced_);
   }
 
   static const char* after_space(const char* p, const char* end) {
@@ -454,10 +479,14 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   const std::uint64_t least_members_;
   PerDepth<Level> levels_;  // by the depth of objects
   std::size_t depth_ = 0;
-  std::size_t open_rows_ = 0;     // objects being read that are rows of some table
-  std::uint64_t glances_ = 0;     // ahead of arrays' first elements
-  std::uint64_t lone_found_ = 0;  // of them finding the array's end
-  bool analyzing_ = true;         // cleared by a repeated name, after which the walk only validates
+  std::size_t open_rows_ = 0;                 // objects being read that are rows of some table
+  std::vector<json::ContainerSpan> glanced_;  // by the last glance ahead
+  std::size_t next_glanced_ = 0;              // the first of them not before the last brace
+  std::uint64_t glances_noted_ = 0;
+  std::uint64_t glances_spared_ = 0;  // by what an earlier glance noted
+  std::uint64_t glances_ = 0;         // ahead of arrays' first elements
+  std::uint64_t lone_found_ = 0;      // of them finding the array's end
+  bool analyzing_ = true;  // cleared by a repeated name, after which the walk only validates
 };
 
 }  // namespace
