@@ -134,10 +134,13 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return true;
   }
 
+  // A number in the writer's spelling is counted into its array here, its text as its length;
+  // end_element then finds its text empty, which no value's is.
   bool number(const ScanContext& context, bool written, const char* start, ValueSummary& out) {
     if (!written) return respelled_number(context, start, out);
-    out.text = {start, pos_};
-    out.size = static_cast<std::uint64_t>(pos_ - start);
+    const auto size = static_cast<std::uint64_t>(pos_ - start);
+    context.array->elements_size += size;
+    context.array->elements_text += size;
     return true;
   }
 
@@ -170,6 +173,21 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
                                       : json::reading::TakeOver::Failed;
   }
   ElementContext element_context(NumbersFrame& array) { return {{{}, &array, nullptr}}; }
+  // The arrays inside (points) are walked so too.
+  NumbersFrame begin_array(const ElementContext& context, const char* bracket) {
+    return {begin_array(static_cast<const ScanContext&>(context), bracket)};
+  }
+  void end_element(NumbersFrame& array, ValueSummary& element) {
+    if (element.text.empty()) {
+      ++array.count;
+      if (array.all_objects) {
+        array.all_objects = false;
+        release(array.table);
+      }
+      return;
+    }
+    end_element(static_cast<ArrayFrame&>(array), element);
+  }
 
   void end_element(ArrayFrame& array, ValueSummary& element) {
     ++array.count;
