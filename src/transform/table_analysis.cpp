@@ -208,7 +208,6 @@ const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
     // Handed over, not copied: only a long table is planned during the scan.
     const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, SeenRows()));
     plan->rows = {rows.cells, rows.row_ends, rows.list_lengths, rows.names};
-    kept_bytes_ = 0;  // counted on as the plan's
   } else {
     // Without rows the writer finds each member's column by its name.
     plan->names = document.name_indexes.emplace_back(std::make_unique<NameIndex>()).get();
@@ -230,7 +229,7 @@ void TableAnalysis::clear() {
 }
 
 void TableAnalysis::forget_rows(bool give_back_memory) {
-  pool_.count_forgotten_rows(std::exchange(kept_bytes_, 0));
+  pool_.count_forgotten_rows(kept_bytes());
   if (give_back_memory) {
     seen_ = SeenRows();
     return;
