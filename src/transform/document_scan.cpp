@@ -3,6 +3,7 @@
 #include "transform/document_scan.hpp"
 
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -84,6 +85,16 @@ struct ScanContext {
   ObjectFrame* object = nullptr;
 };
 
+// An array that begins with a number, or with an array that does (points, coordinates): walked
+// apart from the main walk, whose element loop stays as small as it was. Its elements' numbers
+// are only judged against the writer's spelling (an element is never a cell, so its value is not
+// needed), and runs of them are read in loops of their own.
+struct NumbersFrame : ArrayFrame {};
+struct ElementContext : ScanContext {
+  static constexpr bool kNumbersJudged = true;
+  using ContainersWalkedAs = ScanContext;  // by the main walk, whose hooks are inlined there alone
+};
+
 class DocumentScan final : public json::reading::Walker<DocumentScan> {
  public:
   template <class>
@@ -123,6 +134,16 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return true;
   }
 
+  // A number in the writer's spelling is counted into its array here, its text as its length;
+  // end_element then finds its text empty, which no value's is.
+  bool number(const ScanContext& context, bool written, const char* start, ValueSummary& out) {
+    if (!written) return respelled_number(context, start, out);
+    const auto size = static_cast<std::uint64_t>(pos_ - start);
+    context.array->elements_size += size;
+    context.array->elements_text += size;
+    return true;
+  }
+
   bool string(const ScanContext&, const StringRead& string, const char* start, ValueSummary& out) {
     out.value = Value::string(string.text);
     out.text = {start, pos_};
@@ -137,6 +158,36 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
   ScanContext element_context(ArrayFrame& array) { return {{}, &array, nullptr}; }
+
+  // An array of numbers (or of arrays of numbers) is taken from the main walk, and walked apart.
+  template <class Context>
+  requires std::same_as<Context, ScanContext> json::reading::TakeOver take_over(
+      const Context& context, const char* bracket, ValueSummary& out) {
+    if (*bracket != '[' || end_ - bracket < 3) return json::reading::TakeOver::Walk;
+    const auto second = static_cast<unsigned char>(bracket[1]);
+    if (!starts_number(second) &&
+        (second != '[' || !starts_number(static_cast<unsigned char>(bracket[2])))) {
+      return json::reading::TakeOver::Walk;
+    }
+    return walk_numbers(context, out) ? json::reading::TakeOver::Taken
+                                      : json::reading::TakeOver::Failed;
+  }
+  ElementContext element_context(NumbersFrame& array) { return {{{}, &array, nullptr}}; }
+  // The arrays inside (points) are walked so too.
+  NumbersFrame begin_array(const ElementContext& context, const char* bracket) {
+    return {begin_array(static_cast<const ScanContext&>(context), bracket)};
+  }
+  void end_element(NumbersFrame& array, ValueSummary& element) {
+    if (element.text.empty()) {
+      ++array.count;
+      if (array.all_objects) {
+        array.all_objects = false;
+        release(array.table);
+      }
+      return;
+    }
+    end_element(static_cast<ArrayFrame&>(array), element);
+  }
 
   void end_element(ArrayFrame& array, ValueSummary& element) {
     ++array.count;
@@ -207,6 +258,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     }
     for (TableAnalysis* const table : level.rows)
       table->begin_row();
+    if (!level.rows.empty()) ++open_rows_;
     level.slots.resize(level.rows.size());  // one a table, filled by each member's name
     if (keyed != nullptr) keyed->name_row(context.object->name_text, context.object->name_copied);
     if (level.rows.empty()) level.seen.clear();
@@ -297,23 +349,42 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       }
       release(object.keyed);
     }
+    if (!object.level->rows.empty()) --open_rows_;
     out.size = size;
     out.value = Value::deferred(Kind::Object, out.text, text_form(out.compact));
     return true;
   }
 
  private:
+  [[gnu::noinline]] bool walk_numbers(const ScanContext& context, ValueSummary& out) {
+    if (!enter_nested()) return false;
+    NumbersFrame array{begin_array(context, pos_)};
+    ++pos_;
+    if (!walk_elements(context, array)) return false;
+    ++remaining_depth_;
+    return end_array(array, pos_, out);
+  }
+
+  // A number the writer spells otherwise, read again for its value: its length as written.
+  [[gnu::noinline]] bool respelled_number(const ScanContext& context, const char* start,
+                                          ValueSummary& out) {
+    pos_ = start;
+    Value value;
+    if (!read_literal_or_number(value)) return false;
+    return scalar(context, value, start, out);
+  }
+
   // Whether the object whose first member's value is the object at `brace` has a second member
   // whose value is an object, as far as a glance ahead tells (when it cannot, true). Only such an
   // object may be a keyed table; most objects that start with an object member are no table
   // (an address first among a person's details, say), and their first members would be analyzed
   // as its rows for nothing.
-  bool second_value_is_object(const char* brace) const {
+  bool second_value_is_object(const char* brace) {
     // Only so far: a long first value is read at its own pace.
     constexpr std::size_t kLookAhead = 8192;
     const char* const until =
         static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
-    const char* p = json::container_end(brace, until);
+    const char* p = glanced_end(brace, until, false);
     if (p == nullptr || (p = after_space(p, until)) == until) return true;
     if (*p != ',') return false;  // the object's end (or a fault the reader finds)
     if ((p = after_space(p + 1, until)) == until || *p != '"') return true;
@@ -343,12 +414,37 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     constexpr std::size_t kLookAhead = 16384;
     const char* const until =
         static_cast<std::size_t>(end_ - brace) > kLookAhead ? brace + kLookAhead : end_;
-    const char* p = json::container_end(brace, until);
+    const char* p = glanced_end(brace, until, true);
     if (p == nullptr || (p = after_space(p, until)) == until) return false;
     ++glances_;
     if (*p != ']') return false;
     ++lone_found_;
     return true;
+  }
+
+  // json::container_end(brace, until), read off the last glance when that passed over `brace`:
+  // glances nest (a list's first object, then the lists inside it), and each would otherwise
+  // read again what the one before it read. Glances come in the order of their braces.
+  // Only the glances ahead of lists are noted, and only while a first few of them or half of
+  // them spare a later one: those of keyed tables, and the lists of some payloads (short objects
+  // with no list inside), mostly meet no other.
+  const char* glanced_end(const char* brace, const char* until, bool noted) {
+    while (next_glanced_ < glanced_.size() && glanced_[next_glanced_].open < brace)
+      ++next_glanced_;
+    if (next_glanced_ < glanced_.size() && glanced_[next_glanced_].open == brace) {
+      const char* const end = glanced_[next_glanced_].end;
+      if (end != nullptr && end <= until) {
+        ++glances_spared_;
+        return end;
+      }
+    }
+    if (!noted || (glances_noted_ >= 16 && 2 * glances_spared_ < glances_noted_)) {
+      return json::container_end(brace, until);
+    }
+    ++glances_noted_;
+    glanced_.clear();
+    next_glanced_ = 0;
+    return json::container_end(brace, until, glanced_);
   }
 
   static const char* after_space(const char* p, const char* end) {
@@ -369,11 +465,13 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return pool_.names().number(name, object.last_name, level.first_name);
   }
 
-  // A long table is planned now, its rows kept for the writer; a short one is planned again
-  // from its text if it is written, which costs little, and its plan is mostly never written
-  // (it stands in a group's cells, say).
+  // A long table is planned now, its rows kept for the writer, and so is one in no row of
+  // another table, which is written as planned; a short one inside a row is planned again from
+  // its text if it is written, which costs little, and its plan is mostly never written (it
+  // stands in a group's cells, say).
   void add_table(TableAnalysis& analysis, std::string_view text) {
-    plan_.add_table(text, text.size() >= least_planned_ ? analysis.take_plan(plan_) : nullptr);
+    const bool written = text.size() >= least_planned_ || open_rows_ == 0;
+    plan_.add_table(text, written ? analysis.take_plan(plan_) : nullptr);
   }
 
   // While the scan analyzes, no object read so far repeats a name, which spares comparing
@@ -399,9 +497,14 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   const std::uint64_t least_members_;
   PerDepth<Level> levels_;  // by the depth of objects
   std::size_t depth_ = 0;
-  std::uint64_t glances_ = 0;     // ahead of arrays' first elements
-  std::uint64_t lone_found_ = 0;  // of them finding the array's end
-  bool analyzing_ = true;         // cleared by a repeated name, after which the walk only validates
+  std::size_t open_rows_ = 0;                 // objects being read that are rows of some table
+  std::vector<json::ContainerSpan> glanced_;  // by the last glance ahead
+  std::size_t next_glanced_ = 0;              // the first of them not before the last brace
+  std::uint64_t glances_noted_ = 0;
+  std::uint64_t glances_spared_ = 0;  // by what an earlier glance noted
+  std::uint64_t glances_ = 0;         // ahead of arrays' first elements
+  std::uint64_t lone_found_ = 0;      // of them finding the array's end
+  bool analyzing_ = true;  // cleared by a repeated name, after which the walk only validates
 };
 
 }  // namespace

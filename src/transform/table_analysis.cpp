@@ -28,6 +28,11 @@ std::uint64_t commas(std::uint64_t items) {
   return items > 0 ? items - 1 : 0;
 }
 
+// Out of line: the texts of most cells decide alone.
+[[gnu::noinline]] bool values_match(const json::Value& cell, const json::Value& reference) {
+  return matches_constant(cell, reference);
+}
+
 }  // namespace
 
 void TableAnalysis::name_row(std::string_view text, bool copied) {
@@ -44,6 +49,20 @@ std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t writte
   const std::uint32_t number = columns_index_.add(name, pool_.names());
   columns_.emplace_back().name_size = written_size;
   return number;
+}
+
+[[gnu::always_inline]] inline bool TableAnalysis::matches_reference(const Column& column,
+                                                                    const ValueSummary& cell) {
+  if (cell.value.is_deferred()) {
+    // Equal values have compact texts of one length (their members in some order): texts of two
+    // lengths spare comparing them; equal texts are equal values.
+    if (cell.compact && column.reference_compact &&
+        cell.text.size() != column.reference_text.size()) {
+      return false;
+    }
+    if (json::same_key(cell.text, column.reference_text)) return true;
+  }
+  return values_match(cell.value, column.reference);
 }
 
 void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) {
@@ -79,19 +98,6 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     drop_list_group(column);
   }
   column.settled = !column.constant && !column.may_group && !column.may_list_group;
-}
-
-bool TableAnalysis::matches_reference(const Column& column, const ValueSummary& cell) {
-  if (cell.value.is_deferred()) {
-    // Equal values have compact texts of one length (their members in some order): texts of two
-    // lengths spare comparing them; equal texts are equal values.
-    if (cell.compact && column.reference_compact &&
-        cell.text.size() != column.reference_text.size()) {
-      return false;
-    }
-    if (json::same_key(cell.text, column.reference_text)) return true;
-  }
-  return matches_constant(cell.value, column.reference);
 }
 
 void TableAnalysis::drop_group(Column& column) {
@@ -202,7 +208,6 @@ const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
     // Handed over, not copied: only a long table is planned during the scan.
     const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, SeenRows()));
     plan->rows = {rows.cells, rows.row_ends, rows.list_lengths, rows.names};
-    kept_bytes_ = 0;  // counted on as the plan's
   } else {
     // Without rows the writer finds each member's column by its name.
     plan->names = document.name_indexes.emplace_back(std::make_unique<NameIndex>()).get();
@@ -224,7 +229,7 @@ void TableAnalysis::clear() {
 }
 
 void TableAnalysis::forget_rows(bool give_back_memory) {
-  pool_.count_forgotten_rows(std::exchange(kept_bytes_, 0));
+  pool_.count_forgotten_rows(kept_bytes());
   if (give_back_memory) {
     seen_ = SeenRows();
     return;

@@ -154,13 +154,17 @@ class TableAnalysis {
   // Forgets the rows' text spans kept so far, giving back their memory or keeping it for reuse.
   void forget_rows(bool give_back_memory);
   void count_kept(std::size_t bytes);
+  // What the rows' text spans take, as count_kept counted them (none once handed to a plan).
+  std::size_t kept_bytes() const {
+    return (seen_.cells.size() + seen_.names.size()) * sizeof(SeenText) +
+           (seen_.row_ends.size() + seen_.list_lengths.size()) * sizeof(std::uint32_t);
+  }
 
   AnalysisPool& pool_;
   ColumnIndex columns_index_;
   std::vector<Column> columns_;  // by their number in columns_index_
   std::uint64_t rows_ = 0;
   SeenRows seen_;  // while the pool keeps rows
-  std::size_t kept_bytes_ = 0;
 };
 
 // The analyses of one document scan, reused as tables end, and the names and values they keep
@@ -212,7 +216,6 @@ class AnalysisPool {
 };
 
 inline void TableAnalysis::count_kept(std::size_t bytes) {
-  kept_bytes_ += bytes;
   pool_.count_kept_rows(bytes);
 }
 

@@ -46,6 +46,8 @@ enum class TakeOver {
 //   TakeOver take_over(const C&, const char* bracket, R& out);   before an array or object
 //   static constexpr bool C::kContainersTaken;     take_over never answers Walk
 //   static constexpr bool C::kArraysTaken;         take_over never answers Walk for an array
+//   using C::ContainersWalkedAs = C2;              its arrays and objects are walked under the
+//                                                  context C2 it derives from (one walk of them)
 //   static constexpr bool C::kNumbersJudged;       a number is only judged against the writer's
 //   bool number(const C&, bool written,            spelling, without its value, and told
 //               const char* start, R&);            instead of scalar; runs of them are read in
@@ -273,7 +275,11 @@ class Walker : public KeyReader {
         return taken == TakeOver::Taken;
       }
     }
-    if constexpr (!requires { Context::kContainersTaken; }) return walk_container(context, out);
+    if constexpr (requires { typename Context::ContainersWalkedAs; }) {
+      return walk_container(static_cast<const typename Context::ContainersWalkedAs&>(context), out);
+    } else if constexpr (!requires { Context::kContainersTaken; }) {
+      return walk_container(context, out);
+    }
   }
 
   // An array or object at the read position. Recurses once per nesting level, which

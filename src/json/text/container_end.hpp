@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "json/text/simd.hpp"
 
@@ -81,6 +82,45 @@ inline const char* container_end(const char* open, const char* end) {
       ++depth;
     } else if (--depth == 0) {
       return p + 1;
+    }
+    ++p;
+  }
+}
+
+// An object met by a glance ahead: where it opens, and just past where it closes (null when the
+// glance ended first).
+struct ContainerSpan {
+  const char* open;
+  const char* end;
+};
+
+// As container_end, and notes in `spans` each object it passes over (the one at `open` first,
+// then those inside it, in the order they open, 64 levels deep at most), so that a glance at one
+// of them later needs no reading again.
+inline const char* container_end(const char* open, const char* end,
+                                 std::vector<ContainerSpan>& spans) {
+  constexpr std::size_t kDeepest = 64;
+  constexpr std::size_t kNone = SIZE_MAX;
+  std::size_t noted[kDeepest];  // of the containers open, by depth: their spans, or kNone
+  std::size_t depth = 0;
+  for (const char* p = open;;) {
+    p = container_end_detail::next_quote_or_bracket(p, end);
+    if (p == end) return nullptr;
+    if (*p == '"') {
+      p = string_end(p, end);
+      if (p == nullptr) return nullptr;
+      continue;
+    }
+    if ((*p | 0x20) == '{') {
+      if (depth < kDeepest) {
+        noted[depth] = *p == '{' ? spans.size() : kNone;
+        if (*p == '{') spans.push_back({p, nullptr});
+      }
+      ++depth;
+    } else {
+      --depth;
+      if (depth < kDeepest && noted[depth] != kNone) spans[noted[depth]].end = p + 1;
+      if (depth == 0) return p + 1;
     }
     ++p;
   }
