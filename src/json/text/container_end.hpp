@@ -65,13 +65,16 @@ inline const char* string_end(const char* quote, const char* end) {
   }
 }
 
-// Just past the bracket that closes the array or object whose bracket is at `open`, or nullptr
-// when `end` comes first. Exact on valid text; on other text only a guess, as the reader will
-// find the fault.
-inline const char* container_end(const char* open, const char* end) {
+namespace container_end_detail {
+
+// The walk both container_end overloads make: `opened(bracket, depth)` at each bracket that
+// opens (depth counted from 0 at `open`), `closed(bracket, depth)` at each that closes (depth
+// of the container it closes).
+template <typename Opened, typename Closed>
+inline const char* walk_to_end(const char* open, const char* end, Opened opened, Closed closed) {
   std::size_t depth = 0;
   for (const char* p = open;;) {
-    p = container_end_detail::next_quote_or_bracket(p, end);
+    p = next_quote_or_bracket(p, end);
     if (p == end) return nullptr;
     if (*p == '"') {
       p = string_end(p, end);
@@ -79,12 +82,24 @@ inline const char* container_end(const char* open, const char* end) {
       continue;
     }
     if ((*p | 0x20) == '{') {
+      opened(p, depth);
       ++depth;
-    } else if (--depth == 0) {
-      return p + 1;
+    } else {
+      closed(p, --depth);
+      if (depth == 0) return p + 1;
     }
     ++p;
   }
+}
+
+}  // namespace container_end_detail
+
+// Just past the bracket that closes the array or object whose bracket is at `open`, or nullptr
+// when `end` comes first. Exact on valid text; on other text only a guess, as the reader will
+// find the fault.
+inline const char* container_end(const char* open, const char* end) {
+  return container_end_detail::walk_to_end(
+      open, end, [](const char*, std::size_t) {}, [](const char*, std::size_t) {});
 }
 
 // An object met by a glance ahead: where it opens, and just past where it closes (null when the
@@ -102,28 +117,16 @@ inline const char* container_end(const char* open, const char* end,
   constexpr std::size_t kDeepest = 64;
   constexpr std::size_t kNone = SIZE_MAX;
   std::size_t noted[kDeepest];  // of the containers open, by depth: their spans, or kNone
-  std::size_t depth = 0;
-  for (const char* p = open;;) {
-    p = container_end_detail::next_quote_or_bracket(p, end);
-    if (p == end) return nullptr;
-    if (*p == '"') {
-      p = string_end(p, end);
-      if (p == nullptr) return nullptr;
-      continue;
-    }
-    if ((*p | 0x20) == '{') {
-      if (depth < kDeepest) {
-        noted[depth] = *p == '{' ? spans.size() : kNone;
-        if (*p == '{') spans.push_back({p, nullptr});
-      }
-      ++depth;
-    } else {
-      --depth;
-      if (depth < kDeepest && noted[depth] != kNone) spans[noted[depth]].end = p + 1;
-      if (depth == 0) return p + 1;
-    }
-    ++p;
-  }
+  return container_end_detail::walk_to_end(
+      open, end,
+      [&](const char* bracket, std::size_t depth) {
+        if (depth >= kDeepest) return;
+        noted[depth] = *bracket == '{' ? spans.size() : kNone;
+        if (*bracket == '{') spans.push_back({bracket, nullptr});
+      },
+      [&](const char* bracket, std::size_t depth) {
+        if (depth < kDeepest && noted[depth] != kNone) spans[noted[depth]].end = bracket + 1;
+      });
 }
 
 }  // namespace tarvik::json
