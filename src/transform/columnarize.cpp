@@ -52,13 +52,14 @@ auto transform_whole(std::string_view payload, json::Layout layout, std::size_t 
   json::TableRowReader reader(payload, arena, layout);
   std::vector<json::RowCells> rows;
   std::optional<json::NotARow> not_a_row;
-  if (!reader.read_all(rows, not_a_row)) return failure(reader_failure(reader.error()));
+  KeptColumns columns(arena);
+  if (!reader.read_all(rows, not_a_row, &columns)) return failure(reader_failure(reader.error()));
   if (not_a_row) return failure(non_object_row(not_a_row->value, not_a_row->index));
   // Beside the arena: the list of rows, and the table text's run and end of each row.
   const std::size_t taken = arena.reserved_bytes() + rows.capacity() * sizeof(json::RowCells) +
                             rows.size() * (sizeof(TableText::Run) + sizeof(std::size_t));
   if (taken > budget) return std::nullopt;
-  return finish(plan_columns(std::move(rows), reader.names(), arena), arena);
+  return finish(columns.plan(std::move(rows), reader.names()), arena);
 } catch (const json::Arena::OverBudget&) {
   return std::nullopt;
 }
@@ -128,7 +129,7 @@ class StreamedRows {
       if (!not_a_row && !row.is_object) {
         not_a_row = non_object_row(row.value, columns_.rows_scanned());
       } else if (!not_a_row) {
-        columns_.scan_row(row.cells);
+        columns_.scan_row(row.cells, reader.names().size());
       }
       if (scratch_.reserved_bytes() >= kRowBatchBytes) {
         reader.forget_rows();
