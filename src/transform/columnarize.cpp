@@ -86,11 +86,11 @@ void write_rows(const ColumnPlan& plan, json::Arena& arena, TableTextBuilder& te
 // The output text of a planned table: a small one written in one pass as a document, a larger
 // one as its table text.
 Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::Arena& arena,
-                                                 std::size_t payload_size) {
+                                                 std::string_view payload) {
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
     // The document's three members written around their values: no map is built for them.
     // The output seldom outgrows the payload, which also holds every member name.
-    json::Buffer out(json::Buffer::kInitialCapacity, payload_size);
+    json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
     out.append(R"({"columns":)");
     json::serialize_value(table.columns, out);
     out.append(R"(,"rows":)");
@@ -101,7 +101,7 @@ Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
     return TableText::whole(std::move(out), counts);
   }
-  TableTextBuilder text(table, table.rows.size(), payload_size);
+  TableTextBuilder text(table, payload, table.rows.size(), payload.size());
   write_rows(table, arena, text);
   return text.finish();
 }
@@ -179,7 +179,7 @@ Result<TableText, TransformFailure> transform_streamed(std::string_view payload,
   StreamedRows rows(payload, layout);
   const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
-  TableTextBuilder text(plan.value(), rows.rows_scanned(), payload.size());
+  TableTextBuilder text(plan.value(), payload, rows.rows_scanned(), payload.size());
   rows.write([&](auto batch) {
     text.add_rows(batch);
     return true;
@@ -195,7 +195,7 @@ Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_vi
   const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
   const ColumnPlan& table = plan.value();
-  TableTextBuilder text(table, rows.rows_scanned(), SIZE_MAX, &out);
+  TableTextBuilder text(table, payload, rows.rows_scanned(), SIZE_MAX, &out);
   rows.write([&](auto batch) {
     text.add_rows(batch);
     return !out.stopped();
@@ -208,7 +208,7 @@ Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_vi
 Result<TableText, TransformFailure> transform_once(std::string_view payload, json::Layout layout,
                                                    std::size_t budget) {
   const auto finish = [&](const ColumnPlan& table, json::Arena& arena) {
-    return table_output(table, arena, payload.size());
+    return table_output(table, arena, payload);
   };
   if (auto whole = transform_whole(payload, layout, budget, finish)) {
     return std::move(*whole);
@@ -249,7 +249,7 @@ Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view
       [&]() -> Result<ColumnarizeCounts, TransformFailure> {
         const auto finish = [&](const ColumnPlan& table,
                                 json::Arena& arena) -> Result<ColumnarizeCounts, TransformFailure> {
-          TableTextBuilder text(table, table.rows.size(), SIZE_MAX, &out);
+          TableTextBuilder text(table, payload, table.rows.size(), SIZE_MAX, &out);
           write_rows(table, arena, text, &out);
           text.finish(out);
           return ColumnarizeCounts{table.rows.size(), table.cells_per_row, table.constant_count};

@@ -11,6 +11,7 @@
 #include <new>
 #include <span>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -120,9 +121,10 @@ std::size_t nulls_length(std::size_t count, bool after_cell) {
 class RowsWriter {
  public:
   // With `out`, each piece is written there once sealed, then dropped with its runs.
-  RowsWriter(std::uint32_t cells_per_row, std::size_t row_count, std::size_t expected_cell_text,
-             TextBlocks* out = nullptr)
+  RowsWriter(std::uint32_t cells_per_row, std::string_view payload, std::size_t row_count,
+             std::size_t expected_cell_text, TextBlocks* out = nullptr)
       : cells_per_row_(cells_per_row),
+        payload_(payload),
         out_(out),
         cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
         row_(cells_per_row_, nullptr) {
@@ -187,7 +189,9 @@ class RowsWriter {
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
     if (rows_written_ == piece_first_row_) return;
-    pieces_.push_back({std::move(cells_), rows_written_ - rows_given_, piece_whole_});
+    pieces_.push_back(
+        {std::move(cells_), rows_written_ - rows_given_, piece_whole_, std::move(splices_)});
+    splices_.clear();
     piece_first_row_ = rows_written_;
     piece_end_ = 0;
     if (out_ != nullptr) give_pieces();
@@ -210,9 +214,7 @@ class RowsWriter {
   // The row's text, after a comma unless it is the first of its piece.
   void write_row_text() {
     if (rows_written_ != piece_first_row_) cells_.push_back(',');
-    const std::size_t start = cells_.size();
-    json::serialize_row(row_, cells_);
-    rows_length_ = checked_add(rows_length_, cells_.size() - start);
+    rows_length_ = checked_add(rows_length_, json::serialize_row(row_, cells_, payload_, splices_));
     std::fill(row_.begin(), row_.end(), nullptr);
   }
 
@@ -267,9 +269,11 @@ class RowsWriter {
   using Present = std::pair<std::uint32_t, const Cell*>;
 
   const std::uint32_t cells_per_row_;
+  const std::string_view payload_;
   TextBlocks* const out_;
   std::vector<TableText::Piece> pieces_;
-  Buffer cells_;  // the piece being written
+  Buffer cells_;                           // the piece being written
+  std::vector<json::TextSplice> splices_;  // the texts its whole rows leave out
   std::vector<TableText::Run> runs_;
   std::vector<std::size_t> row_ends_;
   std::vector<const Cell*> row_;  // the cells of the row being written, null where absent
@@ -318,13 +322,15 @@ void write_rows_array(const ColumnPlan& plan, Buffer& out) {
   out.push_back(']');
 }
 
-TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
-                                   std::size_t expected_cell_text, TextBlocks* out)
+TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::string_view payload,
+                                   std::size_t row_count, std::size_t expected_cell_text,
+                                   TextBlocks* out)
     : head_(table_head(plan)),
       tail_(table_tail(plan)),
       counts_{0, plan.cells_per_row, plan.constant_count},
       positions_(plan.positions),
-      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text, out)) {
+      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, payload, row_count, expected_cell_text,
+                                         out)) {
   if (out != nullptr) out->copy(head_.data(), head_.size());
 }
 
@@ -361,7 +367,13 @@ void TableText::write_text(Out& out) {
     const char* const text = piece.text.data();
     if (piece.whole_rows) {
       if (row != 0) out.put(',');
-      out.copy(text, piece.text.size());
+      std::size_t copied = 0;
+      for (const json::TextSplice& splice : piece.splices) {
+        out.copy(text + copied, splice.at - copied);
+        out.copy(splice.text.data(), splice.text.size());
+        copied = splice.at;
+      }
+      out.copy(text + copied, piece.text.size() - copied);
       row = piece.row_end;
     }
     for (; row < piece.row_end; ++row, ++row_with_runs) {

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "json/memory/buffer.hpp"
 #include "json/model/cell.hpp"
+#include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
 
 namespace tarvik {
@@ -43,6 +45,8 @@ class TableText {
     std::size_t row_end;  // the end of its rows
     // Its text is its rows' whole text, joined by commas, and no runs stand for them.
     bool whole_rows;
+    // The long texts of the payload its whole rows' text leaves out, in order.
+    std::vector<json::TextSplice> splices;
   };
 
   TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
@@ -100,11 +104,12 @@ class RowsWriter;
 class TableTextBuilder {
  public:
   // `plan`'s rows are unused, and its names and constants are written at once: the rows they
-  // lie in may be released too; its positions must outlive the builder. `expected_cell_text`:
-  // what the cell text will probably grow to. With `out`, the text is written there as it is
-  // made, starting at once, instead of being kept.
-  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
-                   TextBlocks* out = nullptr);
+  // lie in may be released too; its positions must outlive the builder. `payload`: where the
+  // rows were read from, kept until the text is written (its long texts are copied from there).
+  // `expected_cell_text`: what the cell text will probably grow to. With `out`, the text is
+  // written there as it is made, starting at once, instead of being kept.
+  TableTextBuilder(const ColumnPlan& plan, std::string_view payload, std::size_t row_count,
+                   std::size_t expected_cell_text, TextBlocks* out = nullptr);
   TableTextBuilder(const TableTextBuilder&) = delete;
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();
