@@ -94,12 +94,13 @@ Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::
     out.append(R"({"columns":)");
     json::serialize_value(table.columns, out);
     out.append(R"(,"rows":)");
-    write_rows_array(table, out);
+    std::vector<json::TextSplice> splices;
+    write_rows_array(table, out, payload, splices);
     out.append(R"(,"constants":)");
     json::serialize_value(table.constants, out);
     out.push_back('}');
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
-    return TableText::whole(std::move(out), counts);
+    return TableText::whole(std::move(out), std::move(splices), counts);
   }
   TableTextBuilder text(table, payload, table.rows.size(), payload.size());
   write_rows(table, arena, text);

@@ -113,6 +113,27 @@ std::size_t nulls_length(std::size_t count, bool after_cell) {
   return count * kNullText - (after_cell ? 0 : 1);
 }
 
+// The payload whose long texts a table's rows leave out (json::TextSplice), or none: only where
+// its cells are long on average. Among short cells, the few long enough cost more to look for
+// and note than copying them once more does.
+std::string_view spliced_payload(std::string_view payload, std::size_t row_count,
+                                 std::uint32_t cells_per_row) {
+  constexpr std::size_t kLeastAverageCell = json::kSplicedText / 4;
+  if (row_count == 0 || cells_per_row == 0) return {};
+  return payload.size() / row_count / cells_per_row >= kLeastAverageCell ? payload
+                                                                         : std::string_view();
+}
+
+// Appends the text of the row, the long texts of `payload` (when there is one) left out and
+// noted in `splices`; returns its length, theirs included.
+std::size_t write_row(std::span<const Cell* const> row, Buffer& out, std::string_view payload,
+                      std::vector<json::TextSplice>& splices) {
+  if (!payload.empty()) return json::serialize_row(row, out, payload, splices);
+  const std::size_t start = out.size();
+  json::serialize_row(row, out);
+  return out.size() - start;
+}
+
 // Builds the text of the rows: a row at least half full is written whole, nulls included, by the
 // writer in one pass; a sparser one as the runs of its present cells, so that its null cells,
 // however many, take no room until the output is written.
@@ -124,7 +145,7 @@ class RowsWriter {
   RowsWriter(std::uint32_t cells_per_row, std::string_view payload, std::size_t row_count,
              std::size_t expected_cell_text, TextBlocks* out = nullptr)
       : cells_per_row_(cells_per_row),
-        payload_(payload),
+        payload_(spliced_payload(payload, row_count, cells_per_row)),
         out_(out),
         cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
         row_(cells_per_row_, nullptr) {
@@ -214,7 +235,7 @@ class RowsWriter {
   // The row's text, after a comma unless it is the first of its piece.
   void write_row_text() {
     if (rows_written_ != piece_first_row_) cells_.push_back(',');
-    rows_length_ = checked_add(rows_length_, json::serialize_row(row_, cells_, payload_, splices_));
+    rows_length_ = checked_add(rows_length_, write_row(row_, cells_, payload_, splices_));
     std::fill(row_.begin(), row_.end(), nullptr);
   }
 
@@ -269,7 +290,7 @@ class RowsWriter {
   using Present = std::pair<std::uint32_t, const Cell*>;
 
   const std::uint32_t cells_per_row_;
-  const std::string_view payload_;
+  const std::string_view payload_;  // whose long texts the rows leave out, or none
   TextBlocks* const out_;
   std::vector<TableText::Piece> pieces_;
   Buffer cells_;                           // the piece being written
@@ -307,7 +328,9 @@ Buffer table_tail(const ColumnPlan& plan) {
 
 }  // namespace
 
-void write_rows_array(const ColumnPlan& plan, Buffer& out) {
+void write_rows_array(const ColumnPlan& plan, Buffer& out, std::string_view payload,
+                      std::vector<json::TextSplice>& splices) {
+  const std::string_view spliced = spliced_payload(payload, plan.rows.size(), plan.cells_per_row);
   std::vector<const Cell*> row(plan.cells_per_row, nullptr);
   out.push_back('[');
   for (std::size_t r = 0; r < plan.rows.size(); ++r) {
@@ -316,7 +339,7 @@ void write_rows_array(const ColumnPlan& plan, Buffer& out) {
       const std::uint32_t position = plan.positions[cell.name];
       if (position != kNotACell) row[position] = &cell;
     }
-    json::serialize_row(row, out);
+    write_row(row, out, spliced, splices);
     std::fill(row.begin(), row.end(), nullptr);
   }
   out.push_back(']');
@@ -356,10 +379,26 @@ void TableTextBuilder::finish(TextBlocks& out) {
   out.copy(tail_.data(), tail_.size());
 }
 
+namespace {
+
+// `text` with the long texts it leaves out put back in place.
+template <class Out>
+void write_spliced(Out& out, const Buffer& text, std::span<const json::TextSplice> splices) {
+  std::size_t copied = 0;
+  for (const json::TextSplice& splice : splices) {
+    out.copy(text.data() + copied, splice.at - copied);
+    out.copy(splice.text.data(), splice.text.size());
+    copied = splice.at;
+  }
+  out.copy(text.data() + copied, text.size() - copied);
+}
+
+}  // namespace
+
 template <class Out>
 void TableText::write_text(Out& out) {
   // An empty buffer may hold no storage at all, which memcpy must not be given.
-  if (head_.size() != 0) out.copy(head_.data(), head_.size());
+  if (head_.size() != 0) write_spliced(out, head_, head_splices_);
   std::size_t run = 0;
   std::size_t row = 0;
   std::size_t row_with_runs = 0;
@@ -367,13 +406,7 @@ void TableText::write_text(Out& out) {
     const char* const text = piece.text.data();
     if (piece.whole_rows) {
       if (row != 0) out.put(',');
-      std::size_t copied = 0;
-      for (const json::TextSplice& splice : piece.splices) {
-        out.copy(text + copied, splice.at - copied);
-        out.copy(splice.text.data(), splice.text.size());
-        copied = splice.at;
-      }
-      out.copy(text + copied, piece.text.size() - copied);
+      write_spliced(out, piece.text, piece.splices);
       row = piece.row_end;
     }
     for (; row < piece.row_end; ++row, ++row_with_runs) {

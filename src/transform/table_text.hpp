@@ -61,10 +61,15 @@ class TableText {
         size_(size),
         counts_(counts) {}
 
-  // An output written at once.
-  static TableText whole(json::Buffer text, ColumnarizeCounts counts) {
-    const std::size_t size = text.size();
-    return TableText(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+  // An output written at once, but for the long texts of the payload `text` leaves out.
+  static TableText whole(json::Buffer text, std::vector<json::TextSplice> splices,
+                         ColumnarizeCounts counts) {
+    std::size_t size = text.size();
+    for (const json::TextSplice& splice : splices)
+      size += splice.text.size();
+    TableText made(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+    made.head_splices_ = std::move(splices);
+    return made;
   }
 
   // The output's exact length in bytes.
@@ -83,7 +88,8 @@ class TableText {
   template <class Out>
   void write_text(Out& out);
 
-  json::Buffer head_;  // {"columns":[...],"rows":[
+  json::Buffer head_;                           // {"columns":[...],"rows":[
+  std::vector<json::TextSplice> head_splices_;  // what an output written at once leaves out
   std::vector<Piece> pieces_;
   json::Buffer tail_;  // ],"constants":{...}}
   std::vector<Run> runs_;
@@ -94,8 +100,10 @@ class TableText {
 };
 
 // Appends the array of the planned table's rows to `out`, every row written whole, its missing
-// cells null: for a small table, whose text is made at once.
-void write_rows_array(const ColumnPlan& plan, json::Buffer& out);
+// cells null: for a small table, whose text is made at once. The long texts of `payload` may be
+// left out of `out` and noted in `splices`, as serialize_row leaves them.
+void write_rows_array(const ColumnPlan& plan, json::Buffer& out, std::string_view payload,
+                      std::vector<json::TextSplice>& splices);
 
 class RowsWriter;
 
