@@ -39,8 +39,9 @@ class BufferSink {
  public:
   explicit BufferSink(Buffer& out) : out_(out), limit_(out.write_position() + room_left()) {}
   char* start() const { return out_.write_position(); }
-  // `at`, or where it moved to when the buffer grew, with room for `count` more bytes.
-  char* room(char* at, std::size_t count) {
+  // `at`, or where it moved to when the buffer grew, with room for `count` more bytes. Asked
+  // before every store, so kept to a comparison where it is asked.
+  [[gnu::always_inline]] char* room(char* at, std::size_t count) {
     if (count <= static_cast<std::size_t>(limit_ - at)) [[likely]]
       return at;
     return grow(at, count);
@@ -50,7 +51,7 @@ class BufferSink {
 
  private:
   std::size_t room_left() const { return out_.capacity() - out_.size(); }
-  char* grow(char* at, std::size_t count) {
+  [[gnu::noinline]] char* grow(char* at, std::size_t count) {
     finish(at);
     out_.reserve_more(count);
     limit_ = out_.write_position() + room_left();
