@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,84 +14,12 @@
 
 #include "json/model/map.hpp"
 #include "json/write/writer.hpp"
-#include "transform/constant_rule.hpp"
 
 namespace tarvik {
 
 using json::Arena;
 using json::Map;
 using json::Value;
-
-namespace {
-
-struct Column {
-  std::size_t rows_present = 0;  // rows holding the member, null or not
-  bool has_non_null = false;
-  bool constant_candidate = true;
-  Value reference;  // the first row's value
-};
-
-}  // namespace
-
-// The per-column scans in one pass over every cell of every row. A row's names are distinct, so
-// its cells are exactly the cells a lookup by column name would find; absent members are the
-// cells left null. Columns are the names, by number.
-class ColumnScan {
- public:
-  // Rows that are `transient` may be released once scanned: the values kept of them are then
-  // copied into `arena`.
-  ColumnScan(Arena& arena, bool transient) : arena_(arena), transient_(transient) {}
-
-  void scan(std::span<const json::RowCells> rows, std::size_t name_count) {
-    columns_.resize(name_count);
-    Column* const columns = columns_.data();
-    if (!rows.empty()) {
-      for (const json::Cell& cell : rows.front())
-        first_observe(columns[cell.name], cell.value);
-    }
-    for (const json::RowCells& row : rows.subspan(std::min<std::size_t>(1, rows.size()))) {
-      for (const json::Cell& cell : row)
-        observe(columns[cell.name], cell.value);
-    }
-    rows_scanned_ = rows.size();
-  }
-
-  // The next of the rows read one at a time.
-  void scan_row(json::RowCells row) {
-    for (const json::Cell& cell : row) {
-      if (cell.name >= columns_.size()) columns_.resize(std::size_t{cell.name} + 1);
-      if (rows_scanned_ == 0) {
-        first_observe(columns_[cell.name], cell.value);
-      } else {
-        observe(columns_[cell.name], cell.value);
-      }
-    }
-    ++rows_scanned_;
-  }
-
-  std::vector<Column>& columns() { return columns_; }
-  std::size_t rows_scanned() const { return rows_scanned_; }
-
- private:
-  void first_observe(Column& column, const Value& cell) {
-    ++column.rows_present;
-    if (!cell.is_null()) column.has_non_null = true;
-    column.reference = transient_ ? cell.deep_copy(arena_) : cell;
-  }
-
-  static void observe(Column& column, const Value& cell) {
-    ++column.rows_present;
-    if (!cell.is_null()) column.has_non_null = true;
-    if (column.constant_candidate && !matches_constant(cell, column.reference)) {
-      column.constant_candidate = false;
-    }
-  }
-
-  Arena& arena_;
-  const bool transient_;
-  std::vector<Column> columns_;
-  std::size_t rows_scanned_ = 0;
-};
 
 namespace {
 
@@ -137,23 +64,34 @@ TransformFailure non_object_row(const Value& row, std::size_t index) {
   return {std::move(message), index};
 }
 
-ColumnPlan plan_columns(std::vector<json::RowCells>&& rows, std::span<const std::string_view> names,
-                        Arena& arena) {
+KeptColumns::KeptColumns(Arena& arena) : arena_(arena), scan_(arena, false) {}
+
+void KeptColumns::rows(std::span<const json::RowCells> rows, std::size_t name_count) {
+  scan_.scan(rows, name_count);
+}
+
+ColumnPlan KeptColumns::plan(std::vector<json::RowCells>&& rows,
+                             std::span<const std::string_view> names) {
   ColumnPlan plan;
   plan.rows = std::move(rows);
-  ColumnScan scan(arena, false);
-  scan.scan(plan.rows, names.size());
-  place_columns(scan.columns(), names, plan.rows.size(), arena, plan);
+  std::vector<Column>& columns = scan_.columns();
+  columns.resize(names.size());
+  place_columns(columns, names, plan.rows.size(), arena_, plan);
   return plan;
 }
 
+ColumnPlan plan_columns(std::vector<json::RowCells>&& rows, std::span<const std::string_view> names,
+                        Arena& arena) {
+  KeptColumns columns(arena);
+  columns.rows(rows, names.size());
+  return columns.plan(std::move(rows), names);
+}
+
 StreamedColumns::StreamedColumns(Arena& arena, std::string_view payload)
-    : arena_(arena), payload_(payload), scan_(std::make_unique<ColumnScan>(arena, true)) {}
+    : arena_(arena), payload_(payload), scan_(arena, true) {}
 
-StreamedColumns::~StreamedColumns() = default;
-
-void StreamedColumns::scan_row(json::RowCells row) {
-  scan_->scan_row(row);
+void StreamedColumns::scan_row(json::RowCells row, std::size_t name_count) {
+  scan_.scan({&row, 1}, name_count);
 }
 
 // The names come from a reader that is gone by the second pass: those that do not lie in the
@@ -167,15 +105,15 @@ ColumnPlan StreamedColumns::plan(std::span<const std::string_view> names) {
       name = arena_.copy_string(name);
     }
   }
-  std::vector<Column>& columns = scan_->columns();
+  std::vector<Column>& columns = scan_.columns();
   columns.resize(kept.size());
   ColumnPlan plan;
-  place_columns(columns, kept, scan_->rows_scanned(), arena_, plan);
+  place_columns(columns, kept, scan_.rows_scanned(), arena_, plan);
   return plan;
 }
 
 std::size_t StreamedColumns::rows_scanned() const {
-  return scan_->rows_scanned();
+  return scan_.rows_scanned();
 }
 
 }  // namespace tarvik

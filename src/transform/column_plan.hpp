@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -13,6 +12,8 @@
 #include "json/memory/arena.hpp"
 #include "json/model/cell.hpp"
 #include "json/model/value.hpp"
+#include "json/read/reader.hpp"
+#include "transform/column_scan.hpp"
 #include "transform/transform_failure.hpp"
 
 namespace tarvik {
@@ -30,16 +31,29 @@ struct ColumnPlan {
   std::uint32_t cells_per_row = 0;
 };
 
-// Plans the output of `rows`, whose cells' names are numbered in `names` (in first-seen order),
-// in `arena`, which must outlive the plan, as must the rows and names.
+// The columns of rows read at once and kept until written: the rows scanned as the reader reads
+// them, while their cells are fresh in the cache, instead of in a pass over them all once read.
+class KeptColumns final : public json::RowObserver {
+ public:
+  explicit KeptColumns(json::Arena& arena);
+
+  void rows(std::span<const json::RowCells> rows, std::size_t name_count) override;
+  // The plan of `rows`, the rows scanned, whose cells' names are numbered in `names` (in
+  // first-seen order), in the arena, which must outlive the plan, as must the rows and names.
+  ColumnPlan plan(std::vector<json::RowCells>&& rows, std::span<const std::string_view> names);
+
+ private:
+  json::Arena& arena_;
+  ColumnScan scan_;
+};
+
+// Plans the output of `rows` as KeptColumns does, the rows scanned here.
 ColumnPlan plan_columns(std::vector<json::RowCells>&& rows, std::span<const std::string_view> names,
                         json::Arena& arena);
 
 // The failure of a row that is not an object, the element of index `index`: "expected a JSON
 // object row, got: " and the compact text of the element.
 TransformFailure non_object_row(const json::Value& row, std::size_t index);
-
-class ColumnScan;
 
 // The columns of rows read one at a time, each of which may be released once it is given:
 // scanned in a first pass, then planned; the second pass places the cells of the same rows by
@@ -49,10 +63,9 @@ class StreamedColumns {
   StreamedColumns(json::Arena& arena, std::string_view payload);
   StreamedColumns(const StreamedColumns&) = delete;
   StreamedColumns& operator=(const StreamedColumns&) = delete;
-  ~StreamedColumns();
 
-  // The next row.
-  void scan_row(json::RowCells row);
+  // The next row, whose names are numbered below `name_count`.
+  void scan_row(json::RowCells row, std::size_t name_count);
   // The plan of the rows scanned (without rows), whose names are numbered in `names`.
   ColumnPlan plan(std::span<const std::string_view> names);
   std::size_t rows_scanned() const;
@@ -60,7 +73,7 @@ class StreamedColumns {
  private:
   json::Arena& arena_;
   std::string_view payload_;
-  std::unique_ptr<ColumnScan> scan_;
+  ColumnScan scan_;
 };
 
 }  // namespace tarvik

@@ -52,13 +52,14 @@ auto transform_whole(std::string_view payload, json::Layout layout, std::size_t 
   json::TableRowReader reader(payload, arena, layout);
   std::vector<json::RowCells> rows;
   std::optional<json::NotARow> not_a_row;
-  if (!reader.read_all(rows, not_a_row)) return failure(reader_failure(reader.error()));
+  KeptColumns columns(arena);
+  if (!reader.read_all(rows, not_a_row, &columns)) return failure(reader_failure(reader.error()));
   if (not_a_row) return failure(non_object_row(not_a_row->value, not_a_row->index));
   // Beside the arena: the list of rows, and the table text's run and end of each row.
   const std::size_t taken = arena.reserved_bytes() + rows.capacity() * sizeof(json::RowCells) +
                             rows.size() * (sizeof(TableText::Run) + sizeof(std::size_t));
   if (taken > budget) return std::nullopt;
-  return finish(plan_columns(std::move(rows), reader.names(), arena), arena);
+  return finish(columns.plan(std::move(rows), reader.names()), arena);
 } catch (const json::Arena::OverBudget&) {
   return std::nullopt;
 }
@@ -85,22 +86,23 @@ void write_rows(const ColumnPlan& plan, json::Arena& arena, TableTextBuilder& te
 // The output text of a planned table: a small one written in one pass as a document, a larger
 // one as its table text.
 Result<TableText, TransformFailure> table_output(const ColumnPlan& table, json::Arena& arena,
-                                                 std::size_t payload_size) {
+                                                 std::string_view payload) {
   if (table.cells_per_row == 0 || table.rows.size() <= kSmallTableCells / table.cells_per_row) {
     // The document's three members written around their values: no map is built for them.
     // The output seldom outgrows the payload, which also holds every member name.
-    json::Buffer out(json::Buffer::kInitialCapacity, payload_size);
+    json::Buffer out(json::Buffer::kInitialCapacity, payload.size());
     out.append(R"({"columns":)");
     json::serialize_value(table.columns, out);
     out.append(R"(,"rows":)");
-    write_rows_array(table, out);
+    std::vector<json::TextSplice> splices;
+    write_rows_array(table, out, payload, splices);
     out.append(R"(,"constants":)");
     json::serialize_value(table.constants, out);
     out.push_back('}');
     const ColumnarizeCounts counts{table.rows.size(), table.cells_per_row, table.constant_count};
-    return TableText::whole(std::move(out), counts);
+    return TableText::whole(std::move(out), std::move(splices), counts);
   }
-  TableTextBuilder text(table, table.rows.size(), payload_size);
+  TableTextBuilder text(table, payload, table.rows.size(), payload.size());
   write_rows(table, arena, text);
   return text.finish();
 }
@@ -128,7 +130,7 @@ class StreamedRows {
       if (!not_a_row && !row.is_object) {
         not_a_row = non_object_row(row.value, columns_.rows_scanned());
       } else if (!not_a_row) {
-        columns_.scan_row(row.cells);
+        columns_.scan_row(row.cells, reader.names().size());
       }
       if (scratch_.reserved_bytes() >= kRowBatchBytes) {
         reader.forget_rows();
@@ -178,7 +180,7 @@ Result<TableText, TransformFailure> transform_streamed(std::string_view payload,
   StreamedRows rows(payload, layout);
   const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
-  TableTextBuilder text(plan.value(), rows.rows_scanned(), payload.size());
+  TableTextBuilder text(plan.value(), payload, rows.rows_scanned(), payload.size());
   rows.write([&](auto batch) {
     text.add_rows(batch);
     return true;
@@ -194,7 +196,7 @@ Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_vi
   const Result<ColumnPlan, TransformFailure> plan = rows.plan();
   if (!plan.ok()) return failure(plan.error());
   const ColumnPlan& table = plan.value();
-  TableTextBuilder text(table, rows.rows_scanned(), SIZE_MAX, &out);
+  TableTextBuilder text(table, payload, rows.rows_scanned(), SIZE_MAX, &out);
   rows.write([&](auto batch) {
     text.add_rows(batch);
     return !out.stopped();
@@ -207,7 +209,7 @@ Result<ColumnarizeCounts, TransformFailure> transform_streamed_to(std::string_vi
 Result<TableText, TransformFailure> transform_once(std::string_view payload, json::Layout layout,
                                                    std::size_t budget) {
   const auto finish = [&](const ColumnPlan& table, json::Arena& arena) {
-    return table_output(table, arena, payload.size());
+    return table_output(table, arena, payload);
   };
   if (auto whole = transform_whole(payload, layout, budget, finish)) {
     return std::move(*whole);
@@ -248,7 +250,7 @@ Result<ColumnarizeCounts, TransformFailure> columnarize_json_to(std::string_view
       [&]() -> Result<ColumnarizeCounts, TransformFailure> {
         const auto finish = [&](const ColumnPlan& table,
                                 json::Arena& arena) -> Result<ColumnarizeCounts, TransformFailure> {
-          TableTextBuilder text(table, table.rows.size(), SIZE_MAX, &out);
+          TableTextBuilder text(table, payload, table.rows.size(), SIZE_MAX, &out);
           write_rows(table, arena, text, &out);
           text.finish(out);
           return ColumnarizeCounts{table.rows.size(), table.cells_per_row, table.constant_count};

@@ -11,6 +11,7 @@
 #include <new>
 #include <span>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -112,6 +113,27 @@ std::size_t nulls_length(std::size_t count, bool after_cell) {
   return count * kNullText - (after_cell ? 0 : 1);
 }
 
+// The payload whose long texts a table's rows leave out (json::TextSplice), or none: only where
+// its cells are long on average. Among short cells, the few long enough cost more to look for
+// and note than copying them once more does.
+std::string_view spliced_payload(std::string_view payload, std::size_t row_count,
+                                 std::uint32_t cells_per_row) {
+  constexpr std::size_t kLeastAverageCell = json::kSplicedText / 4;
+  if (row_count == 0 || cells_per_row == 0) return {};
+  return payload.size() / row_count / cells_per_row >= kLeastAverageCell ? payload
+                                                                         : std::string_view();
+}
+
+// Appends the text of the row, the long texts of `payload` (when there is one) left out and
+// noted in `splices`; returns its length, theirs included.
+std::size_t write_row(std::span<const Cell* const> row, Buffer& out, std::string_view payload,
+                      std::vector<json::TextSplice>& splices) {
+  if (!payload.empty()) return json::serialize_row(row, out, payload, splices);
+  const std::size_t start = out.size();
+  json::serialize_row(row, out);
+  return out.size() - start;
+}
+
 // Builds the text of the rows: a row at least half full is written whole, nulls included, by the
 // writer in one pass; a sparser one as the runs of its present cells, so that its null cells,
 // however many, take no room until the output is written.
@@ -120,9 +142,10 @@ std::size_t nulls_length(std::size_t count, bool after_cell) {
 class RowsWriter {
  public:
   // With `out`, each piece is written there once sealed, then dropped with its runs.
-  RowsWriter(std::uint32_t cells_per_row, std::size_t row_count, std::size_t expected_cell_text,
-             TextBlocks* out = nullptr)
+  RowsWriter(std::uint32_t cells_per_row, std::string_view payload, std::size_t row_count,
+             std::size_t expected_cell_text, TextBlocks* out = nullptr)
       : cells_per_row_(cells_per_row),
+        payload_(spliced_payload(payload, row_count, cells_per_row)),
         out_(out),
         cells_(Buffer::kInitialCapacity, std::min(expected_cell_text, kPieceSize)),
         row_(cells_per_row_, nullptr) {
@@ -187,7 +210,9 @@ class RowsWriter {
   // A moved-from buffer is empty and grows like a new one.
   void seal_piece() {
     if (rows_written_ == piece_first_row_) return;
-    pieces_.push_back({std::move(cells_), rows_written_ - rows_given_, piece_whole_});
+    pieces_.push_back(
+        {std::move(cells_), rows_written_ - rows_given_, piece_whole_, std::move(splices_)});
+    splices_.clear();
     piece_first_row_ = rows_written_;
     piece_end_ = 0;
     if (out_ != nullptr) give_pieces();
@@ -210,9 +235,7 @@ class RowsWriter {
   // The row's text, after a comma unless it is the first of its piece.
   void write_row_text() {
     if (rows_written_ != piece_first_row_) cells_.push_back(',');
-    const std::size_t start = cells_.size();
-    json::serialize_row(row_, cells_);
-    rows_length_ = checked_add(rows_length_, cells_.size() - start);
+    rows_length_ = checked_add(rows_length_, write_row(row_, cells_, payload_, splices_));
     std::fill(row_.begin(), row_.end(), nullptr);
   }
 
@@ -267,9 +290,11 @@ class RowsWriter {
   using Present = std::pair<std::uint32_t, const Cell*>;
 
   const std::uint32_t cells_per_row_;
+  const std::string_view payload_;  // whose long texts the rows leave out, or none
   TextBlocks* const out_;
   std::vector<TableText::Piece> pieces_;
-  Buffer cells_;  // the piece being written
+  Buffer cells_;                           // the piece being written
+  std::vector<json::TextSplice> splices_;  // the texts its whole rows leave out
   std::vector<TableText::Run> runs_;
   std::vector<std::size_t> row_ends_;
   std::vector<const Cell*> row_;  // the cells of the row being written, null where absent
@@ -303,7 +328,9 @@ Buffer table_tail(const ColumnPlan& plan) {
 
 }  // namespace
 
-void write_rows_array(const ColumnPlan& plan, Buffer& out) {
+void write_rows_array(const ColumnPlan& plan, Buffer& out, std::string_view payload,
+                      std::vector<json::TextSplice>& splices) {
+  const std::string_view spliced = spliced_payload(payload, plan.rows.size(), plan.cells_per_row);
   std::vector<const Cell*> row(plan.cells_per_row, nullptr);
   out.push_back('[');
   for (std::size_t r = 0; r < plan.rows.size(); ++r) {
@@ -312,19 +339,21 @@ void write_rows_array(const ColumnPlan& plan, Buffer& out) {
       const std::uint32_t position = plan.positions[cell.name];
       if (position != kNotACell) row[position] = &cell;
     }
-    json::serialize_row(row, out);
+    write_row(row, out, spliced, splices);
     std::fill(row.begin(), row.end(), nullptr);
   }
   out.push_back(']');
 }
 
-TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::size_t row_count,
-                                   std::size_t expected_cell_text, TextBlocks* out)
+TableTextBuilder::TableTextBuilder(const ColumnPlan& plan, std::string_view payload,
+                                   std::size_t row_count, std::size_t expected_cell_text,
+                                   TextBlocks* out)
     : head_(table_head(plan)),
       tail_(table_tail(plan)),
       counts_{0, plan.cells_per_row, plan.constant_count},
       positions_(plan.positions),
-      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, row_count, expected_cell_text, out)) {
+      rows_(std::make_unique<RowsWriter>(plan.cells_per_row, payload, row_count, expected_cell_text,
+                                         out)) {
   if (out != nullptr) out->copy(head_.data(), head_.size());
 }
 
@@ -350,10 +379,26 @@ void TableTextBuilder::finish(TextBlocks& out) {
   out.copy(tail_.data(), tail_.size());
 }
 
+namespace {
+
+// `text` with the long texts it leaves out put back in place.
+template <class Out>
+void write_spliced(Out& out, const Buffer& text, std::span<const json::TextSplice> splices) {
+  std::size_t copied = 0;
+  for (const json::TextSplice& splice : splices) {
+    out.copy(text.data() + copied, splice.at - copied);
+    out.copy(splice.text.data(), splice.text.size());
+    copied = splice.at;
+  }
+  out.copy(text.data() + copied, text.size() - copied);
+}
+
+}  // namespace
+
 template <class Out>
 void TableText::write_text(Out& out) {
   // An empty buffer may hold no storage at all, which memcpy must not be given.
-  if (head_.size() != 0) out.copy(head_.data(), head_.size());
+  if (head_.size() != 0) write_spliced(out, head_, head_splices_);
   std::size_t run = 0;
   std::size_t row = 0;
   std::size_t row_with_runs = 0;
@@ -361,7 +406,7 @@ void TableText::write_text(Out& out) {
     const char* const text = piece.text.data();
     if (piece.whole_rows) {
       if (row != 0) out.put(',');
-      out.copy(text, piece.text.size());
+      write_spliced(out, piece.text, piece.splices);
       row = piece.row_end;
     }
     for (; row < piece.row_end; ++row, ++row_with_runs) {

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "json/memory/buffer.hpp"
 #include "json/model/cell.hpp"
+#include "json/write/writer.hpp"
 #include "transform/column_plan.hpp"
 
 namespace tarvik {
@@ -43,6 +45,8 @@ class TableText {
     std::size_t row_end;  // the end of its rows
     // Its text is its rows' whole text, joined by commas, and no runs stand for them.
     bool whole_rows;
+    // The long texts of the payload its whole rows' text leaves out, in order.
+    std::vector<json::TextSplice> splices;
   };
 
   TableText(json::Buffer head, std::vector<Piece> pieces, json::Buffer tail, std::vector<Run> runs,
@@ -57,10 +61,15 @@ class TableText {
         size_(size),
         counts_(counts) {}
 
-  // An output written at once.
-  static TableText whole(json::Buffer text, ColumnarizeCounts counts) {
-    const std::size_t size = text.size();
-    return TableText(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+  // An output written at once, but for the long texts of the payload `text` leaves out.
+  static TableText whole(json::Buffer text, std::vector<json::TextSplice> splices,
+                         ColumnarizeCounts counts) {
+    std::size_t size = text.size();
+    for (const json::TextSplice& splice : splices)
+      size += splice.text.size();
+    TableText made(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
+    made.head_splices_ = std::move(splices);
+    return made;
   }
 
   // The output's exact length in bytes.
@@ -79,7 +88,8 @@ class TableText {
   template <class Out>
   void write_text(Out& out);
 
-  json::Buffer head_;  // {"columns":[...],"rows":[
+  json::Buffer head_;                           // {"columns":[...],"rows":[
+  std::vector<json::TextSplice> head_splices_;  // what an output written at once leaves out
   std::vector<Piece> pieces_;
   json::Buffer tail_;  // ],"constants":{...}}
   std::vector<Run> runs_;
@@ -90,8 +100,10 @@ class TableText {
 };
 
 // Appends the array of the planned table's rows to `out`, every row written whole, its missing
-// cells null: for a small table, whose text is made at once.
-void write_rows_array(const ColumnPlan& plan, json::Buffer& out);
+// cells null: for a small table, whose text is made at once. The long texts of `payload` may be
+// left out of `out` and noted in `splices`, as serialize_row leaves them.
+void write_rows_array(const ColumnPlan& plan, json::Buffer& out, std::string_view payload,
+                      std::vector<json::TextSplice>& splices);
 
 class RowsWriter;
 
@@ -100,11 +112,12 @@ class RowsWriter;
 class TableTextBuilder {
  public:
   // `plan`'s rows are unused, and its names and constants are written at once: the rows they
-  // lie in may be released too; its positions must outlive the builder. `expected_cell_text`:
-  // what the cell text will probably grow to. With `out`, the text is written there as it is
-  // made, starting at once, instead of being kept.
-  TableTextBuilder(const ColumnPlan& plan, std::size_t row_count, std::size_t expected_cell_text,
-                   TextBlocks* out = nullptr);
+  // lie in may be released too; its positions must outlive the builder. `payload`: where the
+  // rows were read from, kept until the text is written (its long texts are copied from there).
+  // `expected_cell_text`: what the cell text will probably grow to. With `out`, the text is
+  // written there as it is made, starting at once, instead of being kept.
+  TableTextBuilder(const ColumnPlan& plan, std::string_view payload, std::size_t row_count,
+                   std::size_t expected_cell_text, TextBlocks* out = nullptr);
   TableTextBuilder(const TableTextBuilder&) = delete;
   TableTextBuilder& operator=(const TableTextBuilder&) = delete;
   ~TableTextBuilder();

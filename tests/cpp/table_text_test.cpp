@@ -49,6 +49,14 @@ std::string rows_of(int row_count, Members member) {
   return payload + ']';
 }
 
+// A row of long texts, every other thousand rows only one of them.
+std::string long_texts(int r) {
+  const std::string run(300, static_cast<char>('a' + r % 26));
+  if (r / 1000 % 2 == 1) return "\"s\":\"" + run + '"';
+  return "\"s\":\"" + run + "\",\"o\":{\"k\":\"" + run + "\"},\"w\":[ \"" + run +
+         "\" ],\"e\":\"\\u00e9" + run + "\",\"n\":" + std::to_string(r);
+}
+
 struct ShapeCase {
   const char* name;
   std::string payload;
@@ -98,6 +106,11 @@ INSTANTIATE_TEST_SUITE_P(
                             return "\"a\":" + std::to_string(r) +
                                    (r / 1000 % 2 == 0 ? std::string(R"(,"b":"x","c":[1])") : "");
                           })},
+        // Long texts, left in the payload until the output is put together when written as
+        // they stand (a string, an object), written afresh otherwise (whitespace, escapes): in
+        // a small table written at once, and in stretches of dense rows between sparse ones.
+        ShapeCase{"long_texts_small", rows_of(20, long_texts)},
+        ShapeCase{"long_texts", rows_of(6000, long_texts)},
         ShapeCase{"rows_without_cells", rows_of(5, [](int) { return std::string("\"a\":null"); })},
         ShapeCase{"first_row_full_then_empty",
                   rows_of(6,
@@ -135,7 +148,7 @@ json::Buffer buffer_of(std::string_view text) {
 // "{[null,1,null],[2,null,null]}" (29 bytes) as a table text of runs, counted as `size` bytes.
 TableText sparse_table(std::size_t size) {
   std::vector<TableText::Piece> pieces;
-  pieces.push_back({buffer_of("12"), 2, false});
+  pieces.push_back({buffer_of("12"), 2, false, {}});
   std::vector<TableText::Run> runs = {{0, 1, 1, 2}, {1, 2, 0, 1}};
   return TableText(buffer_of("{"), std::move(pieces), buffer_of("}"), std::move(runs), {1, 2}, 3,
                    size, {});

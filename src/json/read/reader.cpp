@@ -63,10 +63,11 @@ TableRowReader::~TableRowReader() {
   state().~State();
 }
 
-bool TableRowReader::read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
+bool TableRowReader::read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row,
+                              RowObserver* observer) {
   reading::Reader& reader = state().reader;
-  return state().layout == Layout::Array ? reader.read_table(rows, not_a_row)
-                                         : reader.read_table_lines(rows, not_a_row);
+  return state().layout == Layout::Array ? reader.read_table(rows, not_a_row, observer)
+                                         : reader.read_table_lines(rows, not_a_row, observer);
 }
 
 TableRowReader::Step TableRowReader::next(RowRead& out) {

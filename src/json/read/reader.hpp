@@ -53,6 +53,17 @@ struct RowRead {
   bool is_object = false;
 };
 
+// Told the object rows a whole read reads, a few at a time while their cells are still in the
+// cache: the caller's pass over the rows is then made as they come, not over them all once read.
+class RowObserver {
+ public:
+  // The next rows; `name_count`: the names numbered so far, the rows' among them.
+  virtual void rows(std::span<const RowCells> rows, std::size_t name_count) = 0;
+
+ protected:
+  ~RowObserver() = default;
+};
+
 // The first element that is not an object, and its index among the elements.
 struct NotARow {
   std::size_t index;
@@ -74,9 +85,11 @@ class TableRowReader {
   ~TableRowReader();
 
   // Every element: the cells of the object rows into `rows` up to the first element that is not
-  // an object, which is noted in `not_a_row`; the elements after it are only read. False at the
-  // first error, which error() then holds.
-  bool read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row);
+  // an object, which is noted in `not_a_row`; the elements after it are only read. The rows
+  // kept are also given to `observer`, when there is one, in order. False at the first error,
+  // which error() then holds.
+  bool read_all(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row,
+                RowObserver* observer = nullptr);
 
   enum class Step { Element, End, Failed };
   // Reads the next element into `out`; End after the last one, Failed at the first error. Either

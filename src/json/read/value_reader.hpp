@@ -172,7 +172,8 @@ class Reader : public DeferredScanner {
   // names `names` numbers: see TableRowReader.
   void number_names_in(RowNames& names) { names_ = &names; }
 
-  bool read_table(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
+  bool read_table(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row,
+                  RowObserver* observer) {
     skip_whitespace();
     if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
     if (*pos_ != '[') {
@@ -181,21 +182,25 @@ class Reader : public DeferredScanner {
     }
     --remaining_depth_;
     ++pos_;
-    TableArray table{rows, not_a_row};
+    TableArray table{rows, not_a_row, observer};
     if (!walk_elements(Everything{}, table)) return false;
+    observe_rows(table);
     ++remaining_depth_;
     skip_whitespace();
     if (pos_ != end_) return fail_peek(ErrorCode::TrailingCharacters);
     return true;
   }
 
-  bool read_table_lines(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row) {
-    TableArray table{rows, not_a_row};
+  bool read_table_lines(std::vector<RowCells>& rows, std::optional<NotARow>& not_a_row,
+                        RowObserver* observer) {
+    TableArray table{rows, not_a_row, observer};
     RowRead row;
     Step step = Step::Element;
     while ((step = next_line_as<TableRow>(row)) == Step::Element)
       end_element(table, row);
-    return step == Step::End;
+    if (step != Step::End) return false;
+    observe_rows(table);
+    return true;
   }
 
   Step next_table_row(RowRead& out) { return next_element_as<TableRow>(out); }
@@ -442,13 +447,24 @@ class Reader : public DeferredScanner {
   struct TableArray {
     std::vector<RowCells>& rows;
     std::optional<NotARow>& not_a_row;
+    RowObserver* observer;
+    std::size_t observed = 0;  // the rows given to the observer
   };
+  // The observer is given the rows a batch at a time, their cells still in the cache.
+  static constexpr std::size_t kObservedBatch = 64;
+  void observe_rows(TableArray& table) {
+    if (table.observer == nullptr || table.observed == table.rows.size()) return;
+    table.observer->rows(std::span<const RowCells>(table.rows).subspan(table.observed),
+                         names_->all().size());
+    table.observed = table.rows.size();
+  }
   TableRow element_context(TableArray&) { return {}; }
   void end_element(TableArray& table, RowRead& element) {
     if (table.not_a_row) return;
     if (element.is_object) {
       // Copied by its parts, as they were stored: one load of both would wait for the stores.
       table.rows.emplace_back(element.cells.data(), element.cells.size());
+      if (table.rows.size() - table.observed == kObservedBatch) observe_rows(table);
     } else {
       table.not_a_row = NotARow{table.rows.size(), element.value};
     }

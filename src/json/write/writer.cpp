@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "json/model/map.hpp"
 #include "json/read/deferred.hpp"
@@ -38,8 +39,9 @@ class BufferSink {
  public:
   explicit BufferSink(Buffer& out) : out_(out), limit_(out.write_position() + room_left()) {}
   char* start() const { return out_.write_position(); }
-  // `at`, or where it moved to when the buffer grew, with room for `count` more bytes.
-  char* room(char* at, std::size_t count) {
+  // `at`, or where it moved to when the buffer grew, with room for `count` more bytes. Asked
+  // before every store, so kept to a comparison where it is asked.
+  [[gnu::always_inline]] char* room(char* at, std::size_t count) {
     if (count <= static_cast<std::size_t>(limit_ - at)) [[likely]]
       return at;
     return grow(at, count);
@@ -49,7 +51,7 @@ class BufferSink {
 
  private:
   std::size_t room_left() const { return out_.capacity() - out_.size(); }
-  char* grow(char* at, std::size_t count) {
+  [[gnu::noinline]] char* grow(char* at, std::size_t count) {
     finish(at);
     out_.reserve_more(count);
     limit_ = out_.write_position() + room_left();
@@ -58,6 +60,38 @@ class BufferSink {
 
   Buffer& out_;
   char* limit_;
+};
+
+// Output appended to the byte buffer, its long texts of the input left out and noted instead.
+class SplicingSink : public BufferSink {
+ public:
+  SplicingSink(Buffer& out, std::string_view input, std::vector<TextSplice>& splices)
+      : BufferSink(out), out_(out), input_(input), splices_(splices) {}
+
+  // Whether `text`, to be written at `at`, is left out: noted, and nothing written. Most texts
+  // are short: only the length is asked of them here.
+  bool leaves_out(std::string_view text, char* at) {
+    return text.size() >= kSplicedText && leaves_out_long(text, at);
+  }
+  std::size_t left_out() const { return left_out_; }
+
+ private:
+  [[gnu::noinline]] bool leaves_out_long(std::string_view text, char* at) {
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto input = reinterpret_cast<std::uintptr_t>(input_.data());
+    if (start < input || start - input > input_.size() ||
+        text.size() > input_.size() - (start - input)) {
+      return false;
+    }
+    splices_.push_back({static_cast<std::size_t>(at - out_.data()), text});
+    left_out_ += text.size();
+    return true;
+  }
+
+  const Buffer& out_;
+  std::string_view input_;
+  std::vector<TextSplice>& splices_;
+  std::size_t left_out_ = 0;
 };
 
 // Output appended to message text, each piece passed on unchanged. The string's size serves as
@@ -194,6 +228,9 @@ char* write_deferred(const Value& value, char* at, Sink& out) {
   switch (value.deferred_form()) {
     case TextForm::Written: {
       const std::string_view text = value.deferred_text();
+      if constexpr (requires { out.leaves_out(text, at); }) {
+        if (out.leaves_out(text, at)) return at;
+      }
       at = out.room(at, text.size());
       std::memcpy(at, text.data(), text.size());
       return at + text.size();
@@ -248,16 +285,24 @@ template <class Sink>
 [[gnu::always_inline]] inline char* write_text(std::string_view text, char* at, Sink& out) {
   const char* const data = text.data();
   const std::size_t size = text.size();
-  at = out.room(at, size);
 #if TARVIK_SSE2
   if (size <= 16) {
+    at = out.room(at, size);
     copy_bytes(at, data, size);
-  } else {
-    for (std::size_t i = 0; i < size - 16; i += 16)
-      store_16(at + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
-    store_16(at + size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16)));
+    return at + size;
   }
+  if constexpr (requires { out.leaves_out(text, at); }) {
+    if (out.leaves_out(text, at)) return at;
+  }
+  at = out.room(at, size);
+  for (std::size_t i = 0; i < size - 16; i += 16)
+    store_16(at + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
+  store_16(at + size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16)));
 #else
+  if constexpr (requires { out.leaves_out(text, at); }) {
+    if (out.leaves_out(text, at)) return at;
+  }
+  at = out.room(at, size);
   copy_bytes(at, data, size);
 #endif
   return at + size;
@@ -269,15 +314,8 @@ template <class Sink>
   return write_value(cell.value, at, out);
 }
 
-}  // namespace
-
-void serialize_cell(const Cell& cell, Buffer& out) {
-  BufferSink sink(out);
-  sink.finish(write_cell(cell, sink.start(), sink));
-}
-
-void serialize_row(std::span<const Cell* const> cells, Buffer& out) {
-  BufferSink sink(out);
+template <class Sink>
+void write_row(std::span<const Cell* const> cells, Sink& sink) {
   char* at = write_byte('[', sink.start(), sink);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i != 0) at = write_byte(',', at, sink);
@@ -290,6 +328,26 @@ void serialize_row(std::span<const Cell* const> cells, Buffer& out) {
     }
   }
   sink.finish(write_byte(']', at, sink));
+}
+
+}  // namespace
+
+void serialize_cell(const Cell& cell, Buffer& out) {
+  BufferSink sink(out);
+  sink.finish(write_cell(cell, sink.start(), sink));
+}
+
+void serialize_row(std::span<const Cell* const> cells, Buffer& out) {
+  BufferSink sink(out);
+  write_row(cells, sink);
+}
+
+std::size_t serialize_row(std::span<const Cell* const> cells, Buffer& out, std::string_view input,
+                          std::vector<TextSplice>& splices) {
+  const std::size_t start = out.size();
+  SplicingSink sink(out, input, splices);
+  write_row(cells, sink);
+  return out.size() - start + sink.left_out();
 }
 
 void serialize_value(const Value& value, Buffer& out) {
