@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "json/memory/buffer.hpp"
 #include "transform/document_plan.hpp"

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <initializer_list>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
