@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "json/memory/buffer.hpp"
+#include "json/text/container_end.hpp"
 #include "transform/document_plan.hpp"
 #include "transform/one_pass_back.hpp"
 
@@ -34,42 +35,33 @@ class WrittenText {
   // A string's text between its quotes, passed over; empty-handed (false) where none starts.
   bool take_string(std::string_view& inside) {
     if (!next_is('"')) return false;
-    const std::size_t start = ++at_;
-    pass_string_body();
+    const std::size_t start = at_ + 1;
+    at_ = offset(json::string_end(text_.data() + at_, text_.data() + text_.size()));
     inside = text_.substr(start, at_ - 1 - start);
     return true;
   }
 
   // The value at the read position, passed over.
   void pass_value() {
-    std::size_t depth = 0;
-    do {
-      const char byte = text_[at_++];
-      if (byte == '"') {
-        pass_string_body();
-      } else if (byte == '[' || byte == '{') {
-        ++depth;
-      } else if (byte == ']' || byte == '}') {
-        --depth;
-      }
-    } while (at_ < text_.size() && (depth != 0 || !ends_value(text_[at_])));
+    const char* const from = text_.data() + at_;
+    const char* const end = text_.data() + text_.size();
+    if (*from == '"') {
+      at_ = offset(json::string_end(from, end));
+    } else if (*from == '[' || *from == '{') {
+      at_ = offset(json::container_end(from, end));
+    } else {
+      while (at_ < text_.size() && !ends_value(text_[at_]))
+        ++at_;
+    }
   }
 
  private:
   static bool ends_value(char byte) { return byte == ',' || byte == ']' || byte == '}'; }
 
-  // Past the closing quote, the opening one passed: in the writer's form, the first quote not
-  // escaped.
-  void pass_string_body() {
-    for (;;) {
-      const std::size_t quote = text_.find('"', at_);
-      at_ = quote + 1;
-      // Escaped when an odd run of backslashes stands before it, within the string.
-      std::size_t backslashes = 0;
-      while (text_[quote - 1 - backslashes] == '\\')
-        ++backslashes;
-      if (backslashes % 2 == 0) return;
-    }
+  // Where `p`, just past a string or container of the text, lies in it (null: the text's end,
+  // which whole values never reach).
+  std::size_t offset(const char* p) const {
+    return p == nullptr ? text_.size() : static_cast<std::size_t>(p - text_.data());
   }
 
   std::string_view text_;
