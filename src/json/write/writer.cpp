@@ -94,6 +94,17 @@ class SplicingSink : public BufferSink {
   std::size_t left_out_ = 0;
 };
 
+// Whether `text`, to be written at `at`, is left out by the sink (noted instead): only a sink
+// that splices leaves any out.
+template <class Sink>
+[[gnu::always_inline]] inline bool left_out(std::string_view text, char* at, Sink& out) {
+  if constexpr (requires { out.leaves_out(text, at); }) {
+    return out.leaves_out(text, at);
+  } else {
+    return false;
+  }
+}
+
 // Output appended to message text, each piece passed on unchanged. The string's size serves as
 // the room while writing and is cut back to the text at the end.
 class WriterFormatter {
@@ -228,9 +239,7 @@ char* write_deferred(const Value& value, char* at, Sink& out) {
   switch (value.deferred_form()) {
     case TextForm::Written: {
       const std::string_view text = value.deferred_text();
-      if constexpr (requires { out.leaves_out(text, at); }) {
-        if (out.leaves_out(text, at)) return at;
-      }
+      if (left_out(text, at, out)) return at;
       at = out.room(at, text.size());
       std::memcpy(at, text.data(), text.size());
       return at + text.size();
@@ -291,17 +300,13 @@ template <class Sink>
     copy_bytes(at, data, size);
     return at + size;
   }
-  if constexpr (requires { out.leaves_out(text, at); }) {
-    if (out.leaves_out(text, at)) return at;
-  }
+  if (left_out(text, at, out)) return at;
   at = out.room(at, size);
   for (std::size_t i = 0; i < size - 16; i += 16)
     store_16(at + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
   store_16(at + size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + size - 16)));
 #else
-  if constexpr (requires { out.leaves_out(text, at); }) {
-    if (out.leaves_out(text, at)) return at;
-  }
+  if (left_out(text, at, out)) return at;
   at = out.room(at, size);
   copy_bytes(at, data, size);
 #endif
