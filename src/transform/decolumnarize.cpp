@@ -4,6 +4,7 @@
 #include "transform/decolumnarize.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -571,11 +572,20 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   std::optional<Broken> failure_;
 };
 
+// The room first given to the one pass's output. A table's rows restored write their column
+// names and constants again, mostly 1 to 3.5 times the payload: room beyond the output is only
+// address space (a large block's untouched pages are never resident), so below the size whose
+// room is checked against what the process may take, 4 times the payload spares the copy that a
+// growth past twice makes; above, twice.
+std::size_t expected_output_size(std::size_t payload_size) {
+  return payload_size < json::kRoomCheckedSize / 4 ? 4 * payload_size : 2 * payload_size;
+}
+
 }  // namespace
 
 Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std::string root) {
   {
-    Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
+    Buffer out(Buffer::kInitialCapacity, expected_output_size(payload.size()));
     if (write_back_in_one_pass(payload, out)) return out;
   }
   json::Arena unused;  // strings are decoded into the reader's own buffer
