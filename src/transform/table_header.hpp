@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "json/memory/buffer.hpp"
@@ -59,14 +58,6 @@ std::optional<Broken> decode_constants(const json::Value& constants, const NameI
 // `out`, the constants turned back and written.
 std::optional<Broken> decode_header(const json::Value& columns, const json::Value& constants,
                                     const std::string& path, DecodedTable& out);
-
-// `member` (a column's, with its comma) and `value` after it, the comma left out while the row is
-// still `empty`.
-inline void write_member(json::Buffer& out, bool& empty, std::string_view member,
-                         std::string_view value) {
-  if (std::exchange(empty, false)) member.remove_prefix(1);
-  out.append_pair(member, value);
-}
 
 // The way back of `payload` (decolumnarize.hpp), its places named from `root`: a constant's
 // value is turned back on its own.
