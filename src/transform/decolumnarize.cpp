@@ -191,7 +191,7 @@ struct Context {
 struct KnownHeader {
   std::string_view columns;
   std::string_view constants;
-  json::Arena arena;  // holds the names
+  json::Arena arena;  // holds the names and the table
   DecodedTable table;
 };
 
@@ -515,8 +515,9 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
           Value::deferred(Kind::Array, found->columns, json::TextForm::Other), known->arena);
       const Value constants = json::build_deferred(
           Value::deferred(Kind::Object, found->constants, json::TextForm::Other), known->arena);
+      DecodedTableMaker maker(known->arena);
       if (auto failed =
-              decode_header(columns, constants, path_.text(path_.depth()), known->table)) {
+              decode_header(columns, constants, path_.text(path_.depth()), maker, known->table)) {
         fail(std::move(*failed));
         object.context.role = Role::Skip;
         return;

@@ -3,6 +3,7 @@
 #include "transform/one_pass_back.hpp"
 
 #include <algorithm>
+#include <array>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +69,9 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   // The columns and constants of the table written last: the next mostly has the same.
   struct KnownColumns {
     std::string_view text;  // its names are views of it
+    // Most headers fit in this block: then the table takes no allocation of its own.
+    alignas(16) std::array<char, 4096> first_block;
+    json::Arena arena{first_block.data(), first_block.size()};  // holds the table
     DecodedTable table;
     NameIndex names;
   };
@@ -332,7 +336,7 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
     constants_ = {};
     auto known = std::make_unique<KnownColumns>();
     known->text = text;
-    if (!read_written_columns(text, known->table, known->names)) return nullptr;
+    if (!read_written_columns(text, known->arena, known->table, known->names)) return nullptr;
     columns_ = std::move(known);
     return columns_.get();
   }
