@@ -76,11 +76,12 @@ class Buffer {
   // Keeps only the first `size` bytes (at most size()) and the storage.
   void cut_to(std::size_t size) { size_ = size; }
 
-  // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage;
-  // the pages of a large content are given back as they are copied, so that it is never
-  // resident twice.
-  void hand_over(char* to) {
-    if (size_ != 0) copy_handing_back(data_, size_, to, is_large_block(capacity_));
+  // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage.
+  // With `give_back` (a large output), the pages of a content in a large block are given back as
+  // they are copied, so that it is never resident twice; otherwise they stay with the block, kept
+  // for the next call, which then need not fault them in again.
+  void hand_over(char* to, bool give_back) {
+    if (size_ != 0) copy_handing_back(data_, size_, to, give_back && is_large_block(capacity_));
     release();
     data_ = nullptr;
     size_ = capacity_ = 0;
