@@ -77,11 +77,16 @@ class Buffer {
   void cut_to(std::size_t size) { size_ = size; }
 
   // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage.
-  // With `give_back` (a large output), the pages of a content in a large block are given back as
-  // they are copied, so that it is never resident twice; otherwise they stay with the block, kept
-  // for the next call, which then need not fault them in again.
-  void hand_over(char* to, bool give_back) {
-    if (size_ != 0) copy_handing_back(data_, size_, to, give_back && is_large_block(capacity_));
+  // A `large` output is copied a step at a time into pages faulted in ahead, the pages of a
+  // content in a large block given back as they are copied, so that it is never resident twice.
+  // A smaller one is copied at once: its pages stay with its block, kept for the next call, which
+  // then need not fault them in again, and the result's few pages need no advice.
+  void hand_over(char* to, bool large) {
+    if (large) {
+      copy_handing_back(data_, size_, to, is_large_block(capacity_));
+    } else if (size_ != 0) {
+      std::memcpy(to, data_, size_);
+    }
     release();
     data_ = nullptr;
     size_ = capacity_ = 0;
