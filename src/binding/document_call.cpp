@@ -34,14 +34,16 @@ Result<PyObject*, PyErr> bytes_result(CodecOutcome<Result<json::Buffer, std::str
   if (outcome.fault) return failure(contained_fault_error(outcome.fault));
   Result<json::Buffer, std::string>& result = *outcome.result;
   if (!result) return failure(PyErr::new_message(PyExc_RuntimeError, std::move(result).error()));
-  // The output is handed over a step at a time, each step's pages given back once copied, so a
-  // large output is never resident twice; with the lock released, like the work that made it.
+  // A large output is handed over a step at a time, each step's pages given back once copied,
+  // so that it is never resident twice; with the lock released, like the work that made it. A
+  // smaller one leaves its pages with its block, for the next call to write in without faults.
   constexpr std::size_t kLargeOutput = std::size_t{1} << 20;
   json::Buffer& text = result.value();
   Ref bytes = expect_object(new_bytes(text.size()));
   char* const destination = PyBytes_AS_STRING(bytes.get());
-  const LockRelease released(text.size() >= kLargeOutput);
-  text.hand_over(destination);
+  const bool large = text.size() >= kLargeOutput;
+  const LockRelease released(large);
+  text.hand_over(destination, large);
   return bytes.release();
 }
 

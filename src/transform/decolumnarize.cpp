@@ -4,6 +4,7 @@
 #include "transform/decolumnarize.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -190,7 +191,7 @@ struct Context {
 struct KnownHeader {
   std::string_view columns;
   std::string_view constants;
-  json::Arena arena;  // holds the names
+  json::Arena arena;  // holds the names and the table
   DecodedTable table;
 };
 
@@ -514,8 +515,9 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
           Value::deferred(Kind::Array, found->columns, json::TextForm::Other), known->arena);
       const Value constants = json::build_deferred(
           Value::deferred(Kind::Object, found->constants, json::TextForm::Other), known->arena);
+      DecodedTableMaker maker(known->arena);
       if (auto failed =
-              decode_header(columns, constants, path_.text(path_.depth()), known->table)) {
+              decode_header(columns, constants, path_.text(path_.depth()), maker, known->table)) {
         fail(std::move(*failed));
         object.context.role = Role::Skip;
         return;
@@ -571,11 +573,20 @@ class TableDecoder final : public json::reading::Walker<TableDecoder> {
   std::optional<Broken> failure_;
 };
 
+// The room first given to the one pass's output. A table's rows restored write their column
+// names and constants again, mostly 1 to 3.5 times the payload: room beyond the output is only
+// address space (a large block's untouched pages are never resident), so below the size whose
+// room is checked against what the process may take, 4 times the payload spares the copy that a
+// growth past twice makes; above, twice.
+std::size_t expected_output_size(std::size_t payload_size) {
+  return payload_size < json::kRoomCheckedSize / 4 ? 4 * payload_size : 2 * payload_size;
+}
+
 }  // namespace
 
 Result<json::Buffer, std::string> decolumnarize_at(std::string_view payload, std::string root) {
   {
-    Buffer out(Buffer::kInitialCapacity, 2 * payload.size());
+    Buffer out(Buffer::kInitialCapacity, expected_output_size(payload.size()));
     if (write_back_in_one_pass(payload, out)) return out;
   }
   json::Arena unused;  // strings are decoded into the reader's own buffer

@@ -3,6 +3,7 @@
 #include "transform/one_pass_back.hpp"
 
 #include <algorithm>
+#include <array>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +69,9 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   // The columns and constants of the table written last: the next mostly has the same.
   struct KnownColumns {
     std::string_view text;  // its names are views of it
+    // Most headers fit in this block: then the table takes no allocation of its own.
+    alignas(16) std::array<char, 4096> first_block;
+    json::Arena arena{first_block.data(), first_block.size()};  // holds the table
     DecodedTable table;
     NameIndex names;
   };
@@ -332,7 +336,7 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
     constants_ = {};
     auto known = std::make_unique<KnownColumns>();
     known->text = text;
-    if (!read_written_columns(text, known->table, known->names)) return nullptr;
+    if (!read_written_columns(text, known->arena, known->table, known->names)) return nullptr;
     columns_ = std::move(known);
     return columns_.get();
   }
@@ -372,35 +376,35 @@ class OnePassBack final : public json::reading::Walker<OnePassBack> {
   bool write_row(const DecodedTable& header, bool top) {
     Buffer& out = *out_;
     if (pos_ == end_ || *pos_ != '[' || !enter()) return false;
-    out.push_back('{');
-    bool empty = true;
+    // Every member is written after a comma: the first one's becomes the row's "{".
+    const std::size_t open = out.size();
     const std::span<const DecodedTable::Column> columns = header.columns;
-    std::size_t cells = 0;
-    if (*pos_ == ']') {
-      ++pos_;
-    } else {
-      for (bool more = true; more;) {
-        if (cells == columns.size()) return false;
-        const DecodedTable::Column& column = columns[cells++];
-        if (pos_ == end_) return false;
-        if (*pos_ == 'n') {
-          if (!pass_null()) return false;
-        } else if (column.form == ColumnForm::Plain) {
-          const char* const value = pos_;
-          // Most cells are strings: passed without the dispatch of any value.
-          if (!(*pos_ == '"' ? pass_string() : pass<true>())) return false;
-          write_member(out, empty, column.member, {value, static_cast<std::size_t>(pos_ - value)});
-        } else {
-          write_member(out, empty, column.member, {});
-          const bool written = column.form == ColumnForm::Group ? write_row(*column.group, false)
-                                                                : write_group_list(*column.group);
-          if (!written) return false;
-        }
-        if (!next(']', more)) return false;
+    if (columns.empty() && *pos_++ != ']') return false;
+    for (const DecodedTable::Column& column : columns) {
+      if (pos_ == end_) return false;
+      if (*pos_ == 'n') {
+        if (!pass_null()) return false;
+      } else if (column.form == ColumnForm::Plain) {
+        const char* const value = pos_;
+        // Most cells are strings: passed without the dispatch of any value.
+        if (!(*pos_ == '"' ? pass_string() : pass<true>())) return false;
+        out.append_pair(column.member, {value, static_cast<std::size_t>(pos_ - value)});
+      } else {
+        out.append(column.member);
+        const bool written = column.form == ColumnForm::Group ? write_row(*column.group, false)
+                                                              : write_group_list(*column.group);
+        if (!written) return false;
       }
+      // A cell for each column: a comma after each but the last, whose "]" ends the row.
+      if (pos_ == end_ || *pos_++ != (&column == &columns.back() ? ']' : ',')) return false;
     }
     --depth_;
-    if (cells != columns.size()) return false;
+    const bool empty = out.size() == open;
+    if (empty) {
+      out.push_back('{');
+    } else {
+      *(out.write_position() - (out.size() - open)) = '{';
+    }
     if (top) {
       row_ends_.push_back({out.size(), empty});
     } else if (!header.constants.empty()) {

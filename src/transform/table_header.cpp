@@ -3,6 +3,8 @@
 #include "transform/table_header.hpp"
 
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <span>
 #include <utility>
 
@@ -47,11 +49,31 @@ std::string quoted(std::string_view name) {
   return text;
 }
 
+std::span<const DecodedTable::Column> DecodedTableMaker::end_list(std::size_t begun) {
+  const std::size_t count = gathered_.size() - begun;
+  DecodedTable::Column* const list =
+      count == 0 ? nullptr : arena_.allocate_array<DecodedTable::Column>(count);
+  std::uninitialized_copy(gathered_.begin() + static_cast<std::ptrdiff_t>(begun), gathered_.end(),
+                          list);
+  gathered_.resize(begun);
+  return {list, count};
+}
+
+std::string_view DecodedTableMaker::member(std::string_view written) {
+  char* const text = arena_.allocate_array<char>(written.size() + 2);
+  text[0] = ',';
+  std::memcpy(text + 1, written.data(), written.size());
+  text[written.size() + 1] = ':';
+  return {text, written.size() + 2};
+}
+
 std::optional<Broken> decode_columns(const Value& columns, const std::string& path,
-                                     DecodedTable& out, NameIndex& names) {
+                                     DecodedTableMaker& maker, DecodedTable& out,
+                                     NameIndex& names) {
   std::string columns_path = path;
   JsonPath::append_name(columns_path, "columns");
   if (columns.kind() != Kind::Array) return broken(columns_path, R"("columns" is not an array)");
+  const std::size_t begun = maker.begin_list();
   for (std::size_t i = 0; i < columns.as_array().size(); ++i) {
     const Value& entry = columns.as_array()[i];
     // Made only for a message or a group: most headers are whole and have no group.
@@ -85,28 +107,29 @@ std::optional<Broken> decode_columns(const Value& columns, const std::string& pa
       JsonPath::append_name(group_path, column.name);
       if (column.form == ColumnForm::ListGroup) JsonPath::append_index(group_path, 0);
       const auto* parts = group_header(*header);
-      auto group = std::make_unique<DecodedTable>();
-      if (auto failed = decode_header(parts[0].value, parts[1].value, group_path, *group)) {
+      DecodedTable& group = maker.new_group();
+      if (auto failed = decode_header(parts[0].value, parts[1].value, group_path, maker, group)) {
         return failed;
       }
-      column.group = out.groups.emplace_back(std::move(group)).get();
+      column.group = &group;
     }
     if (names.find(column.name) != NameIndex::kAbsent) {
       return broken(entry_path(), "the name " + quoted(column.name) + " stands for two columns");
     }
     names.add(column.name);
-    column.member.push_back(',');
+    std::string written;
     if (json::written_string_size(column.name) == column.name.size() + 2) {
-      column.member.reserve(column.name.size() + 4);
-      column.member.push_back('"');
-      column.member.append(column.name);
-      column.member.append("\":");
+      written.reserve(column.name.size() + 2);
+      written.push_back('"');
+      written.append(column.name);
+      written.push_back('"');
     } else {
-      json::display_value(Value::string(column.name), column.member);
-      column.member.push_back(':');
+      json::display_value(Value::string(column.name), written);
     }
-    out.columns.push_back(std::move(column));
+    column.member = maker.member(written);
+    maker.add(column);
   }
+  out.columns = maker.end_list(begun);
   return std::nullopt;
 }
 
@@ -146,10 +169,14 @@ std::optional<Broken> decode_constants(const Value& constants, const NameIndex& 
 }
 
 std::optional<Broken> decode_header(const Value& columns, const Value& constants,
-                                    const std::string& path, DecodedTable& out) {
+                                    const std::string& path, DecodedTableMaker& maker,
+                                    DecodedTable& out) {
   NameIndex names;
-  if (auto failed = decode_columns(columns, path, out, names)) return failed;
-  return decode_constants(constants, names, path, out.constants);
+  if (auto failed = decode_columns(columns, path, maker, out, names)) return failed;
+  std::string written;
+  if (auto failed = decode_constants(constants, names, path, written)) return failed;
+  out.constants = maker.keep(written);
+  return std::nullopt;
 }
 
 }  // namespace tarvik

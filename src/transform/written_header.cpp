@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <memory>
-#include <utility>
+#include <string>
 #include <vector>
 
 #include "json/memory/buffer.hpp"
@@ -75,41 +75,73 @@ bool may_hold_a_table(std::string_view written) {
          written.find("{\"keys\":") != std::string_view::npos;
 }
 
-bool read_columns(WrittenText& text, DecodedTable& out, NameIndex& names);
 bool read_constants(WrittenText& text, const NameIndex& names, std::string& out);
 
-// A group's or list group's header, `{"columns":…,"constants":…}`, at the read position.
-bool read_group(WrittenText& text, DecodedTable& group) {
-  NameIndex names;
-  return text.take("{\"columns\":") && read_columns(text, group, names) &&
-         text.take(",\"constants\":") && read_constants(text, names, group.constants) &&
-         text.take("}");
-}
+// Reads a table's columns and the groups in them into the tables `maker` makes. What a group's
+// header is read with (its names, its constants before they are kept) is kept for its depth and
+// taken over by the groups after it there: a header mostly holds many small groups.
+class ColumnsReader {
+ public:
+  ColumnsReader(WrittenText& text, json::Arena& arena) : text_(text), maker_(arena) {}
 
-bool read_columns(WrittenText& text, DecodedTable& out, NameIndex& names) {
-  if (!text.take("[")) return false;
-  if (text.take("]")) return true;
-  for (;;) {
-    DecodedTable::Column column;
-    if (!text.take_string(column.name)) {
-      // A group is `{"NAME":{header}}`, a list group `{"NAME":[{header}]}`.
-      if (!text.take("{") || !text.take_string(column.name) || !text.take(":")) return false;
-      column.form = text.take("[") ? ColumnForm::ListGroup : ColumnForm::Group;
-      auto group = std::make_unique<DecodedTable>();
-      if (!read_group(text, *group)) return false;
-      if (column.form == ColumnForm::ListGroup && !text.take("]")) return false;
-      if (!text.take("}")) return false;
-      column.group = out.groups.emplace_back(std::move(group)).get();
-    }
-    if (names.find(column.name) != NameIndex::kAbsent) return false;
-    names.add(column.name);
-    column.member.reserve(column.name.size() + 4);
-    column.member.append(",\"").append(column.name).append("\":");
-    out.columns.push_back(std::move(column));
-    if (text.take("]")) return true;
-    if (!text.take(",")) return false;
+  bool read(DecodedTable& out, NameIndex& names) { return read_columns(out, names); }
+
+ private:
+  struct GroupScratch {
+    NameIndex names;
+    std::string constants;
+  };
+
+  // A group's or list group's header, `{"columns":…,"constants":…}`, at the read position.
+  bool read_group(DecodedTable& group) {
+    if (depth_ == scratch_.size()) scratch_.push_back(std::make_unique<GroupScratch>());
+    GroupScratch& scratch = *scratch_[depth_++];
+    scratch.names.clear();
+    scratch.constants.clear();
+    const bool read = text_.take("{\"columns\":") && read_columns(group, scratch.names) &&
+                      text_.take(",\"constants\":") &&
+                      read_constants(text_, scratch.names, scratch.constants) && text_.take("}");
+    --depth_;
+    group.constants = maker_.keep(scratch.constants);
+    return read;
   }
-}
+
+  bool read_columns(DecodedTable& out, NameIndex& names) {
+    if (!text_.take("[")) return false;
+    const std::size_t begun = maker_.begin_list();
+    if (!text_.take("]")) {
+      for (;;) {
+        DecodedTable::Column column;
+        if (!text_.take_string(column.name)) {
+          // A group is `{"NAME":{header}}`, a list group `{"NAME":[{header}]}`.
+          if (!text_.take("{") || !text_.take_string(column.name) || !text_.take(":")) {
+            return false;
+          }
+          column.form = text_.take("[") ? ColumnForm::ListGroup : ColumnForm::Group;
+          DecodedTable& group = maker_.new_group();
+          if (!read_group(group)) return false;
+          if (column.form == ColumnForm::ListGroup && !text_.take("]")) return false;
+          if (!text_.take("}")) return false;
+          column.group = &group;
+        }
+        if (names.find(column.name) != NameIndex::kAbsent) return false;
+        names.add(column.name);
+        // Its quotes stand just around it in the text.
+        column.member = maker_.member({column.name.data() - 1, column.name.size() + 2});
+        maker_.add(column);
+        if (text_.take("]")) break;
+        if (!text_.take(",")) return false;
+      }
+    }
+    out.columns = maker_.end_list(begun);
+    return true;
+  }
+
+  WrittenText& text_;
+  DecodedTableMaker maker_;
+  std::vector<std::unique_ptr<GroupScratch>> scratch_;  // by depth; never moved
+  std::size_t depth_ = 0;                               // of the group being read
+};
 
 bool read_constants(WrittenText& text, const NameIndex& names, std::string& out) {
   if (!text.take("{")) return false;
@@ -142,9 +174,10 @@ bool read_constants(WrittenText& text, const NameIndex& names, std::string& out)
 
 }  // namespace
 
-bool read_written_columns(std::string_view written, DecodedTable& out, NameIndex& names) {
+bool read_written_columns(std::string_view written, json::Arena& arena, DecodedTable& out,
+                          NameIndex& names) {
   WrittenText text(written);
-  return read_columns(text, out, names) && text.at_end();
+  return ColumnsReader(text, arena).read(out, names) && text.at_end();
 }
 
 bool read_written_constants(std::string_view written, const NameIndex& names, std::string& out) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "json/memory/arena.hpp"
 #include "transform/name_index.hpp"
 #include "transform/table_header.hpp"
 
@@ -12,10 +13,11 @@ namespace tarvik {
 
 // Both read text that the one pass has read whole and found in the writer's form.
 
-// Reads `text`, the "columns" of a table or group in the writer's form, into `out` and its names
-// (views of `text`) into `names`, as decode_columns does. Answers false where the columns are
-// not whole (the walks then say what is wrong).
-bool read_written_columns(std::string_view text, DecodedTable& out, NameIndex& names);
+// Reads `text`, the "columns" of a table or group in the writer's form, into `out`, made in
+// `arena`, and its names (views of `text`) into `names`, as decode_columns does. Answers false
+// where the columns are not whole (the walks then say what is wrong).
+bool read_written_columns(std::string_view text, json::Arena& arena, DecodedTable& out,
+                          NameIndex& names);
 
 // Appends `text`, the "constants" in the writer's form of a table or group whose columns are
 // named `names`, turned back and written as decode_constants writes them. Answers false where

@@ -76,11 +76,17 @@ class Buffer {
   // Keeps only the first `size` bytes (at most size()) and the storage.
   void cut_to(std::size_t size) { size_ = size; }
 
-  // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage;
-  // the pages of a large content are given back as they are copied, so that it is never
-  // resident twice.
-  void hand_over(char* to) {
-    if (size_ != 0) copy_handing_back(data_, size_, to, is_large_block(capacity_));
+  // Copies the content to `to` (fresh memory of at least size() bytes) and frees the storage.
+  // A `large` output is copied a step at a time into pages faulted in ahead, the pages of a
+  // content in a large block given back as they are copied, so that it is never resident twice.
+  // A smaller one is copied at once: its pages stay with its block, kept for the next call, which
+  // then need not fault them in again, and the result's few pages need no advice.
+  void hand_over(char* to, bool large) {
+    if (large) {
+      copy_handing_back(data_, size_, to, is_large_block(capacity_));
+    } else if (size_ != 0) {
+      std::memcpy(to, data_, size_);
+    }
     release();
     data_ = nullptr;
     size_ = capacity_ = 0;
