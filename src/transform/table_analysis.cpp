@@ -228,6 +228,23 @@ void TableAnalysis::clear() {
   forget_rows(false);
 }
 
+void TableAnalysis::reset() {
+  columns_.clear();
+  columns_index_.clear();
+  rows_ = 0;
+  seen_.cells.clear();
+  seen_.row_ends.clear();
+  seen_.list_lengths.clear();
+  seen_.names.clear();
+}
+
+std::size_t TableAnalysis::held_bytes() const {
+  return sizeof(TableAnalysis) + columns_.capacity() * sizeof(Column) +
+         columns_index_.held_bytes() +
+         (seen_.cells.capacity() + seen_.names.capacity()) * sizeof(SeenText) +
+         (seen_.row_ends.capacity() + seen_.list_lengths.capacity()) * sizeof(std::uint32_t);
+}
+
 void TableAnalysis::forget_rows(bool give_back_memory) {
   pool_.count_forgotten_rows(kept_bytes());
   if (give_back_memory) {
@@ -238,6 +255,27 @@ void TableAnalysis::forget_rows(bool give_back_memory) {
   seen_.row_ends.clear();
   seen_.list_lengths.clear();
   seen_.names.clear();
+}
+
+void AnalysisPool::start(std::string_view input, json::Arena& kept) {
+  input_ = input;
+  kept_ = &kept;
+  names_.start(input, kept);
+  keeping_rows_ = input.size() < SeenText::kRewritten;
+  rows_budget_ = SIZE_MAX;
+  rows_kept_ = 0;
+  free_.clear();
+  for (const std::unique_ptr<TableAnalysis>& analysis : made_) {
+    analysis->reset();
+    free_.push_back(analysis.get());
+  }
+}
+
+std::size_t AnalysisPool::held_bytes() const {
+  std::size_t bytes = names_.held_bytes() + (made_.capacity() + free_.capacity()) * sizeof(void*);
+  for (const std::unique_ptr<TableAnalysis>& analysis : made_)
+    bytes += analysis->held_bytes();
+  return bytes;
 }
 
 TableAnalysis* AnalysisPool::acquire() {
@@ -265,7 +303,7 @@ std::string_view AnalysisPool::keep(std::string_view text) {
   const auto start = reinterpret_cast<std::uintptr_t>(text.data());
   const auto begin = reinterpret_cast<std::uintptr_t>(input_.data());
   if (start >= begin && start + text.size() <= begin + input_.size()) return text;
-  return kept_.copy_string(text);
+  return kept_->copy_string(text);
 }
 
 json::Value AnalysisPool::keep(const json::Value& value) {

@@ -151,6 +151,10 @@ class TableAnalysis {
   void drop_group(Column& column);
   void drop_list_group(Column& column);
   void clear();
+  // Empties it for another document, whatever state a scan left it in; its groups are emptied
+  // by the pool on their own.
+  void reset();
+  std::size_t held_bytes() const;
   // Forgets the rows' text spans kept so far, giving back their memory or keeping it for reuse.
   void forget_rows(bool give_back_memory);
   void count_kept(std::size_t bytes);
@@ -171,11 +175,11 @@ class TableAnalysis {
 // that are not text of the input.
 class AnalysisPool {
  public:
-  AnalysisPool(std::string_view input, json::Arena& kept)
-      : input_(input),
-        kept_(kept),
-        names_(input, kept),
-        keeping_rows_(input.size() < SeenText::kRewritten) {}
+  // Readies the pool for the scan of a document (strings not within `input` kept in `kept`):
+  // every analysis free and empty, the room their vectors took in an earlier scan kept.
+  void start(std::string_view input, json::Arena& kept);
+  // The bytes its analyses and names hold, kept or not.
+  std::size_t held_bytes() const;
 
   DocumentNames& names() { return names_; }
 
@@ -206,11 +210,11 @@ class AnalysisPool {
   void stop_keeping_rows();
 
   std::string_view input_;
-  json::Arena& kept_;
+  json::Arena* kept_ = nullptr;
   DocumentNames names_;
   std::vector<std::unique_ptr<TableAnalysis>> made_;
   std::vector<TableAnalysis*> free_;
-  bool keeping_rows_;
+  bool keeping_rows_ = false;
   std::size_t rows_budget_ = SIZE_MAX;
   std::size_t rows_kept_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "json/memory/buffer.hpp"
 #include "transform/columnarize_document.hpp"
@@ -189,6 +190,22 @@ TEST(WayBack, ARepeatedNameAmongManyIsReadAsTheReaderReadsIt) {
   }
   const std::string table = R"("t":{"columns":["a"],"rows":[[1]],"constants":{}})";
   EXPECT_EQ(back("{" + members + "\"k3\":99," + table + "}"), expected + R"("t":[{"a":1}]})");
+}
+
+// A scan keeps its working memory for the thread's next one: what earlier scans left there, one
+// that failed midway among them, changes nothing.
+TEST(DocumentScan, AScanAfterOthersGivesWhatAThreadsFirstGives) {
+  const std::string input =
+      R"({"items":[{"id":1,"user":{"login":"a","type":"U"}},{"id":2,"user":{"login":"b","type":"U"}}]})";
+  std::string first;
+  std::thread([&] { first = document(input, 2); }).join();
+  for (const std::string_view before : {
+           R"([{"p":{"q":1,"r":[{"s":1},{"s":2}]}},{"p":{"q":2,"r":[]}},{"p":)",
+           R"({"a":{"b":1},"c":{"b":2},"items":[{"id":7,"user":null},{"id":8}]})",
+       }) {
+    document(before, 2);
+    EXPECT_EQ(document(input, 2), first);
+  }
 }
 
 // The text is written at the length the scan counted, or the call fails as an internal fault:
