@@ -558,6 +558,18 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
 }  // namespace
 
+void recycle_rows(DocumentPlan& plan) {
+  ScanMemory* const memory = kept_scan_memory.get();
+  if (memory == nullptr) return;
+  std::size_t held = memory->held_bytes();
+  for (SeenRows& rows : plan.rows) {
+    const std::size_t bytes = held_bytes(rows);
+    if (held + bytes > ScanMemory::kMostKept) continue;
+    held += bytes;
+    memory->pool.keep_spare_rows(std::move(rows));
+  }
+}
+
 Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows,
                                                 std::size_t least_planned) {
   DocumentPlan plan;

@@ -206,7 +206,7 @@ const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
   plan->rows_seen = recording();
   if (plan->rows_seen) {
     // Handed over, not copied: only a long table is planned during the scan.
-    const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, SeenRows()));
+    const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, pool_.spare_rows()));
     plan->rows = {rows.cells, rows.row_ends, rows.list_lengths, rows.names};
   } else {
     // Without rows the writer finds each member's column by its name.
@@ -240,9 +240,7 @@ void TableAnalysis::reset() {
 
 std::size_t TableAnalysis::held_bytes() const {
   return sizeof(TableAnalysis) + columns_.capacity() * sizeof(Column) +
-         columns_index_.held_bytes() +
-         (seen_.cells.capacity() + seen_.names.capacity()) * sizeof(SeenText) +
-         (seen_.row_ends.capacity() + seen_.list_lengths.capacity()) * sizeof(std::uint32_t);
+         columns_index_.held_bytes() + tarvik::held_bytes(seen_);
 }
 
 void TableAnalysis::forget_rows(bool give_back_memory) {
@@ -275,7 +273,24 @@ std::size_t AnalysisPool::held_bytes() const {
   std::size_t bytes = names_.held_bytes() + (made_.capacity() + free_.capacity()) * sizeof(void*);
   for (const std::unique_ptr<TableAnalysis>& analysis : made_)
     bytes += analysis->held_bytes();
+  for (const SeenRows& rows : spare_rows_)
+    bytes += tarvik::held_bytes(rows);
   return bytes;
+}
+
+SeenRows AnalysisPool::spare_rows() {
+  if (spare_rows_.empty()) return {};
+  SeenRows rows = std::move(spare_rows_.back());
+  spare_rows_.pop_back();
+  return rows;
+}
+
+void AnalysisPool::keep_spare_rows(SeenRows rows) {
+  rows.cells.clear();
+  rows.row_ends.clear();
+  rows.list_lengths.clear();
+  rows.names.clear();
+  spare_rows_.push_back(std::move(rows));
 }
 
 TableAnalysis* AnalysisPool::acquire() {

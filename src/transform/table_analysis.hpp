@@ -181,6 +181,11 @@ class AnalysisPool {
   // The bytes its analyses and names hold, kept or not.
   std::size_t held_bytes() const;
 
+  // Rows' vectors for an analysis whose rows a plan takes: emptied ones a written plan gave back
+  // (keep_spare_rows), their room kept, else new ones.
+  SeenRows spare_rows();
+  void keep_spare_rows(SeenRows rows);
+
   DocumentNames& names() { return names_; }
 
   TableAnalysis* acquire();
@@ -214,6 +219,7 @@ class AnalysisPool {
   DocumentNames names_;
   std::vector<std::unique_ptr<TableAnalysis>> made_;
   std::vector<TableAnalysis*> free_;
+  std::vector<SeenRows> spare_rows_;
   bool keeping_rows_ = false;
   std::size_t rows_budget_ = SIZE_MAX;
   std::size_t rows_kept_ = 0;
