@@ -86,8 +86,7 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     drop_group(column);
   }
   if (kind == json::Kind::Array && cell.list_of_objects && column.may_list_group) {
-    if (column.list_group == nullptr) column.list_group = pool_.acquire();
-    if (recording()) {
+    if (column.list_group != nullptr && recording()) {
       column.list_group->seen_.list_lengths.push_back(static_cast<std::uint32_t>(cell.objects));
       column.list_group->count_kept(sizeof(std::uint32_t));
     }
@@ -98,6 +97,14 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     drop_list_group(column);
   }
   column.settled = !column.constant && !column.may_group && !column.may_list_group;
+}
+
+void TableAnalysis::open_list_group(Column& column) {
+  column.list_group = pool_.acquire();
+  if (recording()) {
+    column.list_group->seen_.list_lengths.assign(column.lists, 0);
+    column.list_group->count_kept(column.lists * sizeof(std::uint32_t));
+  }
 }
 
 void TableAnalysis::drop_group(Column& column) {

@@ -97,7 +97,8 @@ class TableAnalysis {
     if (!column.settled) observe_unsettled(column, cell);
   }
   // The analysis of the column's objects (or of its lists' objects) while the column may be
-  // written as a group (a list group), made on first call; nullptr once it may not.
+  // written as a group (a list group), made on first call (for a list group, at its first
+  // object); nullptr once it may not.
   TableAnalysis* group_of(std::uint32_t column);
   TableAnalysis* list_group_of(std::uint32_t column);
   // The analysis a column's cells feed as rows, made on first call while the column may take
@@ -148,6 +149,9 @@ class TableAnalysis {
   void observe_unsettled(Column& column, const ValueSummary& cell);
   static bool matches_reference(const Column& column, const ValueSummary& cell);
 
+  // Made at the first object of the column's lists: the lists before it were empty, and open
+  // none (a column of empty lists, say), their lengths noted here.
+  void open_list_group(Column& column);
   void drop_group(Column& column);
   void drop_list_group(Column& column);
   void clear();
@@ -246,7 +250,8 @@ inline TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
 
 inline TableAnalysis* TableAnalysis::list_group_of(std::uint32_t number) {
   Column& column = columns_[number];
-  return sub_analysis(column.list_group, column.may_list_group);
+  if (column.list_group == nullptr && column.may_list_group) open_list_group(column);
+  return column.list_group;
 }
 
 inline bool TableAnalysis::recording() const {
