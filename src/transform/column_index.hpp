@@ -90,6 +90,11 @@ class ColumnIndex {
     next_.reserve(columns);
   }
 
+  // The bytes its vectors hold.
+  std::size_t held_bytes() const {
+    return (names_.capacity() + next_.capacity() + slots_.capacity()) * sizeof(std::uint32_t);
+  }
+
   void clear() {
     names_.clear();
     next_.clear();

@@ -13,10 +13,11 @@ namespace tarvik {
 
 namespace {
 
-json::Buffer planned_text(std::string_view text, const DocumentPlan& plan) {
+json::Buffer planned_text(std::string_view text, DocumentPlan& plan) {
   json::ensure_room_for(plan.size);
   json::Buffer out(plan.size);
   write_document(text, plan, out);
+  recycle_rows(plan);
   return out;
 }
 

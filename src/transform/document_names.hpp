@@ -19,9 +19,23 @@ class DocumentNames {
  public:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-  // Names not within `input` are copied into `kept`.
-  DocumentNames(std::string_view input, json::Arena& kept)
-      : input_(input), kept_(kept), seed_(json::next_map_seed()) {}
+  // Readies it for the names of a document, those not within `input` copied into `kept`: the
+  // names of an earlier one are forgotten, the room they took kept.
+  void start(std::string_view input, json::Arena& kept) {
+    input_ = input;
+    kept_ = &kept;
+    seed_ = json::next_map_seed();
+    texts_.clear();
+    hashes_.clear();
+    after_.clear();
+    slots_.clear();
+  }
+  // The bytes its vectors hold.
+  std::size_t held_bytes() const {
+    return texts_.capacity() * sizeof(std::string_view) +
+           hashes_.capacity() * sizeof(std::uint64_t) +
+           (after_.capacity() + slots_.capacity()) * sizeof(std::uint32_t);
+  }
 
   std::string_view text(std::uint32_t number) const { return texts_[number]; }
   // The name's keyed hash, made once: a payload cannot choose names whose hashes collide, so the
@@ -81,14 +95,14 @@ class DocumentNames {
     const auto start = reinterpret_cast<std::uintptr_t>(text.data());
     const auto begin = reinterpret_cast<std::uintptr_t>(input_.data());
     if (start >= begin && start + text.size() <= begin + input_.size()) return text;
-    return kept_.copy_string(text);
+    return kept_->copy_string(text);
   }
 
   static constexpr std::size_t kFirstSlots = 64;
 
   std::string_view input_;
-  json::Arena& kept_;
-  json::HashSeed seed_;
+  json::Arena* kept_ = nullptr;
+  json::HashSeed seed_{};
   std::vector<std::string_view> texts_;  // by number
   std::vector<std::uint64_t> hashes_;
   std::vector<std::uint32_t> after_;  // the guess of the name that follows each

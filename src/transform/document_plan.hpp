@@ -64,6 +64,12 @@ using Fixed = std::span<const T>;
 using SeenRows = RowsOf<Growing>;  // as the scan keeps them
 using KeptRows = RowsOf<Fixed>;    // as a plan holds them
 
+// The bytes the vectors of `rows` hold, filled or not.
+inline std::size_t held_bytes(const SeenRows& rows) {
+  return (rows.cells.capacity() + rows.names.capacity()) * sizeof(SeenText) +
+         (rows.row_ends.capacity() + rows.list_lengths.capacity()) * sizeof(std::uint32_t);
+}
+
 // The layout of a table, or of the objects of a group. Plans live in the document plan's arena.
 struct TablePlan {
   // Where a member of a row goes: the output position of its column, or kNoCell for a constant

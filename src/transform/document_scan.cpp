@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "json/read/walk.hpp"
@@ -44,7 +48,49 @@ struct Level {
   std::vector<CellSlot> slots;       // the columns the member being read is a cell of
   NameIndex seen;                    // the names of an object that is no row, to find repeats
   std::uint32_t first_name = DocumentNames::kNone;  // the guess of an object's first name
+
+  std::size_t held_bytes() const {
+    return rows.capacity() * sizeof(TableAnalysis*) + slots.capacity() * sizeof(CellSlot) +
+           seen.held_bytes();
+  }
 };
+
+// What a scan works in, kept for the thread's next scan while it holds little: most of a small
+// document's scan was otherwise spent growing the same vectors from nothing and freeing them.
+struct ScanMemory {
+  // At most this many bytes are kept; a scan that grew more gives them back.
+  static constexpr std::size_t kMostKept = std::size_t{1} << 20;
+
+  AnalysisPool pool;
+  PerDepth<Level> levels;                    // by the depth of objects
+  std::vector<json::ContainerSpan> glanced;  // by the last glance ahead
+
+  // Readies it for the scan of `input`: nothing of an earlier scan is left but room.
+  void start(std::string_view input, json::Arena& kept) {
+    pool.start(input, kept);
+    levels.each([](Level& level) { level.first_name = DocumentNames::kNone; });
+    glanced.clear();
+  }
+
+  std::size_t held_bytes() {
+    std::size_t bytes = pool.held_bytes() + glanced.capacity() * sizeof(json::ContainerSpan);
+    levels.each([&](const Level& level) { bytes += level.held_bytes(); });
+    return bytes;
+  }
+};
+
+// The memory of the thread's last scan; a scan takes it while it runs (a scan inside another,
+// should there be one, makes its own).
+thread_local std::unique_ptr<ScanMemory> kept_scan_memory;
+
+std::unique_ptr<ScanMemory> take_scan_memory() {
+  if (kept_scan_memory != nullptr) return std::move(kept_scan_memory);
+  return std::make_unique<ScanMemory>();
+}
+
+void keep_scan_memory(std::unique_ptr<ScanMemory> memory) {
+  if (memory->held_bytes() <= ScanMemory::kMostKept) kept_scan_memory = std::move(memory);
+}
 
 struct ArrayFrame {
   const char* start;
@@ -101,13 +147,16 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   using ResultOf = ValueSummary;
 
   DocumentScan(std::string_view input, json::Arena& unused, std::uint64_t min_rows,
-               std::size_t least_planned, DocumentPlan& plan)
+               std::size_t least_planned, DocumentPlan& plan, ScanMemory& memory)
       : Walker(input, unused),
         plan_(plan),
         least_planned_(least_planned),
-        pool_(input, *plan.kept),
+        pool_(memory.pool),
         least_rows_(std::max<std::uint64_t>(min_rows, 1)),
-        least_members_(std::max<std::uint64_t>(min_rows, 2)) {
+        least_members_(std::max<std::uint64_t>(min_rows, 2)),
+        levels_(memory.levels),
+        glanced_(memory.glanced) {
+    memory.start(input, *plan.kept);
     plan.min_rows = min_rows;
     pool_.set_rows_budget(whole_rows_budget(input.size()));
   }
@@ -492,14 +541,14 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
   DocumentPlan& plan_;
   const std::size_t least_planned_;
-  AnalysisPool pool_;
+  AnalysisPool& pool_;
   const std::uint64_t least_rows_;
   const std::uint64_t least_members_;
-  PerDepth<Level> levels_;  // by the depth of objects
+  PerDepth<Level>& levels_;
   std::size_t depth_ = 0;
-  std::size_t open_rows_ = 0;                 // objects being read that are rows of some table
-  std::vector<json::ContainerSpan> glanced_;  // by the last glance ahead
-  std::size_t next_glanced_ = 0;              // the first of them not before the last brace
+  std::size_t open_rows_ = 0;                  // objects being read that are rows of some table
+  std::vector<json::ContainerSpan>& glanced_;  // by the last glance ahead
+  std::size_t next_glanced_ = 0;               // the first of them not before the last brace
   std::uint64_t glances_noted_ = 0;
   std::uint64_t glances_spared_ = 0;  // by what an earlier glance noted
   std::uint64_t glances_ = 0;         // ahead of arrays' first elements
@@ -509,12 +558,27 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
 }  // namespace
 
+void recycle_rows(DocumentPlan& plan) {
+  ScanMemory* const memory = kept_scan_memory.get();
+  if (memory == nullptr) return;
+  std::size_t held = memory->held_bytes();
+  for (SeenRows& rows : plan.rows) {
+    const std::size_t bytes = held_bytes(rows);
+    if (held + bytes > ScanMemory::kMostKept) continue;
+    held += bytes;
+    memory->pool.keep_spare_rows(std::move(rows));
+  }
+}
+
 Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows,
                                                 std::size_t least_planned) {
   DocumentPlan plan;
   json::Arena unused;  // strings are decoded into the reader's own buffer
-  DocumentScan scan(input, unused, min_rows, least_planned, plan);
-  if (!scan.run()) return failure(scan.take_error());
+  std::unique_ptr<ScanMemory> memory = take_scan_memory();
+  DocumentScan scan(input, unused, min_rows, least_planned, plan, *memory);
+  const bool read = scan.run();
+  keep_scan_memory(std::move(memory));
+  if (!read) return failure(scan.take_error());
   return plan;
 }
 

@@ -26,4 +26,9 @@ inline constexpr std::size_t kLeastPlannedTable = std::size_t{16} << 10;
 Result<DocumentPlan, json::Error> scan_document(std::string_view input, std::uint64_t min_rows,
                                                 std::size_t least_planned = kLeastPlannedTable);
 
+// Takes the rows `plan` kept, once it is written, for the thread's next scans to fill: their room
+// is then not asked of the system again at every call. Only while what the thread keeps stays
+// small; the plan is not read after.
+void recycle_rows(DocumentPlan& plan);
+
 }  // namespace tarvik

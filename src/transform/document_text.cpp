@@ -388,6 +388,7 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
       fault("a short table planned again is no table");
     }
     write_document(text, replanned.value(), out);
+    recycle_rows(replanned.value());
   }
 
   // A value's transformed text: its own text when that is it, else the text read and written.

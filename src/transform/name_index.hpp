@@ -81,6 +81,13 @@ class NameIndex {
   }
   void start_row() { last_ = kRowStart; }
 
+  // The bytes its vectors hold.
+  std::size_t held_bytes() const {
+    return names_.capacity() * sizeof(std::string_view) +
+           hashes_.capacity() * sizeof(std::uint64_t) +
+           (slots_.capacity() + next_.capacity()) * sizeof(std::uint32_t);
+  }
+
   void clear() {
     names_.clear();
     hashes_.clear();

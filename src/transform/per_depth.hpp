@@ -17,6 +17,13 @@ class PerDepth {
     return *items_[depth];
   }
 
+  // Calls `visit` on each item made so far.
+  template <class Visit>
+  void each(Visit visit) {
+    for (const std::unique_ptr<Item>& item : items_)
+      visit(*item);
+  }
+
  private:
   std::vector<std::unique_ptr<Item>> items_;  // none made for a call that never nests
 };

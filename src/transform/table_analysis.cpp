@@ -86,8 +86,7 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     drop_group(column);
   }
   if (kind == json::Kind::Array && cell.list_of_objects && column.may_list_group) {
-    if (column.list_group == nullptr) column.list_group = pool_.acquire();
-    if (recording()) {
+    if (column.list_group != nullptr && recording()) {
       column.list_group->seen_.list_lengths.push_back(static_cast<std::uint32_t>(cell.objects));
       column.list_group->count_kept(sizeof(std::uint32_t));
     }
@@ -98,6 +97,14 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     drop_list_group(column);
   }
   column.settled = !column.constant && !column.may_group && !column.may_list_group;
+}
+
+void TableAnalysis::open_list_group(Column& column) {
+  column.list_group = pool_.acquire();
+  if (recording()) {
+    column.list_group->seen_.list_lengths.assign(column.lists, 0);
+    column.list_group->count_kept(column.lists * sizeof(std::uint32_t));
+  }
 }
 
 void TableAnalysis::drop_group(Column& column) {
@@ -206,7 +213,7 @@ const TablePlan* TableAnalysis::take_plan(DocumentPlan& document) {
   plan->rows_seen = recording();
   if (plan->rows_seen) {
     // Handed over, not copied: only a long table is planned during the scan.
-    const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, SeenRows()));
+    const SeenRows& rows = document.rows.emplace_back(std::exchange(seen_, pool_.spare_rows()));
     plan->rows = {rows.cells, rows.row_ends, rows.list_lengths, rows.names};
   } else {
     // Without rows the writer finds each member's column by its name.
@@ -228,6 +235,21 @@ void TableAnalysis::clear() {
   forget_rows(false);
 }
 
+void TableAnalysis::reset() {
+  columns_.clear();
+  columns_index_.clear();
+  rows_ = 0;
+  seen_.cells.clear();
+  seen_.row_ends.clear();
+  seen_.list_lengths.clear();
+  seen_.names.clear();
+}
+
+std::size_t TableAnalysis::held_bytes() const {
+  return sizeof(TableAnalysis) + columns_.capacity() * sizeof(Column) +
+         columns_index_.held_bytes() + tarvik::held_bytes(seen_);
+}
+
 void TableAnalysis::forget_rows(bool give_back_memory) {
   pool_.count_forgotten_rows(kept_bytes());
   if (give_back_memory) {
@@ -238,6 +260,44 @@ void TableAnalysis::forget_rows(bool give_back_memory) {
   seen_.row_ends.clear();
   seen_.list_lengths.clear();
   seen_.names.clear();
+}
+
+void AnalysisPool::start(std::string_view input, json::Arena& kept) {
+  input_ = input;
+  kept_ = &kept;
+  names_.start(input, kept);
+  keeping_rows_ = input.size() < SeenText::kRewritten;
+  rows_budget_ = SIZE_MAX;
+  rows_kept_ = 0;
+  free_.clear();
+  for (const std::unique_ptr<TableAnalysis>& analysis : made_) {
+    analysis->reset();
+    free_.push_back(analysis.get());
+  }
+}
+
+std::size_t AnalysisPool::held_bytes() const {
+  std::size_t bytes = names_.held_bytes() + (made_.capacity() + free_.capacity()) * sizeof(void*);
+  for (const std::unique_ptr<TableAnalysis>& analysis : made_)
+    bytes += analysis->held_bytes();
+  for (const SeenRows& rows : spare_rows_)
+    bytes += tarvik::held_bytes(rows);
+  return bytes;
+}
+
+SeenRows AnalysisPool::spare_rows() {
+  if (spare_rows_.empty()) return {};
+  SeenRows rows = std::move(spare_rows_.back());
+  spare_rows_.pop_back();
+  return rows;
+}
+
+void AnalysisPool::keep_spare_rows(SeenRows rows) {
+  rows.cells.clear();
+  rows.row_ends.clear();
+  rows.list_lengths.clear();
+  rows.names.clear();
+  spare_rows_.push_back(std::move(rows));
 }
 
 TableAnalysis* AnalysisPool::acquire() {
@@ -265,7 +325,7 @@ std::string_view AnalysisPool::keep(std::string_view text) {
   const auto start = reinterpret_cast<std::uintptr_t>(text.data());
   const auto begin = reinterpret_cast<std::uintptr_t>(input_.data());
   if (start >= begin && start + text.size() <= begin + input_.size()) return text;
-  return kept_.copy_string(text);
+  return kept_->copy_string(text);
 }
 
 json::Value AnalysisPool::keep(const json::Value& value) {

@@ -97,7 +97,8 @@ class TableAnalysis {
     if (!column.settled) observe_unsettled(column, cell);
   }
   // The analysis of the column's objects (or of its lists' objects) while the column may be
-  // written as a group (a list group), made on first call; nullptr once it may not.
+  // written as a group (a list group), made on first call (for a list group, at its first
+  // object); nullptr once it may not.
   TableAnalysis* group_of(std::uint32_t column);
   TableAnalysis* list_group_of(std::uint32_t column);
   // The analysis a column's cells feed as rows, made on first call while the column may take
@@ -148,9 +149,16 @@ class TableAnalysis {
   void observe_unsettled(Column& column, const ValueSummary& cell);
   static bool matches_reference(const Column& column, const ValueSummary& cell);
 
+  // Made at the first object of the column's lists: the lists before it were empty, and open
+  // none (a column of empty lists, say), their lengths noted here.
+  void open_list_group(Column& column);
   void drop_group(Column& column);
   void drop_list_group(Column& column);
   void clear();
+  // Empties it for another document, whatever state a scan left it in; its groups are emptied
+  // by the pool on their own.
+  void reset();
+  std::size_t held_bytes() const;
   // Forgets the rows' text spans kept so far, giving back their memory or keeping it for reuse.
   void forget_rows(bool give_back_memory);
   void count_kept(std::size_t bytes);
@@ -171,11 +179,16 @@ class TableAnalysis {
 // that are not text of the input.
 class AnalysisPool {
  public:
-  AnalysisPool(std::string_view input, json::Arena& kept)
-      : input_(input),
-        kept_(kept),
-        names_(input, kept),
-        keeping_rows_(input.size() < SeenText::kRewritten) {}
+  // Readies the pool for the scan of a document (strings not within `input` kept in `kept`):
+  // every analysis free and empty, the room their vectors took in an earlier scan kept.
+  void start(std::string_view input, json::Arena& kept);
+  // The bytes its analyses and names hold, kept or not.
+  std::size_t held_bytes() const;
+
+  // Rows' vectors for an analysis whose rows a plan takes: emptied ones a written plan gave back
+  // (keep_spare_rows), their room kept, else new ones.
+  SeenRows spare_rows();
+  void keep_spare_rows(SeenRows rows);
 
   DocumentNames& names() { return names_; }
 
@@ -206,11 +219,12 @@ class AnalysisPool {
   void stop_keeping_rows();
 
   std::string_view input_;
-  json::Arena& kept_;
+  json::Arena* kept_ = nullptr;
   DocumentNames names_;
   std::vector<std::unique_ptr<TableAnalysis>> made_;
   std::vector<TableAnalysis*> free_;
-  bool keeping_rows_;
+  std::vector<SeenRows> spare_rows_;
+  bool keeping_rows_ = false;
   std::size_t rows_budget_ = SIZE_MAX;
   std::size_t rows_kept_ = 0;
 };
@@ -236,7 +250,8 @@ inline TableAnalysis* TableAnalysis::group_of(std::uint32_t number) {
 
 inline TableAnalysis* TableAnalysis::list_group_of(std::uint32_t number) {
   Column& column = columns_[number];
-  return sub_analysis(column.list_group, column.may_list_group);
+  if (column.list_group == nullptr && column.may_list_group) open_list_group(column);
+  return column.list_group;
 }
 
 inline bool TableAnalysis::recording() const {

@@ -1,5 +1,6 @@
-// The glance ahead that notes the objects it passes over: the same end as the plain glance, and
-// each noted object's end the one a glance at it finds, on a table of texts and generated ones.
+// The glance ahead: the end a byte-by-byte reading finds, and for the glance that notes the objects
+// it passes over, each noted object's end the one a glance at it finds, on a table of texts and
+// generated ones, short and long.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -15,10 +16,34 @@
 namespace tarvik::testing {
 namespace {
 
+// Where the container at the start of `text` ends, read byte by byte, or nullptr.
+const char* end_read_bytewise(std::string_view text) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char byte = text[i];
+    if (in_string) {
+      if (byte == '\\') {
+        ++i;
+      } else if (byte == '"') {
+        in_string = false;
+      }
+    } else if (byte == '"') {
+      in_string = true;
+    } else if (byte == '{' || byte == '[') {
+      ++depth;
+    } else if ((byte == '}' || byte == ']') && --depth == 0) {
+      return text.data() + i + 1;
+    }
+  }
+  return nullptr;
+}
+
 void expect_noted_ends_agree(std::string_view text) {
   SCOPED_TRACE(std::string(text));
   const char* const end = text.data() + text.size();
   std::vector<json::ContainerSpan> spans;
+  EXPECT_EQ(json::container_end(text.data(), end), end_read_bytewise(text));
   EXPECT_EQ(json::container_end(text.data(), end, spans), json::container_end(text.data(), end));
   const char* previous = nullptr;
   for (const json::ContainerSpan& span : spans) {
@@ -45,11 +70,25 @@ TEST(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEnds) {
   }
 }
 
-// Random nesting of objects, arrays and strings full of brackets, quotes and backslashes.
-void append_value(std::mt19937& random, int depth, std::string& out) {
+// Random nesting of objects, arrays and strings full of brackets, quotes and backslashes; laid
+// out, its tokens stand apart by runs of whitespace of any length, as in indented text.
+void append_value(std::mt19937& random, int depth, bool laid_out, std::string& out) {
+  const auto space = [&] {
+    if (laid_out) out.append(random() % 40, random() % 2 == 0 ? ' ' : '\n');
+  };
   const int kind = depth > 6 ? 2 : static_cast<int>(random() % 3);
   if (kind == 2) {
-    static constexpr std::string_view kPieces[] = {"{", "}", "[", "]", "\\\\", "\\\"", "a", " "};
+    static constexpr std::string_view kPieces[] = {"{",
+                                                   "}",
+                                                   "[",
+                                                   "]",
+                                                   "\\\\",
+                                                   "\\\"",
+                                                   "a",
+                                                   " ",
+                                                   "\\\\\\\"",
+                                                   "\\\\\\\\",
+                                                   "aaaaaaaaaaaaaaaaaaaaaaaa"};
     out += '"';
     for (std::size_t n = random() % 5; n > 0; --n)
       out += kPieces[random() % std::size(kPieces)];
@@ -58,8 +97,10 @@ void append_value(std::mt19937& random, int depth, std::string& out) {
   }
   out += kind == 0 ? '{' : '[';
   for (std::size_t n = random() % 4; n > 0; --n) {
+    space();
     if (kind == 0) out += R"("k":)";
-    append_value(random, depth + 1, out);
+    append_value(random, depth + 1, laid_out, out);
+    space();
     if (n > 1) out += ',';
   }
   out += kind == 0 ? '}' : ']';
@@ -67,9 +108,9 @@ void append_value(std::mt19937& random, int depth, std::string& out) {
 
 TEST(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEndsOnGeneratedTexts) {
   std::mt19937 random(20261208);
-  for (int round = 0; round < 500; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     std::string text = "{\"first\":";
-    append_value(random, 0, text);
+    append_value(random, 0, round % 2 == 1, text);
     text += "},{}";
     expect_noted_ends_agree(text);
     // Cut anywhere, the glances still agree.

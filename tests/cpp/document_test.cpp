@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "json/memory/buffer.hpp"
 #include "transform/columnarize_document.hpp"
@@ -189,6 +190,39 @@ TEST(WayBack, ARepeatedNameAmongManyIsReadAsTheReaderReadsIt) {
   }
   const std::string table = R"("t":{"columns":["a"],"rows":[[1]],"constants":{}})";
   EXPECT_EQ(back("{" + members + "\"k3\":99," + table + "}"), expected + R"("t":[{"a":1}]})");
+}
+
+// A scan keeps its working memory for the thread's next one: what earlier scans left there, one
+// that failed midway among them, changes nothing.
+TEST(DocumentScan, AScanAfterOthersGivesWhatAThreadsFirstGives) {
+  const std::string input =
+      R"({"items":[{"id":1,"user":{"login":"a","type":"U"}},{"id":2,"user":{"login":"b","type":"U"}}]})";
+  std::string first;
+  std::thread([&] { first = document(input, 2); }).join();
+  for (const std::string_view before : {
+           R"([{"p":{"q":1,"r":[{"s":1},{"s":2}]}},{"p":{"q":2,"r":[]}},{"p":)",
+           R"({"a":{"b":1},"c":{"b":2},"items":[{"id":7,"user":null},{"id":8}]})",
+       }) {
+    document(before, 2);
+    EXPECT_EQ(document(input, 2), first);
+  }
+}
+
+// A long table's rows are kept as the scan saw them: a list group whose first lists are empty is
+// made at its first object, and notes those lists then; the way back finds every list in place.
+TEST(DocumentScan, ListsEmptyInTheFirstRowsOfALongTableStayInPlace) {
+  std::string input = "[";
+  for (int row = 0; row < 400; ++row) {
+    input += R"({"id":)" + std::to_string(row) + R"(,"tags":[)";
+    if (row >= 200) {
+      input += R"({"name":"a)" + std::to_string(row) + R"(","color":"c"},{"name":"b","color":"c"})";
+    }
+    input += row < 399 ? R"(],"kind":"k"},)" : R"(],"kind":"k"}])";
+  }
+  const std::string columnarized = document(input, 2);
+  ASSERT_NE(columnarized.find(R"({"tags":[{"columns":["name"],"constants":{"color":"c"}}]})"),
+            std::string::npos);
+  EXPECT_EQ(back(columnarized), input);
 }
 
 // The text is written at the length the scan counted, or the call fails as an internal fault:

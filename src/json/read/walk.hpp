@@ -73,34 +73,45 @@ class Walker : public KeyReader {
   // choice of value, which then starts over past it.
   template <class Context, class Result>
   [[gnu::always_inline]] bool walk_value(const Context& context, Result& out) {
-    if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
-    const char* const start = pos_;
-    switch (peek()) {
-      case '[':
-      case '{':
-        return take_or_walk_container(context, out);
-      case '"': {
-        ++pos_;
-        StringRead string;
-        if (!read_string(string, strings_of<Context>())) return false;
-        return visitor().string(context, string, start, out);
-      }
-      case ' ':
-      case '\t':
-      case '\n':
-      case '\r':
-        return walk_value_after_space(context, out);
-      default: {
-        if constexpr (requires { Context::kNumbersJudged; }) {
-          if (const unsigned char first = peek(); first == '-' || is_digit(first)) {
-            bool written = false;
-            if (!skim_number(written)) return false;
-            return visitor().number(context, written, start, out);
-          }
+    for (;;) {
+      if (pos_ == end_) return fail_peek(ErrorCode::EofWhileParsingValue);
+      const char* const start = pos_;
+      switch (peek()) {
+        case '[':
+        case '{':
+          return take_or_walk_container(context, out);
+        case '"': {
+          ++pos_;
+          StringRead string;
+          if (!read_string(string, strings_of<Context>())) return false;
+          return visitor().string(context, string, start, out);
         }
-        Value scalar;
-        if (!read_literal_or_number(scalar)) return false;
-        return visitor().scalar(context, scalar, start, out);
+        case ' ':
+          // Laid-out text mostly has one space before a value (after a colon): passed over
+          // here, the value is chosen at once, not after the steps of a run of whitespace.
+          if constexpr (!requires { visitor().skip_space(context); }) {
+            if (end_ - pos_ >= 2 && static_cast<unsigned char>(pos_[1]) > ' ') {
+              ++pos_;
+              continue;
+            }
+          }
+          [[fallthrough]];
+        case '\t':
+        case '\n':
+        case '\r':
+          return walk_value_after_space(context, out);
+        default: {
+          if constexpr (requires { Context::kNumbersJudged; }) {
+            if (const unsigned char first = peek(); first == '-' || is_digit(first)) {
+              bool written = false;
+              if (!skim_number(written)) return false;
+              return visitor().number(context, written, start, out);
+            }
+          }
+          Value scalar;
+          if (!read_literal_or_number(scalar)) return false;
+          return visitor().scalar(context, scalar, start, out);
+        }
       }
     }
   }
