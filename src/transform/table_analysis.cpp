@@ -53,15 +53,9 @@ std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t writte
 
 [[gnu::always_inline]] inline bool TableAnalysis::matches_reference(const Column& column,
                                                                     const ValueSummary& cell) {
-  if (cell.value.is_deferred()) {
-    // Equal values have compact texts of one length (their members in some order): texts of two
-    // lengths spare comparing them; equal texts are equal values.
-    if (cell.compact && column.reference_compact &&
-        cell.text.size() != column.reference_text.size()) {
-      return false;
-    }
-    if (json::same_key(cell.text, column.reference_text)) return true;
-  }
+  // Equal texts are equal values. Texts of two lengths may be too, even compact ones: 0.0 and
+  // -0.0 are equal wherever they are nested.
+  if (cell.value.is_deferred() && json::same_key(cell.text, column.reference_text)) return true;
   return values_match(cell.value, column.reference);
 }
 
@@ -73,7 +67,6 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     column.reference_text = cell.text;
     column.reference_size = cell.size;
     column.reference_copied = cell.copied;
-    column.reference_compact = cell.compact;
   } else if (column.constant && !matches_reference(column, cell)) {
     column.constant = false;
   }

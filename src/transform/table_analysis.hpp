@@ -122,7 +122,6 @@ class TableAnalysis {
     std::string_view reference_text;
     std::uint64_t reference_size = 0;
     bool reference_copied = false;
-    bool reference_compact = false;
     TableAnalysis* group = nullptr;
     TableAnalysis* list_group = nullptr;
     std::uint64_t objects = 0;        // cells that are objects

@@ -225,6 +225,12 @@ EXAMPLES = [
         2,
         '{"columns":["v"],"rows":[[[1]],[[1.0]]],' + SITE_CONSTANTS,
     ),
+    # Nested 0.0 and -0.0 are equal floats, in compact text too.
+    (
+        rows('"v":[0.0],"o":{"z":-0.0},"k":"x"', '"v":[-0.0],"o":{"z":0.0},"k":"y"'),
+        2,
+        '{"columns":["k"],"rows":[["x"],["y"]],"constants":{"v":[0.0],"o":{"z":-0.0},"site":"https://github.example.com/acme"}}',
+    ),
     (
         rows('"b":true', '"b":1'),
         2,
