@@ -50,6 +50,7 @@ struct Level {
   std::uint32_t first_name = DocumentNames::kNone;  // the guess of an object's first name
 
   std::size_t held_bytes() const {
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the pointers `rows` holds.
     return rows.capacity() * sizeof(TableAnalysis*) + slots.capacity() * sizeof(CellSlot) +
            seen.held_bytes();
   }
