@@ -252,25 +252,19 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   }
 
   bool end_array(ArrayFrame& array, const char* end, ValueSummary& out) {
-    std::uint64_t size = 2 + array.elements_size + commas(array.count);
+    const std::uint64_t size = 2 + array.elements_size + commas(array.count);
     out.text = {array.start, end};
     // Its text is its transformed text when it has no whitespace and its elements' texts are
     // theirs, and it stays an array.
     const bool tight = out.text.size() == 2 + array.elements_text + commas(array.count);
     out.compact = array.all_compact && tight;
     out.copied = array.all_copied && tight;
-    if (array.table != nullptr) {
-      if (analyzing_ && array.count >= least_rows_) {
-        const std::uint64_t table_size = array.table->measure().table_text();
-        if (table_size < size) {
-          add_table(*array.table, out.text);
-          size = table_size;
-          out.copied = false;
-        }
-      }
-      release(array.table);
-    }
     out.size = size;
+    if (array.table != nullptr) {
+      out.size =
+          end_table(*std::exchange(array.table, nullptr), array.cells, array.count, out.text, size);
+      out.copied = out.copied && out.size == size;
+    }
     out.value = Value::deferred(Kind::Array, out.text, text_form(out.compact));
     out.list_of_objects = array.all_objects;
     out.objects = array.count;
@@ -284,14 +278,18 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     object.start = brace;
     object.level = &level;
     if (!analyzing_) return object;
-    // The tables it is a row of: its array's, the list groups of its array's cells, its
-    // container's keyed table, and the groups of its own cells.
+    // The tables it is a row of: its array's (whose rows reach the list groups of the array's
+    // cells when it ends), else those list groups, its container's keyed table, and the groups
+    // of its own cells.
     if (ArrayFrame* const array = context.array) {
       if (array->count == 0) array->one_element = holds_one_element(*array, brace);
-      if (array->all_objects && !array->one_element) level.rows.push_back(acquire(array->table));
-      for (const CellSlot& slot : array->cells) {
-        if (TableAnalysis* list = slot.table->list_group_of(slot.column)) {
-          level.rows.push_back(list);
+      if (array->all_objects && !array->one_element) {
+        level.rows.push_back(acquire(array->table));
+      } else {
+        for (const CellSlot& slot : array->cells) {
+          if (TableAnalysis* list = slot.table->list_group_of(slot.column)) {
+            level.rows.push_back(list);
+          }
         }
       }
     }
@@ -413,6 +411,29 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     if (!walk_elements(context, array)) return false;
     ++remaining_depth_;
     return end_array(array, pos_, out);
+  }
+
+  // The length of an array `size` long whose `count` elements were analyzed as the rows of
+  // `table` (given back here): its table's when that is shorter. Its objects are rows of the
+  // list groups the array is a cell of (in `cells`) too. Out of line, and told only what it
+  // needs: the arrays of numbers end in end_array as well.
+  [[gnu::noinline]] std::uint64_t end_table(TableAnalysis& table, std::span<const CellSlot> cells,
+                                            std::uint64_t count, std::string_view text,
+                                            std::uint64_t size) {
+    if (analyzing_) {
+      for (const CellSlot& slot : cells) {
+        if (TableAnalysis* list = slot.table->list_group_of(slot.column)) list->take_rows_of(table);
+      }
+      if (count >= least_rows_) {
+        const std::uint64_t table_size = table.measure().table_text();
+        if (table_size < size) {
+          add_table(table, text);
+          size = table_size;
+        }
+      }
+    }
+    pool_.release(&table);
+    return size;
   }
 
   // A number the writer spells otherwise, read again for its value: its length as written.

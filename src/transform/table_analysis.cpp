@@ -59,6 +59,16 @@ std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t writte
   return values_match(cell.value, column.reference);
 }
 
+bool TableAnalysis::later_matches(const Column& column, const Column& later) {
+  // Every later cell equals the later reference, so each equals this reference when that one
+  // does.
+  if (later.reference.is_deferred() &&
+      json::same_key(later.reference_text, column.reference_text)) {
+    return true;
+  }
+  return values_match(later.reference, column.reference);
+}
+
 void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) {
   const json::Kind kind = cell.value.kind();
   if (rows_ == 1) {
@@ -90,6 +100,71 @@ void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) 
     drop_list_group(column);
   }
   column.settled = !column.constant && !column.may_group && !column.may_list_group;
+}
+
+void TableAnalysis::take_rows_of(TableAnalysis& later) {
+  for (std::uint32_t number = 0; number < later.columns_.size(); ++number) {
+    Column& from = later.columns_[number];
+    const std::uint32_t name = later.columns_index_.name(number);
+    std::uint32_t column = columns_index_.find(name, pool_names());
+    if (column == ColumnIndex::kAbsent) column = add_column(name, from.name_size);
+    from.taken_as = column;
+    take_column(columns_[column], from);
+  }
+  rows_ += later.rows_;
+  if (recording()) take_seen_rows(later);
+}
+
+// A column new here after rows without it stays not constant, as observe_unsettled leaves it.
+void TableAnalysis::take_column(Column& column, const Column& later) {
+  column.present += later.present;
+  column.cells_size += later.cells_size;
+  if (rows_ == 0) {
+    column.constant = later.constant;
+    column.reference = later.reference;
+    column.reference_text = later.reference_text;
+    column.reference_size = later.reference_size;
+    column.reference_copied = later.reference_copied;
+  } else if (column.constant) {
+    if (!later.constant || !later_matches(column, later)) column.constant = false;
+  }
+  column.non_null = column.non_null || later.non_null;
+  column.objects += later.objects;
+  if (column.may_group && !later.may_group) drop_group(column);
+  if (column.may_group && later.group != nullptr) {
+    sub_analysis(column.group, true)->take_rows_of(*later.group);
+  }
+  if (column.may_list_group && !later.may_list_group) drop_list_group(column);
+  if (column.may_list_group) {
+    if (later.list_group != nullptr) {
+      if (column.list_group == nullptr) open_list_group(column);
+      column.list_group->take_rows_of(*later.list_group);
+    } else if (column.list_group != nullptr && recording()) {
+      // The later lists were all empty.
+      std::vector<std::uint32_t>& lengths = column.list_group->seen_.list_lengths;
+      lengths.insert(lengths.end(), later.lists, 0);
+      column.list_group->count_kept(later.lists * sizeof(std::uint32_t));
+    }
+  }
+  column.lists += later.lists;
+  column.list_objects += later.list_objects;
+  column.list_brackets += later.list_brackets;
+  column.settled = !column.constant && !column.may_group && !column.may_list_group;
+}
+
+void TableAnalysis::take_seen_rows(const TableAnalysis& later) {
+  const std::size_t kept_before = kept_bytes();
+  const auto cells_before = static_cast<std::uint32_t>(seen_.cells.size());
+  for (const SeenText& cell : later.seen_.cells) {
+    const std::uint32_t rewritten = cell.name & SeenText::kRewritten;
+    const std::uint32_t column = later.columns_[cell.name & ~SeenText::kRewritten].taken_as;
+    seen_.cells.push_back({column | rewritten, cell.start, cell.size});
+  }
+  for (const std::uint32_t end : later.seen_.row_ends)
+    seen_.row_ends.push_back(cells_before + end);
+  seen_.list_lengths.insert(seen_.list_lengths.end(), later.seen_.list_lengths.begin(),
+                            later.seen_.list_lengths.end());
+  count_kept(kept_bytes() - kept_before);
 }
 
 void TableAnalysis::open_list_group(Column& column) {

@@ -104,6 +104,10 @@ class TableAnalysis {
   // The analysis a column's cells feed as rows, made on first call while the column may take
   // that form.
   TableAnalysis* sub_analysis(TableAnalysis*& analysis, bool may);
+  // Counts the rows of `later` (read after this one's, and observed there alone) as if each had
+  // been observed here too: a list's objects are analyzed once, as its table's rows, and reach
+  // the list groups the list is a cell of at its end, column by column.
+  void take_rows_of(TableAnalysis& later);
 
   // Decides each column's form, the shortest, and gives the lengths it makes.
   Sizes measure();
@@ -129,6 +133,7 @@ class TableAnalysis {
     std::uint64_t list_objects = 0;   // the objects in them
     std::uint64_t list_brackets = 0;  // the brackets and commas of their arrays of sub-cells
     std::uint32_t position = TablePlan::kNoCell;
+    std::uint32_t taken_as = 0;  // its number in the analysis taking its rows
     bool non_null = false;
     bool constant = false;  // present in the first row and matched by every cell since
     bool may_group = true;
@@ -147,6 +152,10 @@ class TableAnalysis {
               bool copied);
   void observe_unsettled(Column& column, const ValueSummary& cell);
   static bool matches_reference(const Column& column, const ValueSummary& cell);
+  // Whether every cell of `later`, constant, matches `column`'s reference.
+  static bool later_matches(const Column& column, const Column& later);
+  void take_column(Column& column, const Column& later);
+  void take_seen_rows(const TableAnalysis& later);
 
   // Made at the first object of the column's lists: the lists before it were empty, and open
   // none (a column of empty lists, say), their lengths noted here.

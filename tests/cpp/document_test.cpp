@@ -103,6 +103,17 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{
             R"([{"number":1,"state":"open","number":2},{"number":3,"state":"open"},{"number":4,"state":"open"}])",
             2, R"({"columns":["number"],"rows":[[2],[3],[4]],"constants":{"state":"open"}})"},
+        // A list group's constants over lists read one after another: numbers of one value in
+        // any form match, a column first met in a later list is none, and nested zeros of either
+        // sign match, in compact text as in laid-out text.
+        DocumentCase{
+            R"([{"id":1,"items_list":[{"amount":1,"kind":"x"},{"amount":1.0,"kind":"y"}]},{"id":2,"items_list":[]},{"id":3,"items_list":[{"kind":"z","amount":1e0,"extra_field":[{"q":1},{"q":2}]},{"amount":1,"kind":"w","extra_field":[]}]}])",
+            2,
+            R"({"columns":["id",{"items_list":[{"columns":["kind","extra_field"],"constants":{"amount":1}}]}],"rows":[[1,[["x",null],["y",null]]],[2,[]],[3,[["z",[{"q":1},{"q":2}]],["w",[]]]]],"constants":{}})"},
+        DocumentCase{
+            R"([{"identifier":1,"list_of_things":[{"value_here":[0.0],"word_here":"aaaaaaaa"},{"value_here":[0.0],"word_here":"bbbbbbb"}]},{"identifier":2,"list_of_things":[{"value_here":[ 0.0 ],"word_here":"c"},{"value_here":[-0.0],"word_here":"d"}]}])",
+            2,
+            R"({"columns":["identifier",{"list_of_things":[{"columns":["word_here"],"constants":{"value_here":[0.0]}}]}],"rows":[[1,[["aaaaaaaa"],["bbbbbbb"]]],[2,[["c"],["d"]]]],"constants":{}})"},
         // Distinct 64-bit integers are never one constant.
         DocumentCase{
             R"([{"id":1234567890123456789,"state":"open"},{"id":1234567890123456790,"state":"open"},{"id":1234567890123456791,"state":"open"}])",
