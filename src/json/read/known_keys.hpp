@@ -78,9 +78,12 @@ class KeyReader : public StringReader {
 
   // Consumes a member's `,"key":` if it comes next: compared as its probe holds it where it can,
   // else as take_known_key compares the key.
-  [[gnu::always_inline]] bool take_member_key(const KeyProbe& member, std::string_view key) {
+  // `key_of()` gives the key, asked only where the probe cannot tell.
+  template <class KeyOf>
+  [[gnu::always_inline]] bool take_member_key(const KeyProbe& member, KeyOf key_of) {
     if (TARVIK_SSE2 && member.mask != 0 && end_ - pos_ >= 16) [[likely]]
       return take_probe(member);
+    const std::string_view key = key_of();
     const std::size_t size = key.size();
     if (static_cast<std::size_t>(end_ - pos_) <= size + 3 || pos_[0] != ',' || pos_[1] != '"' ||
         pos_[size + 3] != ':' || !in_input(key) || !matches_known_key(pos_ + 2, key)) {
@@ -109,11 +112,12 @@ class KeyReader : public StringReader {
     return false;
   }
 
-  // Consumes `key` and its closing quote if they come next, comparing them as `probe` holds them
-  // where it can (take_known_key otherwise).
-  [[gnu::always_inline]] bool take_probed_key(const KeyProbe& probe, std::string_view key) {
+  // Consumes the key `key_of()` gives and its closing quote if they come next, comparing them as
+  // `probe` holds them where it can (take_known_key otherwise, the only use of the key).
+  template <class KeyOf>
+  [[gnu::always_inline]] bool take_probed_key(const KeyProbe& probe, KeyOf key_of) {
     if (TARVIK_SSE2 && probe.mask != 0 && end_ - pos_ >= 16) return take_probe(probe);
-    return take_known_key(key);
+    return take_known_key(key_of());
   }
 
   // Whether `key` and its closing quote stand at `at`. A short key is compared with its quote in

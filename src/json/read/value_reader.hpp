@@ -343,7 +343,7 @@ class Reader : public DeferredScanner {
     const RowCells expected = previous_cells_;
     if (take_guessed_key(expected.size(), row.expected, [&](std::size_t i) {
           const std::uint32_t name = expected[i].name;
-          return take_probed_key(probes_of(name).key, (*names_)[name]);
+          return take_probed_key(probes_of(name).key, [&] { return (*names_)[name]; });
         })) {
       row.name = expected[row.expected - 1].name;
       return true;
@@ -362,7 +362,7 @@ class Reader : public DeferredScanner {
     const RowCells expected = previous_cells_;
     if (row.expected >= expected.size()) return false;
     const std::uint32_t name = expected[row.expected].name;
-    if (!take_member_key(probes_of(name).member, (*names_)[name])) return false;
+    if (!take_member_key(probes_of(name).member, [&] { return (*names_)[name]; })) return false;
     ++row.expected;
     row.name = name;
     return true;
