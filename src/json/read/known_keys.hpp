@@ -37,8 +37,8 @@ struct KeyShape {
 // once: a key with its closing quote, or a member's comma, quoted key and colon. Made once per
 // key, it spares each comparison finding where the key lies and how long it is. Only a key whose
 // text is the input's own has one, and only while it fits the block (`mask` is 0 otherwise):
-// the key's bytes then hold no quote, backslash or control byte.
-// Left unset where it is declared alone: a reader keeps many, set only as they are made.
+// the key's bytes then hold no quote, backslash or control byte. Left unset where it is declared
+// alone: a reader keeps many, set only as they are made.
 struct KeyProbe {
   std::array<char, 16> bytes;  // the text, then zeros
   std::uint32_t mask;          // the bytes compared, by position
@@ -77,8 +77,7 @@ class KeyReader : public StringReader {
   }
 
   // Consumes a member's `,"key":` if it comes next: compared as its probe holds it where it can,
-  // else as take_known_key compares the key.
-  // `key_of()` gives the key, asked only where the probe cannot tell.
+  // else as take_known_key compares the key, which `key_of()` gives only then.
   template <class KeyOf>
   [[gnu::always_inline]] bool take_member_key(const KeyProbe& member, KeyOf key_of) {
     if (TARVIK_SSE2 && member.mask != 0 && end_ - pos_ >= 16) [[likely]]

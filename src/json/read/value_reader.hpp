@@ -503,7 +503,8 @@ class Reader : public DeferredScanner {
 
   static TakeOver taken(bool read) { return read ? TakeOver::Taken : TakeOver::Failed; }
 
-  // Every name numbered so far gets its probe, so every name a cell holds has one.
+  // A name's probes. Every name a cell holds has them, or is past those probed: a name comes into
+  // a row's cells read (and then probed with every name numbered so far) or taken by its probes.
   struct NameProbes {
     KeyProbe key;     // the name and its quote
     KeyProbe member;  // `,"name":`
