@@ -273,6 +273,43 @@ TEST(RowKeysInTheTransform, CellsFollowTheirNames) {
                              {"a", "b", "c", "d", "e"}});
 }
 
+// The next member's comma, name and colon are taken in one block when they are those of the row
+// before: names filling the block or not, sharing all but their last byte, near the input's end.
+TEST(RowKeysInTheTransform, CellsFollowNamesOfEveryLength) {
+  std::vector<std::string> names;
+  for (std::size_t length = 1; length <= 17; ++length)
+    names.push_back(std::string(length - 1, 'k') + "x");
+  for (std::size_t i = 1; i < names.size(); i += 2)
+    names[i].back() = 'y';
+  std::vector<std::string> reversed = names;
+  std::reverse(reversed.begin(), reversed.end());
+  expect_cells_follow_names({names, names, reversed, {names[10], names[11], names[12]}, names});
+  expect_cells_follow_names(
+      {{"a", "kkkkkkkkkkkx", "b"}, {"a", "kkkkkkkkkkky", "b"}, {"kkkkkkkkkkky", "kkkkkkkkkkkx"}});
+}
+
+// Where the text taken at once stops matching, the member is read as any other, with the same
+// error at the same place as reading the rows as values.
+TEST(RowKeysInTheTransform, ErrorsAfterAKnownMember) {
+  for (const char* payload : {
+           R"([{"a":1,"bb":2},{"a":1,"bb" 2}])",
+           R"([{"a":1,"bb":2},{"a":1,"bb":}])",
+           R"([{"a":1,"bb":2},{"a":1,"bb":2,}])",
+           R"([{"a":1,"bb":2},{"a":1,"bb":2)",
+           R"([{"a":1,"bb":2},{"a":1,"bb)",
+           R"([{"a":1,"bb":2},{"a":1,"bb":2 "c":3}])",
+           "[{\"a\":1,\"bb\":2},{\"a\":1,\"bb\x01\":2}]",
+       }) {
+    // Room after the text for a block to be compared.
+    const std::string padded = payload + std::string(16, ' ');
+    const auto output = columnarize_json(padded);
+    ASSERT_FALSE(output.ok()) << padded;
+    EXPECT_EQ(output.error(),
+              "invalid row-oriented JSON: " + read_elements(padded, Build::Rows).at(0).substr(7))
+        << padded;
+  }
+}
+
 // Past a few dozen names, names are found by their hash instead of by comparing them: tables
 // that grow across that point, one name at a time or many at once, in changing orders.
 TEST(RowKeysInTheTransform, CellsFollowTheirNamesInWideTables) {

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,18 @@ namespace {  // NOLINT(cert-dcl59-cpp)
 struct KeyShape {
   std::uint32_t begin;
   std::uint32_t count;
+};
+
+// Known text that comes before a value, as one block of bytes to be compared with the input at
+// once: a key with its closing quote, or a member's comma, quoted key and colon. Made once per
+// key, it spares each comparison finding where the key lies and how long it is. Only a key whose
+// text is the input's own has one, and only while it fits the block (`mask` is 0 otherwise):
+// the key's bytes then hold no quote, backslash or control byte. Left unset where it is declared
+// alone: a reader keeps many, set only as they are made.
+struct KeyProbe {
+  std::array<char, 16> bytes;  // the text, then zeros
+  std::uint32_t mask;          // the bytes compared, by position
+  std::uint32_t size;          // of the text
 };
 
 class KeyReader : public StringReader {
@@ -57,31 +71,91 @@ class KeyReader : public StringReader {
   // A short key is compared with its quote in one block: the key's text in the input is
   // followed by its own closing quote.
   bool take_known_key(std::string_view key) {
-    const std::size_t size = key.size();
-    const auto start = reinterpret_cast<std::uintptr_t>(key.data());
-    const bool in_input = start >= reinterpret_cast<std::uintptr_t>(begin_) &&
-                          start + size <= reinterpret_cast<std::uintptr_t>(end_);
-    if (!in_input) return false;
-    if (!matches_known_key(key)) return false;
-    pos_ += size + 1;
+    if (!in_input(key) || !matches_known_key(pos_, key)) return false;
+    pos_ += key.size() + 1;
     return true;
   }
 
-  // Whether `key` and its closing quote come next. A short key is compared with its quote in one
-  // block, where the input and the key's text (followed by its own quote) allow the loads.
-  bool matches_known_key(std::string_view key) const {
+  // Consumes a member's `,"key":` if it comes next: compared as its probe holds it where it can,
+  // else as take_known_key compares the key, which `key_of()` gives only then.
+  template <class KeyOf>
+  [[gnu::always_inline]] bool take_member_key(const KeyProbe& member, KeyOf key_of) {
+    if (TARVIK_SSE2 && member.mask != 0 && end_ - pos_ >= 16) [[likely]]
+      return take_probe(member);
+    const std::string_view key = key_of();
     const std::size_t size = key.size();
+    if (static_cast<std::size_t>(end_ - pos_) <= size + 3 || pos_[0] != ',' || pos_[1] != '"' ||
+        pos_[size + 3] != ':' || !in_input(key) || !matches_known_key(pos_ + 2, key)) {
+      return false;
+    }
+    pos_ += size + 4;
+    return true;
+  }
+
+  // The probe of `key` and its closing quote, and that of a member after another: `,"key":`.
+  KeyProbe probe_of(std::string_view key) const { return probe_of(key, "", "\""); }
+  KeyProbe member_probe_of(std::string_view key) const { return probe_of(key, ",\"", "\":"); }
+
+  // Consumes the probe's text if it comes next; false where the probe cannot tell.
+  [[gnu::always_inline]] bool take_probe(const KeyProbe& probe) {
 #if TARVIK_SSE2
-    if (size < 16 && end_ - pos_ >= 16 && end_ - key.data() >= 16) {
+    if (probe.mask != 0 && end_ - pos_ >= 16) {
       const __m128i same =
           _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos_)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.bytes.data())));
+      if ((~static_cast<std::uint32_t>(_mm_movemask_epi8(same)) & probe.mask) != 0) return false;
+      pos_ += probe.size;
+      return true;
+    }
+#endif
+    return false;
+  }
+
+  // Consumes the key `key_of()` gives and its closing quote if they come next, comparing them as
+  // `probe` holds them where it can (take_known_key otherwise, the only use of the key).
+  template <class KeyOf>
+  [[gnu::always_inline]] bool take_probed_key(const KeyProbe& probe, KeyOf key_of) {
+    if (TARVIK_SSE2 && probe.mask != 0 && end_ - pos_ >= 16) return take_probe(probe);
+    return take_known_key(key_of());
+  }
+
+  // Whether `key` and its closing quote stand at `at`. A short key is compared with its quote in
+  // one block, where the input and the key's text (followed by its own quote) allow the loads.
+  bool matches_known_key(const char* at, std::string_view key) const {
+    const std::size_t size = key.size();
+#if TARVIK_SSE2
+    if (size < 16 && end_ - at >= 16 && end_ - key.data() >= 16) {
+      const __m128i same =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.data())));
       const auto unequal = ~static_cast<std::uint32_t>(_mm_movemask_epi8(same));
       return (unequal & ((std::uint32_t{2} << size) - 1)) == 0;  // the quote too
     }
 #endif
-    return static_cast<std::size_t>(end_ - pos_) > size && pos_[size] == '"' &&
-           same_bytes(pos_, key.data(), size);
+    return static_cast<std::size_t>(end_ - at) > size && at[size] == '"' &&
+           same_bytes(at, key.data(), size);
+  }
+
+  // Whether `key` lies in the input, so that its text is the input's own.
+  bool in_input(std::string_view key) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(key.data());
+    return start >= reinterpret_cast<std::uintptr_t>(begin_) &&
+           start + key.size() <= reinterpret_cast<std::uintptr_t>(end_);
+  }
+
+  // `before`, `key` and `after` as one probe.
+  KeyProbe probe_of(std::string_view key, std::string_view before, std::string_view after) const {
+    KeyProbe probe{};
+    const std::size_t size = before.size() + key.size() + after.size();
+    if (size > probe.bytes.size() || !in_input(key)) return probe;
+    char* at = probe.bytes.data();
+    for (const std::string_view part : {before, key, after}) {
+      std::memcpy(at, part.data(), part.size());
+      at += part.size();
+    }
+    probe.size = static_cast<std::uint32_t>(size);
+    probe.mask = static_cast<std::uint32_t>((std::uint64_t{1} << size) - 1);
+    return probe;
   }
 
   // Smaller objects are read as fast key by key: they have few keys to compare.

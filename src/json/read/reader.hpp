@@ -103,8 +103,8 @@ class TableRowReader {
  private:
   struct State;
   // The state lives in the reader, not on the heap: a call on a small payload spent more on
-  // allocating its two kilobytes than on reading.
-  static constexpr std::size_t kStateBytes = 3072;
+  // allocating its few kilobytes than on reading.
+  static constexpr std::size_t kStateBytes = 6144;
   State& state();
   const State& state() const;
   alignas(std::max_align_t) std::byte state_[kStateBytes];

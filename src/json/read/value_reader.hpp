@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -71,8 +72,9 @@ struct Described {
 
 class Reader : public DeferredScanner {
  public:
-  Reader(std::string_view input, Arena& arena, Build build)
-      : DeferredScanner(input, arena, build) {}
+  Reader(std::string_view input, Arena& arena, Build build) : DeferredScanner(input, arena, build) {
+    name_probes_[kProbedNames] = {};
+  }
 
   // What a value walked under each context reports.
   template <class Context>
@@ -340,7 +342,8 @@ class Reader : public DeferredScanner {
   bool read_key(CellRow& row, const char*) {
     const RowCells expected = previous_cells_;
     if (take_guessed_key(expected.size(), row.expected, [&](std::size_t i) {
-          return take_known_key((*names_)[expected[i].name]);
+          const std::uint32_t name = expected[i].name;
+          return take_probed_key(probes_of(name).key, [&] { return (*names_)[name]; });
         })) {
       row.name = expected[row.expected - 1].name;
       return true;
@@ -349,6 +352,19 @@ class Reader : public DeferredScanner {
     StringRead read;
     if (!read_string(read, StringUse::Kept)) return false;
     row.name = names_->number_of(read.text);
+    if (row.name >= names_probed_ && names_probed_ < kProbedNames) probe_names();
+    return true;
+  }
+
+  // Rows mostly repeat the row before: after a member, the next one's comma, key and colon are
+  // those of the next name it held, taken at once.
+  bool take_next_key(CellRow& row) {
+    const RowCells expected = previous_cells_;
+    if (row.expected >= expected.size()) return false;
+    const std::uint32_t name = expected[row.expected].name;
+    if (!take_member_key(probes_of(name).member, [&] { return (*names_)[name]; })) return false;
+    ++row.expected;
+    row.name = name;
     return true;
   }
 
@@ -487,6 +503,28 @@ class Reader : public DeferredScanner {
 
   static TakeOver taken(bool read) { return read ? TakeOver::Taken : TakeOver::Failed; }
 
+  // A name's probes. Every name a cell holds has them, or is past those probed: a name comes into
+  // a row's cells read (and then probed with every name numbered so far) or taken by its probes.
+  struct NameProbes {
+    KeyProbe key;     // the name and its quote
+    KeyProbe member;  // `,"name":`
+  };
+
+  // Every name numbered so far, up to kProbedNames, gets its probes.
+  [[gnu::noinline]] void probe_names() {
+    const std::span<const std::string_view> names = names_->all();
+    for (; names_probed_ < std::min(names.size(), kProbedNames); ++names_probed_) {
+      name_probes_[names_probed_] = {probe_of(names[names_probed_]),
+                                     member_probe_of(names[names_probed_])};
+    }
+  }
+
+  // Those of a name that has them, else the empty ones past the names probed, which match
+  // nothing.
+  const NameProbes& probes_of(std::uint32_t name) const {
+    return name_probes_[std::min<std::size_t>(name, kProbedNames)];
+  }
+
   // The text from `start` to the read position, when its length fits the cell.
   void note_text(const char* start, Cell& out) const {
     const auto size = static_cast<std::size_t>(pos_ - start);
@@ -585,8 +623,8 @@ class Reader : public DeferredScanner {
   std::vector<Value> elements_;        // elements of every open array, innermost on top
   ScratchStack<Member> members_;       // members of every open object, innermost on top
   const Map* previous_row_ = nullptr;  // the row read last
-  // Of the rows of a table: their cells while read, the names' numbers, the cells of the row read
-  // last, and where each name was last seen, to find a repeated one.
+  // Of the rows of a table: their cells while read, the names' numbers and probes, the cells of the
+  // row read last, and where each name was last seen, to find a repeated one.
   struct NameMark {
     std::uint64_t row = 0;
     std::size_t cell = 0;
@@ -594,6 +632,12 @@ class Reader : public DeferredScanner {
   ScratchStack<Cell> cells_;
   RowNames* names_ = nullptr;
   RowCells previous_cells_;
+  // The probes of the first names, by their numbers, kept in the reader: kept on the heap, they
+  // cost a call on a small table more than they saved. Later names are read without. Only those
+  // made are set (many readers read no rows), and the last, which matches nothing.
+  static constexpr std::size_t kProbedNames = 64;
+  std::array<NameProbes, kProbedNames + 1> name_probes_;
+  std::size_t names_probed_ = 0;
   std::vector<NameMark> name_marks_;
   std::uint64_t rows_marked_ = 0;
   // Of JSON Lines: the input's end, and the start of the line after the one being read.

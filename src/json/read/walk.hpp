@@ -52,6 +52,9 @@ enum class TakeOver {
 //   bool number(const C&, bool written,            spelling, without its value, and told
 //               const char* start, R&);            instead of scalar; runs of them are read in
 //                                                  loops of their own
+//   bool take_next_key(O&);                        after a member, the next one's comma, key and
+//                                                  colon taken at once when they are the ones
+//                                                  it expects (nothing consumed otherwise)
 // read_key is called with the read position just past the key's opening quote, and consumes the
 // key with its closing quote (read_string, or a known key). A bool hook stops the walk by
 // returning false, after storing an error when the input is at fault.
@@ -339,9 +342,11 @@ class Walker : public KeyReader {
         if (*pos_ != ':') return fail_peek(ErrorCode::ExpectedColon);
       }
       ++pos_;
-      typename ResultOf<Member>::type value{};
-      if (!walk_value(visitor().member_context(object), value)) return false;
-      visitor().end_member(object, value);
+      do {
+        typename ResultOf<Member>::type value{};
+        if (!walk_value(visitor().member_context(object), value)) return false;
+        visitor().end_member(object, value);
+      } while (takes_next_key(object));
       if (end_ - pos_ >= 2 && pos_[0] == ',' && pos_[1] == '"') {
         ++pos_;
         continue;
@@ -360,6 +365,15 @@ class Walker : public KeyReader {
     }
     ++pos_;
     return true;
+  }
+
+  template <class Object>
+  [[gnu::always_inline]] bool takes_next_key(Object& object) {
+    if constexpr (requires { visitor().take_next_key(object); }) {
+      return visitor().take_next_key(object);
+    } else {
+      return false;
+    }
   }
 };
 
