@@ -97,7 +97,7 @@ class KeyReader : public StringReader {
   KeyProbe member_probe_of(std::string_view key) const { return probe_of(key, ",\"", "\":"); }
 
   // Consumes the probe's text if it comes next; false where the probe cannot tell.
-  [[gnu::always_inline]] bool take_probe(const KeyProbe& probe) {
+  [[gnu::always_inline]] bool take_probe([[maybe_unused]] const KeyProbe& probe) {
 #if TARVIK_SSE2
     if (probe.mask != 0 && end_ - pos_ >= 16) {
       const __m128i same =
