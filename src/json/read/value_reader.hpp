@@ -337,7 +337,14 @@ class Reader : public DeferredScanner {
     bool names_as_expected = true;
   };
 
-  CellRow begin_object(const TableRow&, const char*) { return {cells_.size()}; }
+  // The names the rows before brought get their probes as a row begins: a table of one row, as a
+  // small payload often is, makes none.
+  CellRow begin_object(const TableRow&, const char*) {
+    if (names_probed_ < kProbedNames && names_probed_ < names_->all().size()) [[unlikely]] {
+      probe_names();
+    }
+    return {cells_.size()};
+  }
 
   bool read_key(CellRow& row, const char*) {
     const RowCells expected = previous_cells_;
@@ -352,7 +359,6 @@ class Reader : public DeferredScanner {
     StringRead read;
     if (!read_string(read, StringUse::Kept)) return false;
     row.name = names_->number_of(read.text);
-    if (row.name >= names_probed_ && names_probed_ < kProbedNames) probe_names();
     return true;
   }
 
@@ -503,8 +509,8 @@ class Reader : public DeferredScanner {
 
   static TakeOver taken(bool read) { return read ? TakeOver::Taken : TakeOver::Failed; }
 
-  // A name's probes. Every name a cell holds has them, or is past those probed: a name comes into
-  // a row's cells read (and then probed with every name numbered so far) or taken by its probes.
+  // A name's probes. Every name a cell of the row before holds has them, or is past those probed:
+  // all names numbered before a row begins are probed then.
   struct NameProbes {
     KeyProbe key;     // the name and its quote
     KeyProbe member;  // `,"name":`
