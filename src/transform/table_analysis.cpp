@@ -106,7 +106,10 @@ void TableAnalysis::take_rows_of(TableAnalysis& later) {
   for (std::uint32_t number = 0; number < later.columns_.size(); ++number) {
     Column& from = later.columns_[number];
     const std::uint32_t name = later.columns_index_.name(number);
-    std::uint32_t column = columns_index_.find(name, pool_names());
+    // Mostly the same number here: the lists of a column hold objects of one layout.
+    std::uint32_t column = number < columns_index_.size() && columns_index_.name(number) == name
+                               ? number
+                               : columns_index_.find(name, pool_names());
     if (column == ColumnIndex::kAbsent) column = add_column(name, from.name_size);
     from.taken_as = column;
     take_column(columns_[column], from);
@@ -155,13 +158,22 @@ void TableAnalysis::take_column(Column& column, const Column& later) {
 void TableAnalysis::take_seen_rows(const TableAnalysis& later) {
   const std::size_t kept_before = kept_bytes();
   const auto cells_before = static_cast<std::uint32_t>(seen_.cells.size());
-  for (const SeenText& cell : later.seen_.cells) {
-    const std::uint32_t rewritten = cell.name & SeenText::kRewritten;
-    const std::uint32_t column = later.columns_[cell.name & ~SeenText::kRewritten].taken_as;
-    seen_.cells.push_back({column | rewritten, cell.start, cell.size});
+  seen_.cells.insert(seen_.cells.end(), later.seen_.cells.begin(), later.seen_.cells.end());
+  // The columns mostly keep their numbers (a list group's columns come in the order of its first
+  // list's): the cells copied as they are are then right.
+  for (std::uint32_t number = 0; number < later.columns_.size(); ++number) {
+    if (later.columns_[number].taken_as == number) continue;
+    for (SeenText& cell : std::span(seen_.cells).subspan(cells_before)) {
+      const std::uint32_t rewritten = cell.name & SeenText::kRewritten;
+      cell.name = later.columns_[cell.name & ~SeenText::kRewritten].taken_as | rewritten;
+    }
+    break;
   }
-  for (const std::uint32_t end : later.seen_.row_ends)
-    seen_.row_ends.push_back(cells_before + end);
+  const std::size_t ends_before = seen_.row_ends.size();
+  seen_.row_ends.insert(seen_.row_ends.end(), later.seen_.row_ends.begin(),
+                        later.seen_.row_ends.end());
+  for (std::uint32_t& end : std::span(seen_.row_ends).subspan(ends_before))
+    end += cells_before;
   seen_.list_lengths.insert(seen_.list_lengths.end(), later.seen_.list_lengths.begin(),
                             later.seen_.list_lengths.end());
   count_kept(kept_bytes() - kept_before);
