@@ -89,6 +89,8 @@ struct TablePlan {
   // While the table is written: the next of its rows, and of its lists, to be written.
   mutable std::size_t next_row = 0;
   mutable std::size_t next_list = 0;
+  // Whether the last row written filled every column in the columns' order.
+  mutable bool rows_in_order = true;
 };
 
 // The tables of a document, each known by where its text starts in the input.
