@@ -108,6 +108,11 @@ class DocumentPlan {
   // before them, which keeps the tables in the order of their starts with only the tables
   // inside it moved (sorting them all once the scan ended cost more).
   void add_table(std::string_view text, const TablePlan* plan) {
+    // Mostly after every table so far: the next list of a column, say.
+    if (tables_.empty() || tables_.back().start < text.data()) {
+      tables_.push_back({text.data(), text.data() + text.size(), plan});
+      return;
+    }
     const auto after = std::ranges::upper_bound(tables_, text.data(), {}, &Table::start);
     tables_.insert(after, {text.data(), text.data() + text.size(), plan});
   }
