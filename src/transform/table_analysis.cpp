@@ -7,9 +7,12 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "json/model/map.hpp"
+#include "json/read/number_text.hpp"
 #include "transform/constant_rule.hpp"
 #include "transform/name_index.hpp"
 
@@ -28,10 +31,24 @@ std::uint64_t commas(std::uint64_t items) {
   return items > 0 ? items - 1 : 0;
 }
 
-// Out of line: the texts of most cells decide alone.
-[[gnu::noinline]] bool values_match(const json::Value& cell, const json::Value& reference) {
-  return matches_constant(cell, reference);
+bool is_short_digits(std::string_view text) {
+  return text.size() <= 19 &&
+         std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
 }
+
+// A number's exact value, read again from its text (which the scan found valid).
+class NumberText final : json::reading::NumberReader {
+ public:
+  explicit NumberText(std::string_view text) : NumberReader(text) {}
+
+  json::Number value() {
+    json::Value value;
+    if (!read_literal_or_number(value) || value.kind() != json::Kind::Number || pos_ != end_) {
+      throw std::logic_error("a number's text does not read back as that number");
+    }
+    return value.as_number();
+  }
+};
 
 }  // namespace
 
@@ -55,18 +72,33 @@ std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t writte
                                                                     const ValueSummary& cell) {
   // Equal texts are equal values. Texts of two lengths may be too, even compact ones: 0.0 and
   // -0.0 are equal wherever they are nested.
-  if (cell.value.is_deferred() && json::same_key(cell.text, column.reference_text)) return true;
-  return values_match(cell.value, column.reference);
+  if ((cell.value.is_deferred() || cell.value.kind() == json::Kind::Number) &&
+      json::same_key(cell.text, column.reference_text)) {
+    return true;
+  }
+  return matches(cell.value, cell.text, column);
+}
+
+// Out of line: the texts of most cells decide alone.
+[[gnu::noinline]] bool TableAnalysis::matches(const json::Value& value, std::string_view text,
+                                              const Column& column) {
+  if (value.kind() == json::Kind::Number && column.reference.kind() == json::Kind::Number) {
+    // Texts of digits alone that fit 64 bits are integers spelt one way (JSON has no leading
+    // zeros): of two such texts, differing ones differ in value.
+    if (is_short_digits(text) && is_short_digits(column.reference_text)) return false;
+    return NumberText(text).value().same_value(NumberText(column.reference_text).value());
+  }
+  return matches_constant(value, column.reference);
 }
 
 bool TableAnalysis::later_matches(const Column& column, const Column& later) {
   // Every later cell equals the later reference, so each equals this reference when that one
   // does.
-  if (later.reference.is_deferred() &&
+  if ((later.reference.is_deferred() || later.reference.kind() == json::Kind::Number) &&
       json::same_key(later.reference_text, column.reference_text)) {
     return true;
   }
-  return values_match(later.reference, column.reference);
+  return matches(later.reference, later.reference_text, column);
 }
 
 void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) {
