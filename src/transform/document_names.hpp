@@ -45,12 +45,14 @@ class DocumentNames {
   // The number of `name` (its text may be transient), which follows the name numbered `before`
   // in its object (kNone for an object's first name). Objects mostly repeat the names of the
   // objects before them in their order: the name that followed `before` last time (or
-  // `first_guess` for a first name) is compared first, then set to the name found; only a name
-  // not guessed is hashed.
+  // `first_guess` for a first name) is compared first, then the one that followed it (a member
+  // this object lacks), and the guess is set to the name found; only a name not guessed is
+  // hashed.
   std::uint32_t number(std::string_view name, std::uint32_t before, std::uint32_t& first_guess) {
     const std::uint32_t guess = before == kNone ? first_guess : after_[before];
     if (guess != kNone && json::same_key(texts_[guess], name)) return guess;
-    const std::uint32_t found = find_or_add(name);
+    std::uint32_t found = guess != kNone ? after_[guess] : kNone;
+    if (found == kNone || !json::same_key(texts_[found], name)) found = find_or_add(name);
     (before == kNone ? first_guess : after_[before]) = found;
     return found;
   }

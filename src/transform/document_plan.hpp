@@ -89,6 +89,8 @@ struct TablePlan {
   // While the table is written: the next of its rows, and of its lists, to be written.
   mutable std::size_t next_row = 0;
   mutable std::size_t next_list = 0;
+  // Whether the last row written filled every column in the columns' order.
+  mutable bool rows_in_order = true;
 };
 
 // The tables of a document, each known by where its text starts in the input.
@@ -106,6 +108,11 @@ class DocumentPlan {
   // before them, which keeps the tables in the order of their starts with only the tables
   // inside it moved (sorting them all once the scan ended cost more).
   void add_table(std::string_view text, const TablePlan* plan) {
+    // Mostly after every table so far: the next list of a column, say.
+    if (tables_.empty() || tables_.back().start < text.data()) {
+      tables_.push_back({text.data(), text.data() + text.size(), plan});
+      return;
+    }
     const auto after = std::ranges::upper_bound(tables_, text.data(), {}, &Table::start);
     tables_.insert(after, {text.data(), text.data() + text.size(), plan});
   }

@@ -132,6 +132,13 @@ struct ScanContext {
   ObjectFrame* object = nullptr;
 };
 
+// A member's value, a cell of the tables its object is a row of: its number is judged against the
+// writer's spelling, its value left unread (a table compares numbers by their texts first).
+struct MemberContext : ScanContext {
+  static constexpr bool kNumbersJudged = true;
+  using ContainersWalkedAs = ScanContext;  // by the main walk
+};
+
 // An array that begins with a number, or with an array that does (points, coordinates): walked
 // apart from the main walk, whose element loop stays as small as it was. Its elements' numbers
 // are only judged against the writer's spelling (an element is never a cell, so its value is not
@@ -194,6 +201,14 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return true;
   }
 
+  bool number(const MemberContext& context, bool written, const char* start, ValueSummary& out) {
+    if (!written) return respelled_number(context, start, out);
+    out.value = kUnreadNumber;
+    out.text = {start, pos_};
+    out.size = static_cast<std::uint64_t>(pos_ - start);
+    return true;
+  }
+
   bool string(const ScanContext&, const StringRead& string, const char* start, ValueSummary& out) {
     out.value = Value::string(string.text);
     out.text = {start, pos_};
@@ -211,8 +226,9 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
 
   // An array of numbers (or of arrays of numbers) is taken from the main walk, and walked apart.
   template <class Context>
-  requires std::same_as<Context, ScanContext> json::reading::TakeOver take_over(
-      const Context& context, const char* bracket, ValueSummary& out) {
+  requires std::same_as<Context, ScanContext> || std::same_as<Context, MemberContext>
+      json::reading::TakeOver take_over(const Context& context, const char* bracket,
+                                        ValueSummary& out) {
     if (*bracket != '[' || end_ - bracket < 3) return json::reading::TakeOver::Walk;
     const auto second = static_cast<unsigned char>(bracket[1]);
     if (!starts_number(second) &&
@@ -313,7 +329,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return object;
   }
 
-  bool read_key(ObjectFrame& object, const char* quote) {
+  [[gnu::always_inline]] bool read_key(ObjectFrame& object, const char* quote) {
     StringRead name;
     if (!parse_str(name, StringUse::Decoded)) return false;
     object.name_text = {quote, pos_};
@@ -353,12 +369,12 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     return true;
   }
 
-  ScanContext member_context(ObjectFrame& object) {
-    if (!analyzing_) return {{}, nullptr, &object};
-    return {object.level->slots, nullptr, &object};
+  MemberContext member_context(ObjectFrame& object) {
+    if (!analyzing_) return {{{}, nullptr, &object}};
+    return {{object.level->slots, nullptr, &object}};
   }
 
-  void end_member(ObjectFrame& object, ValueSummary& value) {
+  [[gnu::always_inline]] void end_member(ObjectFrame& object, ValueSummary& value) {
     ++object.count;
     object.members_size += object.name_size + 1 + value.size;
     object.members_text += object.name_text.size() + 1 + value.text.size();
@@ -374,7 +390,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
     }
   }
 
-  bool end_object(ObjectFrame& object, const char* end, ValueSummary& out) {
+  [[gnu::always_inline]] bool end_object(ObjectFrame& object, const char* end, ValueSummary& out) {
     --depth_;
     for (TableAnalysis* const table : object.level->rows)
       table->end_row();

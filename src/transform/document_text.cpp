@@ -4,6 +4,7 @@
 #include "transform/document_text.hpp"
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -437,12 +438,21 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
     const KeptRows& rows = table.rows;
     if (row >= rows.row_ends.size()) fault("a group has fewer rows than its cells");
     const std::uint32_t first = row == 0 ? 0 : rows.row_ends[row - 1];
+    const std::span<const SeenText> cells = rows.cells.subspan(first, rows.row_ends[row] - first);
+    if (table.rows_in_order && in_column_order(table, cells)) {
+      write_ordered_row(table, cells, out);
+      return;
+    }
     std::vector<std::uint32_t>& slots = cell_slots_.at(cell_depth_++);
     slots.assign(table.columns.size(), kNoSlot);
+    std::uint32_t in_order = 0;  // of the cells placed, those in the columns' order
     for (std::uint32_t cell = first; cell < rows.row_ends[row]; ++cell) {
       const std::uint32_t position = table.positions[rows.cells[cell].name & ~SeenText::kRewritten];
-      if (position != TablePlan::kNoCell) slots[position] = cell;
+      if (position == TablePlan::kNoCell) continue;
+      slots[position] = cell;
+      in_order += position == in_order ? 1 : 0;
     }
+    table.rows_in_order = in_order == slots.size();
     out.push_back('[');
     for (std::size_t position = 0; position < slots.size(); ++position) {
       if (position > 0) out.push_back(',');
@@ -456,7 +466,33 @@ class DocumentWriter final : public json::reading::Walker<DocumentWriter> {
     --cell_depth_;
   }
 
-  void write_seen_cell(const PlannedColumn& column, const SeenText& cell, Buffer& out) {
+  // Whether a row's cells fill every column of `table` in its order, constants aside, as the rows
+  // of many tables do: they are then written as they come, without being placed first. Only
+  // asked while the table's rows before were so.
+  static bool in_column_order(const TablePlan& table, std::span<const SeenText> cells) {
+    std::uint32_t next = 0;
+    for (const SeenText& cell : cells) {
+      const std::uint32_t position = table.positions[cell.name & ~SeenText::kRewritten];
+      if (position == TablePlan::kNoCell) continue;
+      if (position != next) return false;
+      ++next;
+    }
+    return next == table.columns.size();
+  }
+
+  void write_ordered_row(const TablePlan& table, std::span<const SeenText> cells, Buffer& out) {
+    out.push_back('[');
+    std::uint32_t position = 0;
+    for (const SeenText& cell : cells) {
+      if (table.positions[cell.name & ~SeenText::kRewritten] == TablePlan::kNoCell) continue;
+      if (position > 0) out.push_back(',');
+      write_seen_cell(table.columns[position++], cell, out);
+    }
+    out.push_back(']');
+  }
+
+  [[gnu::always_inline]] void write_seen_cell(const PlannedColumn& column, const SeenText& cell,
+                                              Buffer& out) {
     const std::string_view text = seen_text(cell);
     if (column.form == ColumnForm::Plain) {
       write_value_text(text, (cell.name & SeenText::kRewritten) == 0, out);

@@ -7,9 +7,12 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "json/model/map.hpp"
+#include "json/read/number_text.hpp"
 #include "transform/constant_rule.hpp"
 #include "transform/name_index.hpp"
 
@@ -28,10 +31,24 @@ std::uint64_t commas(std::uint64_t items) {
   return items > 0 ? items - 1 : 0;
 }
 
-// Out of line: the texts of most cells decide alone.
-[[gnu::noinline]] bool values_match(const json::Value& cell, const json::Value& reference) {
-  return matches_constant(cell, reference);
+bool is_short_digits(std::string_view text) {
+  return text.size() <= 19 &&
+         std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
 }
+
+// A number's exact value, read again from its text (which the scan found valid).
+class NumberText final : json::reading::NumberReader {
+ public:
+  explicit NumberText(std::string_view text) : NumberReader(text) {}
+
+  json::Number value() {
+    json::Value value;
+    if (!read_literal_or_number(value) || value.kind() != json::Kind::Number || pos_ != end_) {
+      throw std::logic_error("a number's text does not read back as that number");
+    }
+    return value.as_number();
+  }
+};
 
 }  // namespace
 
@@ -55,18 +72,33 @@ std::uint32_t TableAnalysis::add_column(std::uint32_t name, std::uint64_t writte
                                                                     const ValueSummary& cell) {
   // Equal texts are equal values. Texts of two lengths may be too, even compact ones: 0.0 and
   // -0.0 are equal wherever they are nested.
-  if (cell.value.is_deferred() && json::same_key(cell.text, column.reference_text)) return true;
-  return values_match(cell.value, column.reference);
+  if ((cell.value.is_deferred() || cell.value.kind() == json::Kind::Number) &&
+      json::same_key(cell.text, column.reference_text)) {
+    return true;
+  }
+  return matches(cell.value, cell.text, column);
+}
+
+// Out of line: the texts of most cells decide alone.
+[[gnu::noinline]] bool TableAnalysis::matches(const json::Value& value, std::string_view text,
+                                              const Column& column) {
+  if (value.kind() == json::Kind::Number && column.reference.kind() == json::Kind::Number) {
+    // Texts of digits alone that fit 64 bits are integers spelt one way (JSON has no leading
+    // zeros): of two such texts, differing ones differ in value.
+    if (is_short_digits(text) && is_short_digits(column.reference_text)) return false;
+    return NumberText(text).value().same_value(NumberText(column.reference_text).value());
+  }
+  return matches_constant(value, column.reference);
 }
 
 bool TableAnalysis::later_matches(const Column& column, const Column& later) {
   // Every later cell equals the later reference, so each equals this reference when that one
   // does.
-  if (later.reference.is_deferred() &&
+  if ((later.reference.is_deferred() || later.reference.kind() == json::Kind::Number) &&
       json::same_key(later.reference_text, column.reference_text)) {
     return true;
   }
-  return values_match(later.reference, column.reference);
+  return matches(later.reference, later.reference_text, column);
 }
 
 void TableAnalysis::observe_unsettled(Column& column, const ValueSummary& cell) {
@@ -106,7 +138,10 @@ void TableAnalysis::take_rows_of(TableAnalysis& later) {
   for (std::uint32_t number = 0; number < later.columns_.size(); ++number) {
     Column& from = later.columns_[number];
     const std::uint32_t name = later.columns_index_.name(number);
-    std::uint32_t column = columns_index_.find(name, pool_names());
+    // Mostly the same number here: the lists of a column hold objects of one layout.
+    std::uint32_t column = number < columns_index_.size() && columns_index_.name(number) == name
+                               ? number
+                               : columns_index_.find(name, pool_names());
     if (column == ColumnIndex::kAbsent) column = add_column(name, from.name_size);
     from.taken_as = column;
     take_column(columns_[column], from);
@@ -155,13 +190,22 @@ void TableAnalysis::take_column(Column& column, const Column& later) {
 void TableAnalysis::take_seen_rows(const TableAnalysis& later) {
   const std::size_t kept_before = kept_bytes();
   const auto cells_before = static_cast<std::uint32_t>(seen_.cells.size());
-  for (const SeenText& cell : later.seen_.cells) {
-    const std::uint32_t rewritten = cell.name & SeenText::kRewritten;
-    const std::uint32_t column = later.columns_[cell.name & ~SeenText::kRewritten].taken_as;
-    seen_.cells.push_back({column | rewritten, cell.start, cell.size});
+  seen_.cells.insert(seen_.cells.end(), later.seen_.cells.begin(), later.seen_.cells.end());
+  // The columns mostly keep their numbers (a list group's columns come in the order of its first
+  // list's): the cells copied as they are are then right.
+  for (std::uint32_t number = 0; number < later.columns_.size(); ++number) {
+    if (later.columns_[number].taken_as == number) continue;
+    for (SeenText& cell : std::span(seen_.cells).subspan(cells_before)) {
+      const std::uint32_t rewritten = cell.name & SeenText::kRewritten;
+      cell.name = later.columns_[cell.name & ~SeenText::kRewritten].taken_as | rewritten;
+    }
+    break;
   }
-  for (const std::uint32_t end : later.seen_.row_ends)
-    seen_.row_ends.push_back(cells_before + end);
+  const std::size_t ends_before = seen_.row_ends.size();
+  seen_.row_ends.insert(seen_.row_ends.end(), later.seen_.row_ends.begin(),
+                        later.seen_.row_ends.end());
+  for (std::uint32_t& end : std::span(seen_.row_ends).subspan(ends_before))
+    end += cells_before;
   seen_.list_lengths.insert(seen_.list_lengths.end(), later.seen_.list_lengths.begin(),
                             later.seen_.list_lengths.end());
   count_kept(kept_bytes() - kept_before);

@@ -20,7 +20,8 @@ namespace tarvik {
 struct ValueSummary {
   std::uint64_t size = 0;  // the length of its transformed text
   // A scalar itself (a string's text may be the reader's transient copy); an array or object as
-  // a deferred value of its text.
+  // a deferred value of its text. A number's value may be kUnreadNumber: tables read a number's
+  // value from its text, only when the texts of two differ.
   json::Value value;
   std::string_view text;         // its text in the input
   std::uint64_t objects = 0;     // of an array whose elements are all objects: how many
@@ -28,6 +29,9 @@ struct ValueSummary {
   bool copied = true;            // its text is its transformed text
   bool compact = true;           // its text is its compact text (tables or not)
 };
+
+// The value a number cell is summarized with before it is read: its kind alone is asked.
+inline const json::Value kUnreadNumber = json::Value::number(json::Number::non_negative(0));
 
 class AnalysisPool;
 
@@ -152,6 +156,9 @@ class TableAnalysis {
               bool copied);
   void observe_unsettled(Column& column, const ValueSummary& cell);
   static bool matches_reference(const Column& column, const ValueSummary& cell);
+  // Whether `value` (with its text in the input) matches the reference of a column, numbers by
+  // their values read from their texts.
+  static bool matches(const json::Value& value, std::string_view text, const Column& column);
   // Whether every cell of `later`, constant, matches `column`'s reference.
   static bool later_matches(const Column& column, const Column& later);
   void take_column(Column& column, const Column& later);

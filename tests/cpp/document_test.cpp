@@ -114,6 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
             R"([{"identifier":1,"list_of_things":[{"value_here":[0.0],"word_here":"aaaaaaaa"},{"value_here":[0.0],"word_here":"bbbbbbb"}]},{"identifier":2,"list_of_things":[{"value_here":[ 0.0 ],"word_here":"c"},{"value_here":[-0.0],"word_here":"d"}]}])",
             2,
             R"({"columns":["identifier",{"list_of_things":[{"columns":["word_here"],"constants":{"value_here":[0.0]}}]}],"rows":[[1,[["aaaaaaaa"],["bbbbbbb"]]],[2,[["c"],["d"]]]],"constants":{}})"},
+        // Integers past 64 bits are doubles: texts of digits that differ may be one value.
+        DocumentCase{
+            R"([{"id":18446744073709551616,"state":"a"},{"id":18446744073709551617,"state":"b"},{"id":1.8446744073709552e19,"state":"c"}])",
+            2,
+            R"({"columns":["state"],"rows":[["a"],["b"],["c"]],"constants":{"id":1.8446744073709552e+19}})"},
         // Distinct 64-bit integers are never one constant.
         DocumentCase{
             R"([{"id":1234567890123456789,"state":"open"},{"id":1234567890123456790,"state":"open"},{"id":1234567890123456791,"state":"open"}])",
