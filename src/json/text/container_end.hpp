@@ -84,7 +84,8 @@ const char* container_end(const char* open, const char* end, std::vector<Contain
 
 // The glances behind both, sixteen bytes at a time and (x86-64 only) thirty-two, exposed so that
 // tests can hold each one to the same answers. The AVX2 ones may only be called when has_avx2()
-// is true; container_end takes them then, chosen once per process.
+// is true (AVX2 and the carry-less multiply); container_end takes them then, chosen once per
+// process.
 namespace container_end_detail {
 bool has_avx2();
 const char* container_end_base(const char* open, const char* end);
