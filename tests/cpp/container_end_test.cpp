@@ -1,6 +1,6 @@
-// The glance ahead: the end a byte-by-byte reading finds, and for the glance that notes the objects
-// it passes over, each noted object's end the one a glance at it finds, on a table of texts and
-// generated ones, short and long.
+// The glance ahead, each way of it: the end a byte-by-byte reading finds, and for the glance that
+// notes the objects it passes over, each noted object's end the one a glance at it finds, on a
+// table of texts and generated ones, short and long.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -39,24 +39,41 @@ const char* end_read_bytewise(std::string_view text) {
   return nullptr;
 }
 
-void expect_noted_ends_agree(std::string_view text) {
+// One way of glancing: plain, and noting the objects passed over.
+struct Glance {
+  const char* name;
+  const char* (*plain)(const char*, const char*);
+  const char* (*noted)(const char*, const char*, std::vector<json::ContainerSpan>&);
+  bool needs_avx2;
+};
+
+void expect_noted_ends_agree(const Glance& glance, std::string_view text) {
   SCOPED_TRACE(std::string(text));
   const char* const end = text.data() + text.size();
   std::vector<json::ContainerSpan> spans;
-  EXPECT_EQ(json::container_end(text.data(), end), end_read_bytewise(text));
-  EXPECT_EQ(json::container_end(text.data(), end, spans), json::container_end(text.data(), end));
+  EXPECT_EQ(glance.plain(text.data(), end), end_read_bytewise(text));
+  EXPECT_EQ(glance.noted(text.data(), end, spans), end_read_bytewise(text));
   const char* previous = nullptr;
   for (const json::ContainerSpan& span : spans) {
     EXPECT_EQ(*span.open, '{');
     EXPECT_LT(previous, span.open);
     previous = span.open;
     if (span.end != nullptr) {
-      EXPECT_EQ(span.end, json::container_end(span.open, end));
+      EXPECT_EQ(span.end, end_read_bytewise(std::string_view(span.open, end)));
     }
   }
 }
 
-TEST(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEnds) {
+class ContainerEnd : public ::testing::TestWithParam<Glance> {
+ protected:
+  void SetUp() override {
+    if (GetParam().needs_avx2 && !json::container_end_detail::has_avx2()) {
+      GTEST_SKIP() << "no AVX2";
+    }
+  }
+};
+
+TEST_P(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEnds) {
   for (const std::string_view text : {
            R"({"a":{"b":[{"c":1},{"d":{}}]},"e":"}{]["})",
            R"([{"a":"\"}"},{"b":"\\"},{"c":"\\\"{"}] tail)",
@@ -66,7 +83,7 @@ TEST(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEnds) {
            R"([[[{"deep":[{"deeper":{}}]}]]])",
            R"({ "spaced" : { "x" : [ { } ] } })",
        }) {
-    expect_noted_ends_agree(text);
+    expect_noted_ends_agree(GetParam(), text);
   }
 }
 
@@ -106,17 +123,33 @@ void append_value(std::mt19937& random, int depth, bool laid_out, std::string& o
   out += kind == 0 ? '}' : ']';
 }
 
-TEST(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEndsOnGeneratedTexts) {
+TEST_P(ContainerEnd, NotedObjectsEndWhereAGlanceAtThemEndsOnGeneratedTexts) {
   std::mt19937 random(20261208);
   for (int round = 0; round < 1000; ++round) {
     std::string text = "{\"first\":";
     append_value(random, 0, round % 2 == 1, text);
     text += "},{}";
-    expect_noted_ends_agree(text);
+    expect_noted_ends_agree(GetParam(), text);
     // Cut anywhere, the glances still agree.
-    expect_noted_ends_agree(std::string_view(text).substr(0, random() % text.size()));
+    expect_noted_ends_agree(GetParam(), std::string_view(text).substr(0, random() % text.size()));
   }
 }
+
+const Glance GLANCES[] = {
+    {"base", json::container_end_detail::container_end_base,
+     json::container_end_detail::container_end_base, false},
+#if TARVIK_AVX2
+    {"avx2", json::container_end_detail::container_end_avx2,
+     json::container_end_detail::container_end_avx2, true},
+#endif
+    {"chosen", json::container_end, json::container_end, false},
+};
+
+std::string glance_name(const ::testing::TestParamInfo<Glance>& glance) {
+  return glance.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, ContainerEnd, ::testing::ValuesIn(GLANCES), glance_name);
 
 }  // namespace
 }  // namespace tarvik::testing

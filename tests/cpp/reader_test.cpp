@@ -86,6 +86,30 @@ TEST(ReaderStructure, ReadsTheTopLevelArrayWithWhitespaceAround) {
   EXPECT_EQ(mixed[5].kind(), Kind::Object);
 }
 
+// A line break and an indentation of spaces of every length, before every kind of byte, read as
+// the same text indented with tabs, which the reader passes over byte by byte: the same values,
+// or the same error at the same place.
+TEST(ReaderStructure, IndentationsOfSpacesReadAsIndentationsOfTabs) {
+  const std::string tail = R"(],"a string after the indentation, to read it in blocks"])";
+  for (std::size_t width = 0; width <= 40; ++width) {
+    for (const std::string_view next : {"2", "{}", "\t2", "\r\n2", "\n 2", "x", ",2", ""}) {
+      const std::string laid = "[[1,\n" + std::string(width, ' ') + std::string(next);
+      const std::string spaces = laid + tail;
+      const std::string tabs = "[[1,\n" + std::string(width, '\t') + std::string(next) + tail;
+      SCOPED_TRACE(spaces);
+      Arena arena;
+      const auto by_spaces = parse_value_list(spaces, arena);
+      const auto by_tabs = parse_value_list(tabs, arena);
+      ASSERT_EQ(by_spaces.ok(), by_tabs.ok());
+      if (by_spaces.ok()) {
+        EXPECT_EQ(by_spaces.value(), by_tabs.value());
+      } else {
+        EXPECT_EQ(by_spaces.error().display(), by_tabs.error().display());
+      }
+    }
+  }
+}
+
 // Many rows with nested arrays and objects share the scratch stacks: every row must come out
 // whole, in order, and unaffected by the rows around it.
 TEST(ReaderStructure, KeepsEveryElementThroughSharedScratchStacks) {

@@ -13,4 +13,13 @@ bool cpu_has_avx2() noexcept {
 #endif
 }
 
+bool cpu_has_clmul() noexcept {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("pclmul") != 0;
+#else
+  return false;  // an x86-64 extension
+#endif
+}
+
 }  // namespace tarvik::json::platform

@@ -17,6 +17,10 @@ namespace tarvik::json::platform {
 // Whether the processor runs AVX2 code; false on every processor but x86-64 ones that have it.
 bool cpu_has_avx2() noexcept;
 
+// Whether the processor runs the carry-less multiply (PCLMULQDQ); false but on x86-64 ones that
+// have it.
+bool cpu_has_clmul() noexcept;
+
 // Fills `size` bytes at `out` with random bytes from the kernel, and returns 0, or the errno of
 // the failure. Linux: getrandom; elsewhere /dev/urandom.
 int fill_random(void* out, std::size_t size) noexcept;

@@ -73,6 +73,24 @@ inline const char* whitespace_end(const char* p, const char* end) {
   return p;
 }
 
+#if TARVIK_SSE2
+// Just past a line break at `p` and the indentation of fewer than 32 spaces after it, when a byte
+// other than whitespace follows; else nullptr, for the general loop. Most whitespace in indented
+// text is such a run, taken here in one step without a call.
+[[gnu::always_inline]] inline const char* after_indentation(const char* p, const char* end) {
+  if (*p != '\n' || end - p < 33) return nullptr;
+  const __m128i spaces = _mm_set1_epi8(' ');
+  const auto first = static_cast<std::uint32_t>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), spaces)));
+  const auto second = static_cast<std::uint32_t>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 17)), spaces)));
+  const std::uint32_t other = ~(first | (second << 16));
+  if (other == 0) return nullptr;
+  const char* const next = p + 1 + std::countr_zero(other);
+  return static_cast<unsigned char>(*next) > ' ' ? next : nullptr;
+}
+#endif
+
 // Every read_* and parse_* step returns false after storing the error of the first fault;
 // callers then return false at once, so nothing more is read.
 class Cursor {
@@ -87,10 +105,20 @@ class Cursor {
   // Compact text has no whitespace between tokens, so only its absence is checked inline;
   // laid-out text has runs of it (a line break and the indentation), taken a block at a time.
   void skip_whitespace() {
-    if (pos_ != end_ && is_whitespace(peek())) skip_whitespace_run();
+    if (pos_ != end_ && is_whitespace(peek())) {
+#if TARVIK_SSE2
+      if (const char* const next = after_indentation(pos_, end_)) {
+        pos_ = next;
+        return;
+      }
+#endif
+      skip_whitespace_run();
+    }
   }
 
-  [[gnu::noinline]] void skip_whitespace_run() { pos_ = whitespace_end(pos_, end_); }
+  [[gnu::noinline]] void skip_whitespace_run() {
+    pos_ = whitespace_end(pos_, end_);
+  }
 
   // Stamped with the read position (just past the byte consumed last).
   [[gnu::cold, gnu::noinline]] bool fail(ErrorCode code) {
