@@ -23,7 +23,9 @@ enum class NumberForm : std::uint8_t { NonNegative, Negative, Float };
 
 class Number {
  public:
-  static Number non_negative(std::uint64_t value) { return Number(NumberForm::NonNegative, value); }
+  static Number non_negative(std::uint64_t value) noexcept {
+    return Number(NumberForm::NonNegative, value);
+  }
   // Throws std::invalid_argument unless value < 0: the negative form never holds 0.
   static Number negative(std::int64_t value) {
     if (value >= 0) throw std::invalid_argument("negative number form needs a value below 0");
@@ -90,7 +92,7 @@ class Value {
 
   static Value null() { return Value(); }
   static Value boolean(bool value) { return Value(Kind::Bool, 0, value ? 1 : 0); }
-  static Value number(Number n) {
+  static Value number(Number n) noexcept {
     return Value(Kind::Number, static_cast<std::uint64_t>(n.form_) << kFormShift, n.bits_);
   }
   // The text is not copied: it must live as long as the value (arena or payload storage).

@@ -222,7 +222,7 @@ inline const char* noted_end(const char* open, const char* end, std::vector<Cont
 
 }  // namespace
 
-bool has_avx2() {
+bool has_avx2() noexcept {
   return platform::cpu_has_avx2() && platform::cpu_has_clmul();
 }
 

@@ -87,7 +87,7 @@ const char* container_end(const char* open, const char* end, std::vector<Contain
 // is true (AVX2 and the carry-less multiply); container_end takes them then, chosen once per
 // process.
 namespace container_end_detail {
-bool has_avx2();
+bool has_avx2() noexcept;
 const char* container_end_base(const char* open, const char* end);
 const char* container_end_base(const char* open, const char* end,
                                std::vector<ContainerSpan>& spans);
