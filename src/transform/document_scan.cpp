@@ -48,6 +48,9 @@ struct Level {
   std::vector<CellSlot> slots;       // the columns the member being read is a cell of
   NameIndex seen;                    // the names of an object that is no row, to find repeats
   std::uint32_t first_name = DocumentNames::kNone;  // the guess of an object's first name
+  // Of the first object of a list whose table is new: a list group its list is a cell of, whose
+  // columns (in the order of the lists before) guess its names by their places.
+  const TableAnalysis* layout = nullptr;
 
   std::size_t held_bytes() const {
     // NOLINTNEXTLINE(bugprone-sizeof-expression): the size of the pointers `rows` holds.
@@ -290,6 +293,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
   ObjectFrame begin_object(const ScanContext& context, const char* brace) {
     Level& level = levels_.at(depth_++);
     level.rows.clear();
+    level.layout = nullptr;
     ObjectFrame object;
     object.start = brace;
     object.level = &level;
@@ -301,6 +305,7 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       if (array->count == 0) array->one_element = holds_one_element(*array, brace);
       if (array->all_objects && !array->one_element) {
         level.rows.push_back(acquire(array->table));
+        if (array->count == 0) level.layout = seen_list_group(array->cells);
       } else {
         for (const CellSlot& slot : array->cells) {
           if (TableAnalysis* list = slot.table->list_group_of(slot.column)) {
@@ -549,7 +554,19 @@ class DocumentScan final : public json::reading::Walker<DocumentScan> {
       const std::uint32_t column = table->guessed_column(name);
       if (column != ColumnIndex::kAbsent) return table->name_of(column);
     }
+    if (level.layout != nullptr && object.count < level.layout->columns()) {
+      const std::uint32_t placed = level.layout->name_of(static_cast<std::uint32_t>(object.count));
+      if (json::same_key(pool_.names().text(placed), name)) return placed;
+    }
     return pool_.names().number(name, object.last_name, level.first_name);
+  }
+
+  // The list group of the first of `cells` that has one, else nullptr.
+  static const TableAnalysis* seen_list_group(std::span<const CellSlot> cells) {
+    for (const CellSlot& slot : cells) {
+      if (const TableAnalysis* list = slot.table->seen_list_group(slot.column)) return list;
+    }
+    return nullptr;
   }
 
   // A long table is planned now, its rows kept for the writer, and so is one in no row of

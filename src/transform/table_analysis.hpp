@@ -78,6 +78,11 @@ class TableAnalysis {
     return columns_index_.guessed_column(name, pool_names());
   }
   std::uint32_t name_of(std::uint32_t column) const { return columns_index_.name(column); }
+  std::uint64_t columns() const { return columns_.size(); }
+  // The list group of a column made so far, else nullptr.
+  const TableAnalysis* seen_list_group(std::uint32_t column) const {
+    return columns_[column].list_group;
+  }
   // Of a column's cells so far, while it may be a list group: the lists of objects, and the
   // objects in them.
   std::uint64_t lists_in(std::uint32_t column) const { return columns_[column].lists; }
