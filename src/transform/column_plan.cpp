@@ -23,6 +23,15 @@ using json::Value;
 
 namespace {
 
+// The constants of a table that has none, as most have: one empty map, shared and never written
+// to, instead of a map made for every call.
+const Map& no_constants() {
+  alignas(16) static char block[256];
+  static Arena arena(block, sizeof block);
+  static const Map& none = Map::create(arena);
+  return none;
+}
+
 // Places the scanned columns of `row_count` rows, named by `names`: each kept column's output
 // position, the column names and the constants.
 void place_columns(std::vector<Column>& columns, std::span<const std::string_view> names,
@@ -31,14 +40,15 @@ void place_columns(std::vector<Column>& columns, std::span<const std::string_vie
   // null, which matches only a null reference, and a column whose cells are all null is dropped
   // anyway, so only columns present in every row can be constant.
   const bool constants_possible = row_count >= 2;
-  Map& constants = Map::create(arena);
+  Map* constants = nullptr;
   plan.positions.assign(names.size(), kNotACell);
   std::uint32_t kept = 0;
   for (std::size_t name = 0; name < columns.size(); ++name) {
     const Column& column = columns[name];
     if (!column.has_non_null) continue;
     if (constants_possible && column.constant_candidate && column.rows_present == row_count) {
-      constants.insert(names[name], column.reference);
+      if (constants == nullptr) constants = &Map::create(arena);
+      constants->insert(names[name], column.reference);
       continue;
     }
     plan.positions[name] = kept++;
@@ -51,8 +61,8 @@ void place_columns(std::vector<Column>& columns, std::span<const std::string_vie
     }
   }
   plan.columns = Value::array({column_names, kept});
-  plan.constants = Value::object(constants);
-  plan.constant_count = constants.size();
+  plan.constants = Value::object(constants != nullptr ? *constants : no_constants());
+  plan.constant_count = constants != nullptr ? constants->size() : 0;
   plan.cells_per_row = kept;
 }
 

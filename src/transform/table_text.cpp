@@ -399,10 +399,18 @@ template <class Out>
 void TableText::write_text(Out& out) {
   // An empty buffer may hold no storage at all, which memcpy must not be given.
   if (head_.size() != 0) write_spliced(out, head_, head_splices_);
+  if (cells_ != nullptr) write_cells(out);
+}
+
+template <class Out>
+void TableText::write_cells(Out& out) {
+  const std::vector<Run>& runs = cells_->runs;
+  const std::vector<std::size_t>& row_ends = cells_->row_ends;
+  const std::uint32_t cells_per_row = cells_->cells_per_row;
   std::size_t run = 0;
   std::size_t row = 0;
   std::size_t row_with_runs = 0;
-  for (Piece& piece : pieces_) {
+  for (Piece& piece : cells_->pieces) {
     const char* const text = piece.text.data();
     if (piece.whole_rows) {
       if (row != 0) out.put(',');
@@ -413,20 +421,21 @@ void TableText::write_text(Out& out) {
       if (row != 0) out.put(',');
       out.put('[');
       std::uint32_t position = 0;
-      for (; run < row_ends_[row_with_runs]; ++run) {
-        const Run& cells = runs_[run];
+      for (; run < row_ends[row_with_runs]; ++run) {
+        const Run& cells = runs[run];
         if (cells.first > position) write_nulls(out, cells.first - position, position > 0);
         if (cells.first > 0) out.put(',');
         out.copy(text + cells.text_start, cells.text_end - cells.text_start);
         position = cells.end;
       }
-      if (position < cells_per_row_) write_nulls(out, cells_per_row_ - position, position > 0);
+      if (position < cells_per_row) write_nulls(out, cells_per_row - position, position > 0);
       out.put(']');
     }
     if constexpr (requires { out.copied(piece.text); }) out.copied(piece.text);
     piece.text = Buffer(0);
   }
-  if (tail_.size() != 0) out.copy(tail_.data(), tail_.size());
+  const Buffer& tail = cells_->tail;
+  if (tail.size() != 0) out.copy(tail.data(), tail.size());
 }
 
 void TableText::write(char* out, bool fresh_memory) {

@@ -53,11 +53,8 @@ class TableText {
             std::vector<std::size_t> row_ends, std::uint32_t cells_per_row, std::size_t size,
             ColumnarizeCounts counts)
       : head_(std::move(head)),
-        pieces_(std::move(pieces)),
-        tail_(std::move(tail)),
-        runs_(std::move(runs)),
-        row_ends_(std::move(row_ends)),
-        cells_per_row_(cells_per_row),
+        cells_(std::make_unique<Cells>(Cells{std::move(pieces), std::move(tail), std::move(runs),
+                                             std::move(row_ends), cells_per_row})),
         size_(size),
         counts_(counts) {}
 
@@ -73,9 +70,7 @@ class TableText {
     std::size_t size = text.size();
     for (const json::TextSplice& splice : splices)
       size += splice.text.size();
-    TableText made(std::move(text), {}, json::Buffer(0), {}, {}, 0, size, counts);
-    made.head_splices_ = std::move(splices);
-    return made;
+    return TableText(std::move(text), std::move(splices), size, counts);
   }
 
   // The output's exact length in bytes.
@@ -91,16 +86,28 @@ class TableText {
   void write(TextBlocks& out);
 
  private:
+  // The cell text after the head and the tail. An output written at once has none: kept apart,
+  // it costs such a text (most calls' text) nothing to move or destroy.
+  struct Cells {
+    std::vector<Piece> pieces;
+    json::Buffer tail;  // ],"constants":{...}}
+    std::vector<Run> runs;
+    std::vector<std::size_t> row_ends;  // the end of the runs of each row not in a whole piece
+    std::uint32_t cells_per_row;
+  };
+
+  TableText(json::Buffer text, std::vector<json::TextSplice> splices, std::size_t size,
+            ColumnarizeCounts counts)
+      : head_(std::move(text)), head_splices_(std::move(splices)), size_(size), counts_(counts) {}
+
   template <class Out>
   void write_text(Out& out);
+  template <class Out>
+  void write_cells(Out& out);
 
   json::Buffer head_;                           // {"columns":[...],"rows":[
   std::vector<json::TextSplice> head_splices_;  // what an output written at once leaves out
-  std::vector<Piece> pieces_;
-  json::Buffer tail_;  // ],"constants":{...}}
-  std::vector<Run> runs_;
-  std::vector<std::size_t> row_ends_;  // the end of the runs of each row not in a whole piece
-  std::uint32_t cells_per_row_;
+  std::unique_ptr<Cells> cells_;
   std::size_t size_;
   ColumnarizeCounts counts_;
 };

@@ -18,7 +18,7 @@ class RowNames {
  public:
   // Names whose text lies in `input` are kept as that text; others (decoded from escapes) are
   // copied, so the names outlive the arena of the rows they came from.
-  explicit RowNames(std::string_view input) : input_(input), index_(Map::create(arena_)) {}
+  explicit RowNames(std::string_view input) : input_(input) {}
   RowNames(const RowNames&) = delete;
   RowNames& operator=(const RowNames&) = delete;
 
@@ -34,22 +34,24 @@ class RowNames {
       for (std::size_t number = 0; number < count; ++number) {
         if (same_key(names_[number], name)) return static_cast<std::uint32_t>(number);
       }
+      // Made before the name is added, so a failure leaves no names beyond scanning unindexed.
+      if (count + 1 > kScannedNames) index_ = &Map::create(arena_);
       add(kept(name));
       if (count + 1 > kScannedNames) {
         for (std::size_t number = 0; number <= count; ++number)
-          index_.insert(names_[number], Value::number(Number::non_negative(number)));
+          index_->insert(names_[number], Value::number(Number::non_negative(number)));
       }
       return static_cast<std::uint32_t>(count);
     }
     // A name from escapes is looked up before it is copied: copied on every row it stands in,
     // it would grow the arena with the rows.
     if (count >= kMostNames || !in_input(name)) {
-      if (const Value* known = index_.get(name)) return number_in(*known);
+      if (const Value* known = index_->get(name)) return number_in(*known);
       if (count >= kMostNames) throw std::length_error("too many columns");
       name = kept(name);
     }
     const Map::Inserted inserted =
-        index_.insert_new(name, Value::number(Number::non_negative(count)));
+        index_->insert_new(name, Value::number(Number::non_negative(count)));
     if (inserted.previous) return number_in(*inserted.previous);
     add(name);
     return static_cast<std::uint32_t>(count);
@@ -86,7 +88,8 @@ class RowNames {
   // first block, without a chunk of their own.
   alignas(16) char first_block_[1024];
   Arena arena_{first_block_, sizeof first_block_};
-  Map& index_;
+  // Made once the names outgrow scanning: most tables never need it.
+  Map* index_ = nullptr;
   std::vector<std::string_view> names_;
 };
 
