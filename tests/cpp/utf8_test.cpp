@@ -1,13 +1,16 @@
 // UTF-8 validation: every implementation against a decoding reference, exhaustively for short
 // sequences, for each kind of fault at every offset across the 32-byte blocks, and on random
-// texts. Texts sit in heap blocks of exactly their size, so sanitizer builds catch over-reads.
+// texts; the reader's inline check of short texts against the full one. Texts sit in heap blocks
+// of exactly their size (or of what may be read), so sanitizer builds catch over-reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <ostream>
 #include <random>
@@ -349,6 +352,78 @@ TEST_P(Utf8, AgreesOnRandomTexts) {
     }
     const ExactBlock block(text);
     if (!agrees(block.view())) return;
+  }
+}
+
+// is_valid_utf8_scanned with the text at the start of a block of what may be read, the rest of
+// it `padding`: a continuation there would complete a lead cut at the end of the text if the
+// check looked past it, a lead would leave one open.
+bool scanned_valid(std::string_view text, std::size_t readable, char padding) {
+  ExactBlock block(std::string(std::max(readable, text.size()), padding));
+  std::memcpy(block.data(), text.data(), text.size());
+  return json::is_valid_utf8_scanned(block.view().substr(0, text.size()), block.data() + readable);
+}
+
+// What the inline check reads of a text from its start; with one byte less it leaves the text to
+// the full check.
+constexpr std::size_t kScannedReach = 32;
+
+void expect_scanned_agrees(std::string_view text) {
+  const bool expected = json::is_valid_utf8(text);
+  for (const char padding : {'\x80', '\xC3', 'a'}) {
+    for (const std::size_t readable : {kScannedReach, kScannedReach - 1}) {
+      ASSERT_EQ(scanned_valid(text, readable, padding), expected)
+          << hex(text) << "with " << readable << " bytes readable";
+    }
+  }
+}
+
+constexpr std::string_view kCyrillicName =
+    "\xD0\x9B\xD0\xB5\xD0\xBE\xD0\xBD\xD0\xB0\xD1\x80\xD0\xB4 "
+    "\xD0\x9D\xD0\xB8\xD0\xBA";  // 25 bytes of two-byte forms and a space
+
+// Each form placed at every offset of a text of up to 33 bytes, after ASCII or two-byte forms:
+// across the two blocks, cut by the end of the text and just past the inline check's reach.
+TEST(Utf8Scanned, AgreesWithTheFullCheckOnEveryFormAtEveryOffset) {
+  constexpr std::string_view kForms[] = {
+      "\xC2\x80",         "\xDF\xBF",         "\xC3",         "\x80",         "\xBF\xBF",
+      "\xC0\x80",         "\xC1\xBF",         "\xC3\xC3\xA9", "\xC3\xA9\x80", "\xE2\x82\xAC",
+      "\xE2\x82",         "\xF0\x9F\x98\x80", "\xF0\x9F\x98", "\xED\xA0\x80", "\xE0\x80\x80",
+      "\xF4\x90\x80\x80", "\xE0\xA0\x80",     "\xFF",         "\xC3\x41"};
+  for (const std::string_view form : kForms) {
+    for (const std::string_view base : {kAsciiText, kCyrillicName}) {
+      for (std::size_t before = 0; before + form.size() <= 33; ++before) {
+        std::string text = prefix_of(base, before) + std::string(form);
+        for (; text.size() <= 33; text += prefix_of(base, 2))
+          expect_scanned_agrees(text);
+        if (HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+// Random short texts drawn mostly from two-byte forms, with every other kind of byte mixed in.
+TEST(Utf8Scanned, AgreesWithTheFullCheckOnRandomShortTexts) {
+  std::mt19937_64 random(20261208);
+  constexpr unsigned char kBytes[] = {'a',  ' ',  0x7F, 0xC2, 0xD0, 0xD1, 0xDF, 0x80, 0x9B,
+                                      0xBF, 0xC0, 0xC1, 0xE0, 0xED, 0xF0, 0xF4, 0xF5, 0xFF};
+  std::uniform_int_distribution<std::size_t> length(0, 34);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kBytes) - 1);
+  std::uniform_int_distribution<int> damage(0, 3);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const std::size_t size = length(random);
+    // Mostly whole two-byte forms, as names in Cyrillic or Latin-1 are; sometimes any byte.
+    while (text.size() < size) {
+      if (damage(random) == 0) {
+        text += static_cast<char>(kBytes[pick(random)]);
+      } else {
+        text += static_cast<char>(0xC2 + pick(random));
+        text += static_cast<char>(0x80 + 3 * pick(random));
+      }
+    }
+    expect_scanned_agrees(text);
+    if (HasFatalFailure()) return;
   }
 }
 

@@ -96,7 +96,7 @@ class StringReader : public NumberReader {
       const StringRun scanned = scan_string_run(pos_, end_);
       pos_ = scanned.stop;
       if (scanned.non_ascii && valid_utf8) {
-        valid_utf8 = is_valid_utf8({run, static_cast<std::size_t>(pos_ - run)});
+        valid_utf8 = is_valid_utf8_scanned({run, static_cast<std::size_t>(pos_ - run)}, end_);
       }
       if (pos_ == end_) return fail(ErrorCode::EofWhileParsingString);
       const unsigned char byte = peek();

@@ -228,7 +228,7 @@ class Walker : public KeyReader {
       if (*stop != '"') break;
       const std::string_view text(pos_, static_cast<std::size_t>(stop - pos_));
       // ends - 1 keeps the positions below the first end.
-      if ((high_bits | (high & (ends - 1))) != 0 && !is_valid_utf8(text)) break;
+      if ((high_bits | (high & (ends - 1))) != 0 && !is_valid_utf8_scanned(text, end_)) break;
       out.text = text;
       out.had_escapes = false;
       out.escapes_as_written = true;
