@@ -13,6 +13,7 @@
 
 #if TARVIK_AVX2
 #include <immintrin.h>
+#include <wmmintrin.h>
 #endif
 
 namespace tarvik::json {
