@@ -12,9 +12,8 @@ namespace tarvik::json {
 inline constexpr std::size_t kHugePage = platform::kHugePageSize;
 
 // Blocks this large are mapped here and kept: malloc would map each afresh for every call and
-// unmap it after, or trim its heap once the blocks of a call, freed together, pass its threshold
-// (128 KB): a page fault for every page of every call, a quarter of a call on 100 KB.
-inline constexpr std::size_t kLargeBlock = std::size_t{32} << 10;
+// unmap it after (or trim its heap), a page fault for every page of every call.
+inline constexpr std::size_t kLargeBlock = std::size_t{128} << 10;
 
 inline bool is_large_block(std::size_t size) {
   return size >= kLargeBlock;
